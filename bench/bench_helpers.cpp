@@ -1,0 +1,96 @@
+// Times the language look-up (29 keys, as the tray menu applies them at every right press) and
+// the URL and file helpers the resource passes call once per resource.
+#include "u_Language.h"
+#include "u_LanguageKeys.h"
+#include "u_Public.h"
+#include "u_SaveIE.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+void BM_TranslateMenu29Keys(benchmark::State& state, const char* language)
+{
+    AppDir = QStringLiteral(NIMBRIL_PROGRAM_DIR "/");
+    CurrentLanguage = QString::fromUtf8(language);
+    QStringList keys;
+    for (const QString& k : AllLanguageKeys())
+        if (k.startsWith(QLatin1String("Form_Main.")))
+            keys << k;
+    for (auto _ : state)
+        for (const QString& k : keys)
+            benchmark::DoNotOptimize(Translate(k));
+    state.counters["keys"] = double(keys.size());
+}
+BENCHMARK_CAPTURE(BM_TranslateMenu29Keys, English, "English")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_TranslateMenu29Keys, Traditional, "繁體中文")->Unit(benchmark::kMicrosecond);
+
+void BM_RelativeResourcePath(benchmark::State& state)
+{
+    const QString page = QStringLiteral("http://news.example.test/world/2026/12/story.htm");
+    const QString res = QStringLiteral("http://news.example.test/world/2026/img/photo-0042.jpg");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(RelativeResourcePath(page, res));
+}
+BENCHMARK(BM_RelativeResourcePath);
+
+void BM_CombineUrl(benchmark::State& state)
+{
+    const QString page = QStringLiteral("http://news.example.test/world/2026/12/story.htm");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(CombineUrl(page, QStringLiteral("../img/photo-0042.jpg")));
+}
+BENCHMARK(BM_CombineUrl);
+
+void BM_CleanFileName(benchmark::State& state)
+{
+    const QString title = QStringLiteral("Daily News: \"World\" <today> | 2026/12/08 — 新闻");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(CleanFileName(title));
+}
+BENCHMARK(BM_CleanFileName);
+
+void BM_ClassifyFile(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("song.xpl"));
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.close();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ClassifyFile(path));
+}
+BENCHMARK(BM_ClassifyFile);
+
+// Copying an already collected 20 kB file again: the size and byte comparison decide.
+void BM_CopyCacheFileAlreadyThere(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    const QString cache = dir.filePath(QStringLiteral("x.jpg"));
+    QFile f(cache);
+    f.open(QIODevice::WriteOnly);
+    f.write(QByteArray(20000, 'x'));
+    f.close();
+    const QString root = dir.filePath(QStringLiteral("root"));
+    TSaveIE::CopyCacheFile(cache, QStringLiteral("img/x.jpg"), root, QStringLiteral("p.files"),
+                           true, 20000);
+    for (auto _ : state)
+        TSaveIE::CopyCacheFile(cache, QStringLiteral("img/x.jpg"), root, QStringLiteral("p.files"),
+                               true, 20000);
+}
+BENCHMARK(BM_CopyCacheFileAlreadyThere)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

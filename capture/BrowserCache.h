@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// Where the bytes the browser already holds for a URL can be found on disk: a URL in, the path
+// of a local copy out, or the empty text when the browser does not hold that URL. The real
+// realisation asks the running browser; tests install a folder-backed one.
+class BrowserCache
+{
+public:
+    virtual ~BrowserCache() = default;
+    virtual QString localFile(const QString& url) = 0;
+};
+
+// The cache GetCacheFileName asks; none installed means nothing is cached. Not owned.
+void SetBrowserCache(BrowserCache* cache);
+BrowserCache* CurrentBrowserCache();

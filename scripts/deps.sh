@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Nimbril needs to build, run and test.
+# The one list of packages; README's commands and CI call this script.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config clang-format
+  qt6-base-dev qt6-websockets-dev libgl-dev
+  libopencc-dev libopencc-data
+  libx11-dev zlib1g-dev libbrotli-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  chromium python3 xvfb xauth
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+SUDO=""
+if [[ $(id -u) -ne 0 ]]; then
+  SUDO="sudo"
+fi
+echo "Installing: ${missing[*]}" >&2
+$SUDO apt-get update -q
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}"
