@@ -42,3 +42,10 @@ public:
                                         : QStringLiteral("I/O error: %1: %2").arg(path, reason))
     {}
 };
+
+// No browser could be reached: the user is told how to start one.
+class BrowserUnreachableError : public NimbrilError
+{
+public:
+    explicit BrowserUnreachableError(const QString& text) : NimbrilError(text) {}
+};
