@@ -1,35 +1,40 @@
-// Program entry. The floating window, tray icon and menu are not built yet: until they are,
-// the program sets up its folders (first run included) and says plainly what is missing.
+// Program entry: one instance per user, the floating window with its tray icon and menu, and the
+// message loop until Exit.
 #include "Errors.h"
-#include "u_Language.h"
+#include "MessageBox.h"
+#include "SingleInstance.h"
+#include "u_Main.h"
 #include "u_Store.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
-#include <QTextStream>
+#include <QApplication>
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("Nimbril"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(NIMBRIL_VERSION));
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Nimbril"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Nimbril"));
+    QApplication::setApplicationVersion(QStringLiteral(NIMBRIL_VERSION));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/nimbril/nimbril.svg")));
+    // Hidden windows and closed dialogs do not end the program; Exit does.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SingleInstance instance(QStringLiteral("Nimbril"));
+    if (!instance.tryAcquire())
+        return 0; // another Nimbril runs: end silently
+
     AppDir = ExecutableDir();
     FavoritesDir = GetFavoritesDir();
 
-    QTextStream err(stderr);
+    TForm_Main form;
     try {
-        if (!QFileInfo::exists(ConfigFile()))
-            CreateDefaultCollection();
-        ReadCollectionDir();
-        CurrentLanguage = ReadLanguage();
+        form.FormCreate();
     } catch (const NimbrilError& e) {
-        err << e.text() << Qt::endl;
-        return 1;
+        // Config.ini could not be written: say so, and still offer the window and its menu.
+        MessageBox::Error(nullptr, e.text());
+        ReadCollectionDir();
+        form.SetDefaultPosition();
+        form.AddTrayIcon();
     }
-    err << "Nimbril " << QCoreApplication::applicationVersion() << Qt::endl
-        << "Collection: " << CollectionRoot << Qt::endl
-        << "Language: " << CurrentLanguage << Qt::endl
-        << "The floating window, the tray menu and the capture commands are not built yet;"
-        << " there is nothing more to start." << Qt::endl;
-    return 2;
+    form.show();
+    return app.exec();
 }

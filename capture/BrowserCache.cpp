@@ -1,5 +1,8 @@
 #include "BrowserCache.h"
 
+#include <QDir>
+#include <QStandardPaths>
+
 namespace {
 BrowserCache* g_cache = nullptr;
 }
@@ -12,4 +15,12 @@ void SetBrowserCache(BrowserCache* cache)
 BrowserCache* CurrentBrowserCache()
 {
     return g_cache;
+}
+
+QString BrowserCacheFolder()
+{
+    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.cache");
+    return base + QStringLiteral("/nimbril/browser-cache");
 }

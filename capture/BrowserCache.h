@@ -15,3 +15,8 @@ public:
 // The cache GetCacheFileName asks; none installed means nothing is cached. Not owned.
 void SetBrowserCache(BrowserCache* cache);
 BrowserCache* CurrentBrowserCache();
+
+// The folder where the browser's bytes for a URL are written for the collection to copy from:
+// $XDG_CACHE_HOME (or ~/.cache) + "/nimbril/browser-cache". A file dropped from below it is
+// copied like a cached file.
+QString BrowserCacheFolder();

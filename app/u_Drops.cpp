@@ -1,0 +1,253 @@
+#include "u_Drops.h"
+
+#include "BrowserCache.h"
+#include "Errors.h"
+#include "IniFile.h"
+#include "u_Public.h"
+#include "u_SaveIE.h"
+#include "u_Store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QUrl>
+
+namespace {
+
+QString TrimControls(const QString& text)
+{
+    qsizetype b = 0, e = text.size();
+    while (b < e && text[b].unicode() <= 32)
+        ++b;
+    while (e > b && text[e - 1].unicode() <= 32)
+        --e;
+    return text.mid(b, e - b);
+}
+
+QString Utf16OrUtf8(const QByteArray& bytes)
+{
+    // text/x-moz-url comes as UTF-16 from most programs, as UTF-8 from a few.
+    if (bytes.size() >= 2 && bytes.size() % 2 == 0 &&
+        (bytes[1] == 0 || bytes.startsWith("\xFF\xFE")))
+        return QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()),
+                                  bytes.size() / 2)
+            .remove(QChar(0xFEFF));
+    return QString::fromUtf8(bytes);
+}
+
+// Copies a file onto target, replacing it only once the new copy is complete.
+void CopyReplacing(const QString& source, const QString& target)
+{
+    const QFileInfo from(source), to(target);
+    if (to.exists() && from.canonicalFilePath() == to.canonicalFilePath())
+        return; // dropped onto itself
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return;
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
+        return;
+    while (!in.atEnd()) {
+        const QByteArray chunk = in.read(1 << 20);
+        if (chunk.isEmpty() || out.write(chunk) != chunk.size()) {
+            out.cancelWriting();
+            return;
+        }
+    }
+    out.commit();
+}
+
+QString KindFolder(FileClass fileClass)
+{
+    switch (fileClass) {
+    case fcPhoto:
+        return QStringLiteral("Photo");
+    case fcMusic:
+        return QStringLiteral("Music");
+    case fcFlash:
+        return QStringLiteral("Flash");
+    case fcText:
+        return QStringLiteral("Text");
+    case fcWebPage:
+        return QStringLiteral("WebPage");
+    case fcOther:
+        break;
+    }
+    return QStringLiteral("Files");
+}
+
+bool InBrowserCacheFolder(const QString& path)
+{
+    const QString cache = QDir::cleanPath(BrowserCacheFolder()) + u'/';
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath()).startsWith(cache);
+}
+
+} // namespace
+
+std::optional<TextDrop> DecodeTextDrop(const QMimeData* data)
+{
+    if (!data)
+        return std::nullopt;
+
+    // A link with its title.
+    for (const char* format : {"text/x-moz-url", "_NETSCAPE_URL"}) {
+        const QString mime = QString::fromLatin1(format);
+        if (!data->hasFormat(mime))
+            continue;
+        const QStringList lines =
+            Utf16OrUtf8(data->data(mime)).split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
+        if (!lines.isEmpty() && IsWebUrl(TrimControls(lines[0])))
+            return TextDrop{TextDrop::Url, TrimControls(lines[0]),
+                            lines.size() > 1 ? lines[1] : QString()};
+    }
+
+    QStringList webUrls, files;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile())
+            files << url.toLocalFile();
+        else if (IsWebUrl(url.toString()))
+            webUrls << url.toString(QUrl::FullyEncoded);
+    }
+    if (!webUrls.isEmpty())
+        return TextDrop{TextDrop::Url, webUrls.join(QStringLiteral("\r\n")), QString()};
+    if (!files.isEmpty())
+        return TextDrop{TextDrop::FileList, files.join(QStringLiteral("\r\n")), QString()};
+    if (data->hasText())
+        return TextDrop{TextDrop::PlainText, data->text(), QString()};
+    return std::nullopt;
+}
+
+std::optional<PictureDrop> DecodePictureDrop(const QMimeData* data)
+{
+    if (!data)
+        return std::nullopt;
+    if (data->hasFormat(QStringLiteral("image/svg+xml")))
+        return PictureDrop{QImage(), data->data(QStringLiteral("image/svg+xml"))};
+    if (data->hasImage()) {
+        const QImage image = qvariant_cast<QImage>(data->imageData());
+        if (!image.isNull())
+            return PictureDrop{image, QByteArray()};
+    }
+    for (const QString& format : data->formats()) {
+        if (!format.startsWith(QLatin1String("image/")))
+            continue;
+        QImage image;
+        if (image.loadFromData(data->data(format)))
+            return PictureDrop{image, QByteArray()};
+    }
+    return std::nullopt;
+}
+
+QString NewCollectionFileName(const QString& folder, const QString& ext)
+{
+    QString name;
+    do {
+        name = CollectionRoot + folder + u'/' + RandomDigits() + ext;
+    } while (QFileInfo::exists(name));
+    return name;
+}
+
+void TTDrop(const TextDrop& drop, FolderCopyObserver* owner)
+{
+    if (drop.format == TextDrop::PlainText) {
+        if (TrimControls(drop.text).isEmpty())
+            return;
+        QDir().mkpath(CollectionRoot + QStringLiteral("Text"));
+        const QString name = NewCollectionFileName(QStringLiteral("Text"), QStringLiteral(".txt"));
+        QSaveFile file(name);
+        const QByteArray bytes = (drop.text + QStringLiteral("\r\n")).toUtf8();
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+            throw InOutError(name, file.errorString());
+        return;
+    }
+
+    const QStringList lines = drop.text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
+    for (const QString& line : lines) {
+        if (!line.isEmpty() && QFileInfo::exists(line)) {
+            StoreDroppedPath(line, owner);
+        } else if (IsWebUrl(line)) {
+            const QString cache = GetCacheFileName(line);
+            if (cache.isEmpty() || !QFileInfo(cache).isFile()) {
+                CreateUrlShortcut(line, drop.description, QString());
+            } else {
+                const FileClass c = ClassifyFile(cache);
+                if (c == fcPhoto || c == fcMusic || c == fcFlash)
+                    StoreDroppedPath(cache, owner);
+                else
+                    CreateUrlShortcut(line, drop.description, QString());
+            }
+        }
+    }
+}
+
+void StoreDroppedPath(const QString& path, FolderCopyObserver* owner)
+{
+    const QFileInfo info(path);
+    if (info.isDir()) {
+        QString clean = path;
+        while (clean.size() > 1 && clean.endsWith(u'/'))
+            clean.chop(1);
+        const QString name = clean.mid(clean.lastIndexOf(u'/') + 1);
+        const QString target = CollectionRoot + QStringLiteral("Files/") + name;
+        QDir().mkpath(target);
+        ShellCopyFiles(owner, path, QStringLiteral("*.*"), target);
+        return;
+    }
+
+    const QString fileName = info.fileName();
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    const QString ext = dot < 0 ? QString() : fileName.mid(dot);
+    static const QStringList shortcutExts = {QStringLiteral(".lnk"), QStringLiteral(".url")};
+    if (TextInList(ext, shortcutExts, 1)) {
+        QDir().mkpath(FavoritesDir);
+        CopyReplacing(path, FavoritesDir + fileName);
+        return;
+    }
+
+    const QString folder = KindFolder(ClassifyFile(path));
+    if (InBrowserCacheFolder(path)) {
+        TSaveIE::CopyCacheFile(path, QString(), CollectionRoot + folder, QString(), false,
+                               GetFileSize(path));
+        return;
+    }
+    // Like the other drops, this copy does not bring back a kind folder the user deleted.
+    if (QFileInfo(CollectionRoot + folder).isDir())
+        CopyReplacing(path, CollectionRoot + folder + u'/' + fileName);
+}
+
+void CreateUrlShortcut(const QString& url, const QString& name, const QString& folder)
+{
+    const QString cleanUrl = TrimControls(url);
+    // A title may hold "/", ".." or characters a file name cannot: it names a file only once it
+    // is made safe.
+    const QString cleanName = CutToBytes(CleanFileName(TrimControls(name)), 255 - 4);
+    if (cleanUrl.isEmpty() || cleanName.isEmpty())
+        return;
+    QString dir = folder.isEmpty() ? FavoritesDir : folder;
+    if (!dir.endsWith(u'/'))
+        dir += u'/';
+    QDir().mkpath(dir);
+    try {
+        IniFile::WriteString(dir + cleanName + QStringLiteral(".url"),
+                             QStringLiteral("InternetShortCut"), QStringLiteral("URL"), cleanUrl);
+    } catch (const IniWriteError&) {
+        // a shortcut that cannot be written is left out, like a failed copy
+    }
+}
+
+bool GTDrop(const PictureDrop& picture)
+{
+    if (picture.isEmpty())
+        return true;
+    QDir().mkpath(CollectionRoot + QStringLiteral("Photo"));
+    const QString name = NewCollectionFileName(QStringLiteral("Photo"), QStringLiteral(".bmp"));
+    if (!picture.vector.isEmpty()) {
+        QSaveFile file(name);
+        return file.open(QIODevice::WriteOnly) &&
+               file.write(picture.vector) == picture.vector.size() && file.commit();
+    }
+    return picture.bitmap.save(name, "BMP");
+}

@@ -1,0 +1,597 @@
+#include "u_Main.h"
+
+#include "Desktop.h"
+#include "Errors.h"
+#include "MessageBox.h"
+#include "ShellOpen.h"
+#include "u_Drops.h"
+#include "u_Language.h"
+#include "u_Progress.h"
+#include "u_SaveIE.h"
+#include "u_Store.h"
+
+#include <QApplication>
+#include <QBitmap>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QFileInfo>
+#include <QIcon>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressDialog>
+#include <QScreen>
+#include <QShortcut>
+#include <QSvgRenderer>
+#include <QSystemTrayIcon>
+#include <QToolButton>
+#include <QWindow>
+
+namespace {
+
+constexpr int kFolderItemTag = 99;
+constexpr int kDragThreshold = 3;
+
+QToolButton* MakeButton(QWidget* parent, const QString& name, const QRect& geometry,
+                        const QString& glyph)
+{
+    auto* button = new QToolButton(parent);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    button->setIcon(QIcon(glyph));
+    button->setIconSize(geometry.size() - QSize(6, 6));
+    button->setAutoRaise(true);
+    button->setAcceptDrops(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
+} // namespace
+
+QIcon MenuImage(int index)
+{
+    return QIcon(QStringLiteral(":/nimbril/menu_%1.svg").arg(index, 2, 10, QLatin1Char('0')));
+}
+
+QString TForm_Main::HomePageAddress()
+{
+    return QStringLiteral("https://nimbril.org/");
+}
+
+QString TForm_Main::BugReportAddress()
+{
+    return QStringLiteral("bugs@nimbril.org");
+}
+
+TForm_Main::TForm_Main(QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+{
+    setObjectName(QStringLiteral("Form_Main"));
+    setWindowTitle(QStringLiteral("Nimbril"));
+    setFixedSize(153, 142);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(244, 244, 240));
+    setPalette(pal);
+    setAutoFillBackground(true);
+    setAcceptDrops(false);
+
+    // The window's outline comes from the opaque part of its shape picture.
+    QSvgRenderer shape(QStringLiteral(":/nimbril/window_shape.svg"));
+    if (shape.isValid()) {
+        QImage image(size(), QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        shape.render(&painter, QRectF(0, 0, width(), height()));
+        painter.end();
+        setMask(QBitmap::fromImage(image.createAlphaMask()));
+    }
+
+    btn_Text = MakeButton(this, QStringLiteral("btn_Text"), QRect(-3, 3, 51, 52),
+                          QStringLiteral(":/nimbril/btn_text.svg"));
+    btn_Photo = MakeButton(this, QStringLiteral("btn_Photo"), QRect(-2, 63, 51, 52),
+                           QStringLiteral(":/nimbril/btn_photo.svg"));
+    btn_Text->installEventFilter(this);
+    btn_Photo->installEventFilter(this);
+    btn_Text->setToolTip(QStringLiteral("Drop links, text or files here; click to view the "
+                                        "collection"));
+    btn_Photo->setToolTip(QStringLiteral("Drop pictures here; click to open the Photo folder"));
+
+    pm_Text = new QMenu(this);
+    pm_Text->setObjectName(QStringLiteral("pm_Text"));
+    BuildMenu();
+
+    auto* closeAll = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F12), this);
+    closeAll->setContext(Qt::WindowShortcut);
+    connect(closeAll, &QShortcut::activated, this, [this] { m_CloseAllIEClick(); });
+    auto* menuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), this);
+    connect(menuKey, &QShortcut::activated, this,
+            [this] { TrayRightPress(mapToGlobal(QPoint(width() / 4, height() / 2))); });
+}
+
+TForm_Main::~TForm_Main()
+{
+    if (trayIcon)
+        trayIcon->hide();
+}
+
+void TForm_Main::FormCreate()
+{
+    if (!QFileInfo::exists(ConfigFile()))
+        CreateDefaultCollection();
+    ReadCollectionDir();
+    CurrentLanguage = ReadLanguage();
+    SetDefaultPosition();
+    AddTrayIcon();
+}
+
+void TForm_Main::SetDefaultPosition()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+    move(area.x() + area.width() - 60, area.y() + area.height() - 180);
+}
+
+void TForm_Main::AddTrayIcon()
+{
+    if (!trayIcon) {
+        trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/nimbril/nimbril.svg")), this);
+        trayIcon->setToolTip(QStringLiteral("Nimbril"));
+        connect(trayIcon, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Trigger)
+                        TrayLeftPress();
+                    else if (reason == QSystemTrayIcon::Context)
+                        TrayRightPress(QCursor::pos());
+                });
+    }
+    trayIcon->show();
+}
+
+void TForm_Main::TrayLeftPress()
+{
+    for (QWidget* w : std::as_const(m_hiddenWindows))
+        if (w && w != this)
+            w->show();
+    m_hiddenWindows.clear();
+    show();
+    raise();
+    activateWindow();
+    if (restoreViewer)
+        restoreViewer();
+}
+
+void TForm_Main::PrepareMenu()
+{
+    BuildOpenFolderMenu();
+    ApplyLanguage();
+}
+
+void TForm_Main::TrayRightPress(const QPoint& globalPos)
+{
+    PrepareMenu();
+    activateWindow();
+    pm_Text->popup(globalPos);
+}
+
+void TForm_Main::BuildOpenFolderMenu()
+{
+    m_OpenStashetMenu->clear();
+    QAction* urls = m_OpenStashetMenu->addAction(MenuImage(1), QStringLiteral("URLs"));
+    urls->setData(0);
+    m_OpenStashetMenu->addSeparator();
+    const QFileInfoList folders =
+        QDir(CollectionRoot).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QFileInfo& folder : folders) {
+        QString caption = folder.fileName();
+        // A folder's own "&" is shown, not taken for an accelerator.
+        caption.replace(u'&', QStringLiteral("&&"));
+        QAction* entry = m_OpenStashetMenu->addAction(MenuImage(1), caption);
+        entry->setData(kFolderItemTag);
+        entry->setProperty("folder", folder.fileName());
+    }
+}
+
+void TForm_Main::OpenFolderItemClick(QAction* entry)
+{
+    if (entry->data().toInt() == kFolderItemTag)
+        ShellOpen(CollectionRoot + entry->property("folder").toString());
+    else
+        ShellOpen(FavoritesDir);
+}
+
+void TForm_Main::ApplyLanguage()
+{
+    for (const QString& name : std::as_const(m_order))
+        m_items.value(name)->setText(
+            Translate(QStringLiteral("Form_Main.") + name + QStringLiteral(".Caption")));
+}
+
+QAction* TForm_Main::AddItem(QMenu* menu, const QString& name, const QString& caption, int image,
+                             std::function<void()> handler)
+{
+    QAction* action = menu->addAction(MenuImage(image), caption);
+    action->setObjectName(name);
+    connect(action, &QAction::triggered, this, [this, handler] { Command(handler); });
+    m_items.insert(name, action);
+    m_order << name;
+    return action;
+}
+
+QMenu* TForm_Main::AddSubmenu(QMenu* menu, const QString& name, const QString& caption, int image)
+{
+    QMenu* sub = menu->addMenu(MenuImage(image), caption);
+    sub->setObjectName(name);
+    sub->menuAction()->setObjectName(name);
+    m_items.insert(name, sub->menuAction());
+    m_order << name;
+    return sub;
+}
+
+void TForm_Main::BuildMenu()
+{
+    QMenu* m = pm_Text;
+    AddItem(m, QStringLiteral("m_HideWindow"), QStringLiteral("&Hide Nimbril"), 10,
+            [this] { m_HideWindowClick(); });
+    m->addSeparator();
+    AddItem(m, QStringLiteral("m_ViewStashet"), QStringLiteral("&View Stashet"), 2,
+            [this] { m_ViewStashetClick(); });
+    m_OpenStashetMenu =
+        AddSubmenu(m, QStringLiteral("m_OpenStashet"), QStringLiteral("&Open Folder"), 15);
+    connect(m_OpenStashetMenu, &QMenu::triggered, this,
+            [this](QAction* a) { Command([this, a] { OpenFolderItemClick(a); }); });
+    m->addSeparator();
+    AddItem(m, QStringLiteral("m_SaveCurrentPage"), QStringLiteral("Save &Current Web Page"), 21,
+            [this] {
+                MinimizeAllWindows();
+                RunCapture(QStringLiteral("WebPage"), true, ckWebPage);
+            });
+    AddItem(m, QStringLiteral("m_SaveAllPages"), QStringLiteral("Save &All Open Web Pages"), 13,
+            [this] {
+                MinimizeAllWindows();
+                RunCapture(QStringLiteral("WebPage"), false, ckWebPage);
+            });
+    struct Harvest
+    {
+        const char* menu;
+        const char* caption;
+        int image;
+        const char* folder;
+        quint8 kind;
+    };
+    const Harvest harvests[] = {
+        {"m_SavePhoto", "Save All Photo", 7, "Photo", ckPhoto},
+        {"m_SaveFlash", "Save All Flash", 5, "Flash", ckFlash},
+        {"m_SaveMusic", "Save All Music", 6, "Music", ckMusic},
+        {"m_SaveText", "Save All Text", 8, "Text", ckText},
+        {"m_SaveEMail", "Save All E-Mail", 4, "EMail", ckEMail},
+    };
+    for (const Harvest& h : harvests) {
+        const QString name = QString::fromLatin1(h.menu);
+        const QString folder = QString::fromLatin1(h.folder);
+        const quint8 kind = h.kind;
+        QMenu* sub = AddSubmenu(m, name, QString::fromLatin1(h.caption), h.image);
+        AddItem(sub, name + QStringLiteral("Current"), QStringLiteral("Current Page"), 21,
+                [this, folder, kind] { RunCapture(folder, true, kind); });
+        AddItem(sub, name + QStringLiteral("All"), QStringLiteral("All Open Page"), 13,
+                [this, folder, kind] { RunCapture(folder, false, kind); });
+    }
+    m->addSeparator();
+    AddItem(m, QStringLiteral("m_SaveColor"), QStringLiteral("&Capture Screen color "), 3,
+            [this] { m_SaveColorClick(); });
+    AddItem(m, QStringLiteral("m_CloseAllIE"), QStringLiteral("Close All Browser Windows"), 23,
+            [this] { m_CloseAllIEClick(); })
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F12));
+    m->addSeparator();
+    AddItem(m, QStringLiteral("m_Setup"), QStringLiteral("&Setup"), 20, [this] { m_SetupClick(); });
+    m->addSeparator();
+    QMenu* help = AddSubmenu(m, QStringLiteral("m_Help"), QStringLiteral("&Help"), 22);
+    AddItem(help, QStringLiteral("m_HelpContent"), QStringLiteral("&Help Content"), 24,
+            [this] { m_HelpContentClick(); });
+    AddItem(help, QStringLiteral("m_About"), QStringLiteral("&About..."), 12,
+            [this] { m_AboutClick(); });
+    help->addSeparator();
+    AddItem(help, QStringLiteral("m_HomePage"), QStringLiteral("&Home Page"), 17,
+            [this] { m_HomePageClick(); });
+    AddItem(help, QStringLiteral("m_ReportBUG"), QStringLiteral("&Report BUG and Suggestion"), 19,
+            [this] { m_ReportBUGClick(); });
+    AddItem(m, QStringLiteral("m_Exit"), QStringLiteral("E&xit"), 14, [this] { m_ExitClick(); });
+}
+
+void TForm_Main::Command(const std::function<void()>& body)
+{
+    // The application's error display: the command ends, the program goes on.
+    try {
+        body();
+    } catch (const NimbrilError& e) {
+        MessageBox::Error(this, e.text());
+    } catch (const std::exception& e) {
+        MessageBox::Error(this, QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void TForm_Main::NotAvailableYet(const QString& what)
+{
+    MessageBox::Information(this, what + QStringLiteral(" is not available yet in this version "
+                                                        "of Nimbril."));
+}
+
+// ---- buttons --------------------------------------------------------------------------------
+
+bool TForm_Main::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != btn_Text && watched != btn_Photo)
+        return QWidget::eventFilter(watched, event);
+    auto* button = static_cast<QToolButton*>(watched);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        auto* e = static_cast<QMouseEvent*>(event);
+        m_dragMoving = false;
+        if (button == btn_Text)
+            btn_TextMouseDown(e->button(), e->position().toPoint());
+        break;
+    }
+    case QEvent::MouseMove: {
+        auto* e = static_cast<QMouseEvent*>(event);
+        if (m_dragMoving) {
+            move(e->globalPosition().toPoint() - m_moveOffset);
+            return true;
+        }
+        btn_TextMouseMove(e->buttons(), e->position().toPoint());
+        break;
+    }
+    case QEvent::MouseButtonRelease:
+        if (m_dragMoving) {
+            m_dragMoving = false;
+            return true;
+        }
+        if (button == btn_Text)
+            btn_TextMouseUp();
+        else
+            btn_PhotoMouseUp();
+        break;
+    case QEvent::ContextMenu:
+        return true; // a right release on a button is that button's click
+    case QEvent::DragEnter: {
+        auto* e = static_cast<QDragEnterEvent*>(event);
+        const bool ok = button == btn_Text ? DecodeTextDrop(e->mimeData()).has_value()
+                                           : DecodePictureDrop(e->mimeData()).has_value();
+        if (ok)
+            e->acceptProposedAction();
+        else
+            e->ignore();
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* e = static_cast<QDropEvent*>(event);
+        if (button == btn_Text) {
+            if (const auto drop = DecodeTextDrop(e->mimeData()))
+                TTDrop(*drop);
+        } else if (const auto picture = DecodePictureDrop(e->mimeData())) {
+            GTDrop(*picture);
+        }
+        e->acceptProposedAction();
+        return true;
+    }
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm_Main::btn_TextMouseDown(Qt::MouseButton button, const QPoint& pos)
+{
+    if (button == Qt::LeftButton)
+        DragStart = pos;
+}
+
+void TForm_Main::btn_TextMouseMove(Qt::MouseButtons buttons, const QPoint& pos)
+{
+    if (!(buttons & Qt::LeftButton))
+        return;
+    if (qAbs(DragStart.x() - pos.x()) >= kDragThreshold ||
+        qAbs(DragStart.y() - pos.y()) >= kDragThreshold)
+        StartDragMove();
+}
+
+void TForm_Main::StartDragMove()
+{
+    m_dragMoving = true;
+    m_moveOffset = QCursor::pos() - pos();
+    for (QToolButton* b : {btn_Text, btn_Photo})
+        b->setDown(false);
+    // The window manager moves the window where it can; elsewhere it follows the pointer.
+    if (windowHandle() && windowHandle()->startSystemMove()) {
+        m_dragMoving = false;
+        if (QWidget* grabber = QWidget::mouseGrabber())
+            grabber->releaseMouse();
+    }
+}
+
+void TForm_Main::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_dragMoving)
+        move(event->globalPosition().toPoint() - m_moveOffset);
+    QWidget::mouseMoveEvent(event);
+}
+
+void TForm_Main::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_dragMoving = false;
+    QWidget::mouseReleaseEvent(event);
+}
+
+void TForm_Main::btn_TextMouseUp()
+{
+    Command([this] { m_ViewStashetClick(); });
+}
+
+void TForm_Main::btn_PhotoMouseUp()
+{
+    ShellOpen(CollectionRoot + QStringLiteral("Photo"));
+}
+
+void TForm_Main::contextMenuEvent(QContextMenuEvent* event)
+{
+    // Where no tray exists this is how the menu opens; it works beside the tray too.
+    TrayRightPress(event->globalPos());
+}
+
+// ---- drops ----------------------------------------------------------------------------------
+
+void TForm_Main::TTDrop(const TextDrop& drop)
+{
+    Command([this, &drop] { ::TTDrop(drop, this); });
+    delete m_copyProgress;
+    m_copyProgress = nullptr;
+}
+
+void TForm_Main::GTDrop(const PictureDrop& picture)
+{
+    Command([&picture] {
+        if (!::GTDrop(picture))
+            throw InOutError(CollectionRoot + QStringLiteral("Photo"),
+                             QStringLiteral("the dropped picture could not be saved"));
+    });
+}
+
+ReplaceAnswer TForm_Main::askReplace(const QString& targetFile)
+{
+    switch (MessageBox::AskYesNoCancel(
+        this, QStringLiteral("%1 already exists. Replace it?").arg(targetFile),
+        QMessageBox::Question)) {
+    case MessageBox::Answer::Yes:
+        return ReplaceAnswer::Yes;
+    case MessageBox::Answer::No:
+        return ReplaceAnswer::No;
+    default:
+        return ReplaceAnswer::Cancel;
+    }
+}
+
+void TForm_Main::progress(int done, int total)
+{
+    if (!m_copyProgress) {
+        m_copyProgress =
+            new QProgressDialog(QStringLiteral("Copying files..."), QString(), 0, total, this);
+        m_copyProgress->setWindowModality(Qt::WindowModal);
+        m_copyProgress->setMinimumDuration(500);
+        m_copyProgress->setCancelButton(nullptr);
+    }
+    m_copyProgress->setMaximum(total);
+    m_copyProgress->setValue(done);
+    QCoreApplication::processEvents();
+}
+
+// ---- commands -------------------------------------------------------------------------------
+
+void TForm_Main::m_HideWindowClick()
+{
+    m_hiddenWindows.clear();
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() && !qobject_cast<QMenu*>(w)) {
+            m_hiddenWindows << w;
+            w->hide();
+        }
+    }
+}
+
+void TForm_Main::m_ExitClick()
+{
+    if (trayIcon)
+        trayIcon->hide();
+    close();
+    QCoreApplication::quit();
+}
+
+void TForm_Main::m_HelpContentClick()
+{
+    ShellOpen(AppDir + QStringLiteral("NimbrilApp.html"));
+}
+
+void TForm_Main::m_AboutClick()
+{
+    const QString appText = Translate(QStringLiteral("C_NimbrilApp")) + QStringLiteral(" 1.1");
+    const QString otherText = Translate(QStringLiteral("C_Author")) + QStringLiteral("\r\r") +
+                              Translate(QStringLiteral("C_HomePage")) + QStringLiteral(": ") +
+                              HomePageAddress();
+    QString shown = otherText;
+    shown.replace(u'\r', u'\n');
+    MessageBox::About(this, appText, appText + QStringLiteral("\n\n") + shown);
+}
+
+void TForm_Main::m_HomePageClick()
+{
+    ShellOpen(HomePageAddress());
+}
+
+void TForm_Main::m_ReportBUGClick()
+{
+    ShellOpen(QStringLiteral("mailto:") + BugReportAddress() + QStringLiteral("?subject=") +
+              Translate(QStringLiteral("C_BUGReport")));
+}
+
+void TForm_Main::m_ViewStashetClick()
+{
+    if (showViewer)
+        showViewer();
+    else
+        NotAvailableYet(QStringLiteral("The collection viewer"));
+}
+
+void TForm_Main::m_SaveColorClick()
+{
+    if (showColorPicker)
+        showColorPicker();
+    else
+        NotAvailableYet(QStringLiteral("The colour picker"));
+}
+
+void TForm_Main::m_SetupClick()
+{
+    if (showSetup)
+        showSetup();
+    else
+        NotAvailableYet(QStringLiteral("The setup dialog"));
+}
+
+void TForm_Main::MinimizeAllWindows()
+{
+    Desktop().minimizeAll();
+}
+
+void TForm_Main::m_CloseAllIEClick()
+{
+    if (MessageBox::AskYesNoCancel(this, Translate(QStringLiteral("C_CloseIE"))) !=
+        MessageBox::Answer::Yes)
+        return;
+    MinimizeAllWindows();
+    raise();
+    TSaveIE engine;
+    engine.CloseAllIE();
+}
+
+void TForm_Main::RunCapture(const QString& subfolder, bool currentPage, quint8 kind)
+{
+    // The window and the engine belong to this command alone and go with it, also on failure.
+    auto* progress = new TForm_Progress();
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    TSaveIE engine;
+    engine.PageLabel = progress->pageDisplay();
+    engine.UrlLabel = progress->urlDisplay();
+    engine.FileLabel = progress->fileDisplay();
+    engine.PageBar = progress->pageBar();
+    engine.TotalBar = progress->totalBar();
+    progress->show();
+    try {
+        engine.CapturePages(CollectionRoot + subfolder, currentPage ? csCurrentPage : csAllPages,
+                            kind);
+    } catch (...) {
+        progress->close();
+        throw;
+    }
+    progress->close();
+    if (kind == ckEMail && !engine.EMails.isEmpty())
+        engine.ShowEMailDialog();
+}

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "u_Public.h"
+
+#include <QHash>
+#include <QPoint>
+#include <QWidget>
+#include <functional>
+
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+class QToolButton;
+struct TextDrop;
+struct PictureDrop;
+
+// The floating window: two drop buttons at the right screen edge, the tray icon and the menu that
+// carries every command. It lives for the whole run; closing it ends the program.
+class TForm_Main : public QWidget, public FolderCopyObserver
+{
+    Q_OBJECT
+public:
+    explicit TForm_Main(QWidget* parent = nullptr);
+    ~TForm_Main() override;
+
+    // Start-up: first run, collection root, language, position, tray icon. Throws
+    // IniWriteError when the first run cannot write Config.ini.
+    void FormCreate();
+    void SetDefaultPosition();
+    void AddTrayIcon();
+
+    // Tray icon presses.
+    void TrayLeftPress();
+    void TrayRightPress(const QPoint& globalPos);
+    // Rebuilds the menu's folders and captions; the tray's right press does this before it opens.
+    void PrepareMenu();
+
+    void BuildOpenFolderMenu();
+    void OpenFolderItemClick(QAction* item);
+    void ApplyLanguage();
+
+    // Button mouse handling, positions in the button's coordinates.
+    void btn_TextMouseDown(Qt::MouseButton button, const QPoint& pos);
+    void btn_TextMouseMove(Qt::MouseButtons buttons, const QPoint& pos);
+    void btn_TextMouseUp();
+    void btn_PhotoMouseUp();
+    // True while the window follows the pointer after a drag started on a button.
+    bool isDragMoving() const { return m_dragMoving; }
+
+    // Drops.
+    void TTDrop(const TextDrop& drop);
+    void GTDrop(const PictureDrop& picture);
+
+    // Menu commands.
+    void m_HideWindowClick();
+    void m_ExitClick();
+    void m_HelpContentClick();
+    void m_AboutClick();
+    void m_HomePageClick();
+    void m_ReportBUGClick();
+    void m_ViewStashetClick();
+    void m_SaveColorClick();
+    void m_SetupClick();
+    void m_CloseAllIEClick();
+    void RunCapture(const QString& subfolder, bool currentPage, quint8 kind);
+    void MinimizeAllWindows();
+
+    // Windows that other parts of the program attach: the viewer, its restore step, the colour
+    // picker and the setup dialog. Unset ones say they are not available yet.
+    std::function<void()> showViewer;
+    std::function<void()> restoreViewer;
+    std::function<void()> showColorPicker;
+    std::function<void()> showSetup;
+
+    QToolButton* btn_Text;
+    QToolButton* btn_Photo;
+    QMenu* pm_Text;
+    QMenu* m_OpenStashetMenu;
+    QSystemTrayIcon* trayIcon = nullptr;
+    QPoint DragStart;
+
+    // The menu items by name ("m_Exit"), every captioned item of the menu.
+    QAction* item(const QString& name) const { return m_items.value(name); }
+    QStringList itemNames() const { return m_order; }
+
+    static QString HomePageAddress();
+    static QString BugReportAddress();
+
+    // Folder copies of drops: progress and the question before a file is replaced.
+    ReplaceAnswer askReplace(const QString& targetFile) override;
+    void progress(int done, int total) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    void BuildMenu();
+    QAction* AddItem(QMenu* menu, const QString& name, const QString& caption, int image,
+                     std::function<void()> handler);
+    QMenu* AddSubmenu(QMenu* menu, const QString& name, const QString& caption, int image);
+    void Command(const std::function<void()>& body);
+    void NotAvailableYet(const QString& what);
+    void StartDragMove();
+
+    QHash<QString, QAction*> m_items;
+    QStringList m_order;
+    bool m_dragMoving = false;
+    QPoint m_moveOffset;
+    QList<QWidget*> m_hiddenWindows;
+    class QProgressDialog* m_copyProgress = nullptr;
+};
+
+// The icon of the menu image with this index.
+QIcon MenuImage(int index);

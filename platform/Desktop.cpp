@@ -1,0 +1,57 @@
+#include "Desktop.h"
+
+#include "X11Desktop.h"
+
+#include <QGuiApplication>
+#include <memory>
+
+namespace {
+
+DesktopPlatform* g_override = nullptr;
+
+std::unique_ptr<DesktopPlatform> ChooseDesktop()
+{
+    const QByteArray forced = qgetenv("NIMBRIL_PLATFORM");
+    if (forced == "null")
+        return std::make_unique<NullDesktop>();
+    bool wantX11 = forced == "x11";
+    if (!wantX11) {
+        const QString qpa = qobject_cast<QGuiApplication*>(QCoreApplication::instance())
+                                ? QGuiApplication::platformName()
+                                : QString();
+        if (!qpa.isEmpty())
+            wantX11 = qpa == QLatin1String("xcb");
+        else
+            wantX11 =
+                !qEnvironmentVariableIsEmpty("DISPLAY") && qgetenv("XDG_SESSION_TYPE") != "wayland";
+    }
+    if (wantX11)
+        if (auto x11 = X11Desktop::open())
+            return x11;
+    return std::make_unique<NullDesktop>();
+}
+
+} // namespace
+
+DesktopPlatform& Desktop()
+{
+    if (g_override)
+        return *g_override;
+    static const std::unique_ptr<DesktopPlatform> chosen = ChooseDesktop();
+    return *chosen;
+}
+
+void SetDesktop(DesktopPlatform* desktop)
+{
+    g_override = desktop;
+}
+
+const QStringList& BrowserWindowClasses()
+{
+    static const QStringList classes = {
+        QStringLiteral("Chromium"),         QStringLiteral("chromium"),
+        QStringLiteral("Chromium-browser"), QStringLiteral("chromium-browser"),
+        QStringLiteral("Google-chrome"),    QStringLiteral("google-chrome"),
+    };
+    return classes;
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QPoint>
+#include <QRgb>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// The desktop facilities that Qt does not offer: the global pointer and key state, one screen
+// pixel, "show desktop", and the browser's top-level windows. An X11 realisation and a null one
+// (Wayland without X, offscreen tests) are chosen at run time; NIMBRIL_PLATFORM=x11|null forces
+// one.
+class DesktopPlatform
+{
+public:
+    virtual ~DesktopPlatform() = default;
+
+    virtual QString name() const = 0;
+    // Whether pointer, keys and screen pixels can be read on this session.
+    virtual bool canSampleScreen() const = 0;
+    virtual std::optional<QPoint> pointerPosition() = 0;
+    virtual bool leftButtonDown() = 0;
+    virtual bool escapeDown() = 0;
+    // The colour of one screen pixel, or nothing when the screen cannot be read.
+    virtual std::optional<QRgb> pixelAt(QPoint screenPoint) = 0;
+    // Minimises every window on the desktop ("show desktop"); nothing where unsupported.
+    virtual void minimizeAll() = 0;
+    // The caption of the topmost top-level window whose class is one of the given ones, in the
+    // window manager's stacking order; nothing when there is no such window or no window system.
+    virtual std::optional<QString> topmostWindowCaption(const QStringList& windowClasses) = 0;
+    // Asks every top-level window of the given classes to close; returns how many were asked, or
+    // -1 when windows cannot be reached at all.
+    virtual int closeWindows(const QStringList& windowClasses) = 0;
+};
+
+// The process-wide desktop, chosen at first use.
+DesktopPlatform& Desktop();
+
+// Replaces the process-wide desktop (tests); null restores the automatic choice. Not owned.
+void SetDesktop(DesktopPlatform* desktop);
+
+// A desktop where nothing can be read or done.
+class NullDesktop : public DesktopPlatform
+{
+public:
+    QString name() const override { return QStringLiteral("null"); }
+    bool canSampleScreen() const override { return false; }
+    std::optional<QPoint> pointerPosition() override { return std::nullopt; }
+    bool leftButtonDown() override { return false; }
+    bool escapeDown() override { return false; }
+    std::optional<QRgb> pixelAt(QPoint) override { return std::nullopt; }
+    void minimizeAll() override {}
+    std::optional<QString> topmostWindowCaption(const QStringList&) override
+    {
+        return std::nullopt;
+    }
+    int closeWindows(const QStringList&) override { return -1; }
+};
+
+// The window classes a Chromium-family browser's windows carry on X11.
+const QStringList& BrowserWindowClasses();
