@@ -1,5 +1,6 @@
 #include "u_Drops.h"
 
+#include "AtomicFile.h"
 #include "BrowserCache.h"
 #include "Errors.h"
 #include "IniFile.h"
@@ -12,7 +13,6 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QUrl>
 
 namespace {
@@ -47,15 +47,13 @@ void CopyReplacing(const QString& source, const QString& target)
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         return;
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly))
+    AtomicFileWriter out(target);
+    if (!out.open())
         return;
     while (!in.atEnd()) {
         const QByteArray chunk = in.read(1 << 20);
-        if (chunk.isEmpty() || out.write(chunk) != chunk.size()) {
-            out.cancelWriting();
+        if (chunk.isEmpty() || !out.write(chunk.constData(), chunk.size()))
             return;
-        }
     }
     out.commit();
 }
@@ -157,10 +155,9 @@ void TTDrop(const TextDrop& drop, FolderCopyObserver* owner)
             return;
         QDir().mkpath(CollectionRoot + QStringLiteral("Text"));
         const QString name = NewCollectionFileName(QStringLiteral("Text"), QStringLiteral(".txt"));
-        QSaveFile file(name);
-        const QByteArray bytes = (drop.text + QStringLiteral("\r\n")).toUtf8();
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-            throw InOutError(name, file.errorString());
+        QString error;
+        if (!WriteFileAtomically(name, (drop.text + QStringLiteral("\r\n")).toUtf8(), &error))
+            throw InOutError(name, error);
         return;
     }
 
@@ -245,9 +242,7 @@ bool GTDrop(const PictureDrop& picture)
     QDir().mkpath(CollectionRoot + QStringLiteral("Photo"));
     const QString name = NewCollectionFileName(QStringLiteral("Photo"), QStringLiteral(".bmp"));
     if (!picture.vector.isEmpty()) {
-        QSaveFile file(name);
-        return file.open(QIODevice::WriteOnly) &&
-               file.write(picture.vector) == picture.vector.size() && file.commit();
+        return WriteFileAtomically(name, picture.vector);
     }
     return picture.bitmap.save(name, "BMP");
 }

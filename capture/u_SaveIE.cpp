@@ -1,5 +1,6 @@
 #include "u_SaveIE.h"
 
+#include "AtomicFile.h"
 #include "Errors.h"
 #include "IniFile.h"
 #include "u_Public.h"
@@ -8,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
@@ -87,21 +87,29 @@ QString NextCounterName(const QString& name)
     return CutToBytes(stem, kPageNameBytes - int(suffix.toUtf8().size())) + suffix;
 }
 
+// A text made usable as a file name; a NUL, which no file name can hold, is dropped too.
+QString NameFromText(const QString& text)
+{
+    QString name = CleanFileName(text);
+    name.remove(QChar(0));
+    return name;
+}
+
 // The body's text for a name, when the title gives none.
 QString NameFromBody(const DocumentPtr& doc)
 {
     const ElementPtr body = doc->body();
-    return body ? CleanFileName(LeftChars(body->innerText(), 30)) : QString();
+    return body ? NameFromText(LeftChars(body->innerText(), 30)) : QString();
 }
 
 void WriteTextFile(const QString& fileName, const QByteArray& bytes, bool pumpBetweenChunks)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
+    AtomicFileWriter file(fileName);
+    if (!file.open())
         throw InOutError(fileName, file.errorString());
     for (qsizetype at = 0; at < bytes.size(); at += kHtmlChunk) {
         const qsizetype n = qMin(kHtmlChunk, bytes.size() - at);
-        if (file.write(bytes.constData() + at, n) != n)
+        if (!file.write(bytes.constData() + at, n))
             throw InOutError(fileName, file.errorString());
         if (pumpBetweenChunks)
             TSaveIE::PumpMessages();
@@ -328,7 +336,7 @@ QString TSaveIE::MakePageName(const DocumentPtr& doc, const QString& path)
 {
     QString name;
     try {
-        name = CleanFileName(doc->title());
+        name = NameFromText(doc->title());
         if (IsBlank(name))
             name = NameFromBody(doc);
         if (IsBlank(name))
@@ -611,7 +619,7 @@ void TSaveIE::SavePageText(const DocumentPtr& doc, const QString& folder)
 
 QString TSaveIE::MakeTextFileName(const DocumentPtr& doc)
 {
-    QString name = CleanFileName(doc->title());
+    QString name = NameFromText(doc->title());
     if (IsBlank(name))
         name = NameFromBody(doc);
     if (IsBlank(name))

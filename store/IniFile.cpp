@@ -1,10 +1,10 @@
 #include "IniFile.h"
 
+#include "AtomicFile.h"
 #include "Errors.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringList>
 
 namespace {
@@ -174,8 +174,7 @@ void WriteString(const QString& path, const QString& section, const QString& key
         out += "\r\n";
     }
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit())
+    if (!WriteFileAtomically(path, out))
         throw IniWriteError(path);
 }
 

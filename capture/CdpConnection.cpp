@@ -1,0 +1,301 @@
+#include "CdpConnection.h"
+
+#include "Errors.h"
+
+#include <QDeadlineTimer>
+#include <QNetworkProxy>
+#include <QScopeGuard>
+#include <QTimer>
+#include <QWebSocket>
+#include <algorithm>
+
+CdpConnection::CdpConnection(QObject* parent) : QObject(parent) {}
+
+CdpConnection::~CdpConnection()
+{
+    if (m_socket) {
+        disconnect(m_socket, nullptr, this, nullptr);
+        m_socket->abort();
+    }
+}
+
+void CdpConnection::connectTo(const QUrl& url, int timeoutMs)
+{
+    if (!Cdp::isLoopbackWebSocketUrl(url)) {
+        m_lastFailure = QStringLiteral("refused non-loopback address %1").arg(url.toString());
+        throw BrowserUnreachableError(
+            QStringLiteral("Nimbril only connects to a browser on this computer (127.0.0.1, ::1 "
+                           "or localhost), not to %1.")
+                .arg(url.toDisplayString()));
+    }
+    close();
+    m_url = url;
+    m_connectError.clear();
+
+    // No origin: the browser refuses every Origin header but its own endpoint, and QWebSocket
+    // only sends one when it is given a non-empty origin.
+    auto* socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+    socket->setProxy(QNetworkProxy::NoProxy);
+    // Replies (resource bodies, large outerHTML) come as single frames of many megabytes, and
+    // the browser's server may not join fragmented requests, so both limits go to the top.
+    socket->setMaxAllowedIncomingFrameSize(QWebSocket::maxIncomingFrameSize());
+    socket->setMaxAllowedIncomingMessageSize(QWebSocket::maxIncomingMessageSize());
+    socket->setOutgoingFrameSize(QWebSocket::maxOutgoingFrameSize());
+    m_socket = socket;
+
+    connect(socket, &QWebSocket::connected, this, [this] {
+        m_connected = true;
+        wakeWaiters();
+    });
+    connect(socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
+            [this, socket](QAbstractSocket::SocketError) {
+                if (!m_connected && m_connectError.isEmpty())
+                    m_connectError = socket->errorString();
+                wakeWaiters();
+            });
+    connect(socket, &QWebSocket::disconnected, this, &CdpConnection::onSocketGone);
+    connect(socket, &QWebSocket::textMessageReceived, this, &CdpConnection::onTextMessage);
+    socket->open(url);
+
+    const bool settled = waitUntil(
+        [&] { return m_connected || !m_connectError.isEmpty() || m_socket != socket; }, timeoutMs);
+    if (m_connected && m_socket == socket)
+        return;
+    // Qt's texts may start with the name of its internal function and end with a full stop.
+    QString reason = m_connectError;
+    if (reason.startsWith(QLatin1String("QWebSocket")) && reason.contains(QLatin1String(": ")))
+        reason = reason.section(QStringLiteral(": "), 1);
+    while (reason.endsWith(u'.'))
+        reason.chop(1);
+    if (!settled)
+        reason = QStringLiteral("no answer within %1 s").arg(timeoutMs / 1000.0);
+    else if (reason.isEmpty())
+        reason = QStringLiteral("the connection was closed");
+    if (m_socket == socket)
+        dropSocket();
+    m_lastFailure = QStringLiteral("connect %1: %2").arg(url.toString(), reason);
+    throw BrowserUnreachableError(QStringLiteral("Could not connect to the browser at %1: %2.")
+                                      .arg(url.toDisplayString(), reason));
+}
+
+void CdpConnection::reconnect(int timeoutMs)
+{
+    if (m_url.isEmpty())
+        throw BrowserUnreachableError(QStringLiteral("No browser address is known yet."));
+    connectTo(m_url, timeoutMs);
+}
+
+void CdpConnection::close()
+{
+    if (!m_socket)
+        return;
+    const bool wasConnected = m_connected;
+    failPending(QStringLiteral("connection closed"));
+    dropSocket();
+    if (wasConnected)
+        Q_EMIT disconnected();
+    wakeWaiters();
+}
+
+bool CdpConnection::isConnected() const
+{
+    return m_socket && m_connected;
+}
+
+QJsonObject CdpConnection::call(const QString& method, const QJsonObject& params,
+                                const QString& sessionId, int timeoutMs)
+{
+    return wait(send(method, params, sessionId), timeoutMs);
+}
+
+int CdpConnection::send(const QString& method, const QJsonObject& params, const QString& sessionId)
+{
+    if (!isConnected())
+        fail(QStringLiteral("%1: not connected").arg(method));
+    const int id = m_nextId++;
+    m_pending.insert(id, Pending{method, false, false, {}, {}});
+    m_socket->sendTextMessage(QString::fromUtf8(Cdp::buildRequest(id, method, params, sessionId)));
+    return id;
+}
+
+QJsonObject CdpConnection::wait(int id, int timeoutMs)
+{
+    return waitAll({id}, timeoutMs).constFirst();
+}
+
+QList<QJsonObject> CdpConnection::waitAll(const QList<int>& ids, int timeoutMs)
+{
+    for (int id : ids) {
+        if (!m_pending.contains(id))
+            fail(QStringLiteral("wait for unknown request %1").arg(id));
+    }
+    // A request that is still not done afterwards ran out of time.
+    waitUntil(
+        [&] {
+            for (int id : ids) {
+                const auto it = m_pending.constFind(id);
+                if (it != m_pending.constEnd() && !it->done)
+                    return false;
+            }
+            return true;
+        },
+        timeoutMs);
+
+    QList<QJsonObject> results;
+    results.reserve(ids.size());
+    QString failure;
+    for (int id : ids) {
+        const Pending p = m_pending.take(id);
+        if (!failure.isEmpty())
+            continue;
+        if (p.method.isEmpty())
+            failure = QStringLiteral("request %1 was discarded while waiting").arg(id);
+        else if (!p.done)
+            failure = QStringLiteral("%1: no reply within %2 ms").arg(p.method).arg(timeoutMs);
+        else if (p.failed)
+            failure = p.failure;
+        results.append(p.result);
+    }
+    if (!failure.isEmpty())
+        fail(failure);
+    return results;
+}
+
+void CdpConnection::discard(int id)
+{
+    m_pending.remove(id);
+}
+
+std::optional<Cdp::Event> CdpConnection::waitForEvent(const EventPredicate& matches, int timeoutMs,
+                                                      std::optional<quint64> from)
+{
+    quint64 cursor = from.value_or(m_nextEventSeq);
+    std::optional<Cdp::Event> found;
+    const auto scan = [&] {
+        const quint64 first = m_events.empty() ? m_nextEventSeq : m_events.front().first;
+        for (size_t i = cursor > first ? cursor - first : 0; i < m_events.size(); ++i) {
+            const Cdp::Event& event = m_events[i].second;
+            cursor = m_events[i].first + 1;
+            if (matches(event)) {
+                found = event;
+                return true;
+            }
+        }
+        return !isConnected();
+    };
+    waitUntil(scan, timeoutMs);
+    if (found)
+        return found;
+    if (!isConnected())
+        fail(QStringLiteral("connection lost while waiting for an event"));
+    return std::nullopt;
+}
+
+QList<Cdp::Event> CdpConnection::eventsSince(quint64 from) const
+{
+    QList<Cdp::Event> events;
+    for (const auto& [seq, event] : m_events) {
+        if (seq >= from)
+            events.append(event);
+    }
+    return events;
+}
+
+void CdpConnection::onTextMessage(const QString& text)
+{
+    const Cdp::Message m = Cdp::parseMessage(text.toUtf8());
+    if (m.kind == Cdp::Message::Kind::Reply) {
+        const auto it = m_pending.find(m.id);
+        if (it == m_pending.end() || it->done) // a late reply to a call that gave up
+            return;
+        it->done = true;
+        it->failed = m.isError;
+        it->result = m.result;
+        if (m.isError)
+            it->failure = QStringLiteral("%1: error %2: %3")
+                              .arg(it->method)
+                              .arg(m.errorCode)
+                              .arg(m.errorMessage);
+        wakeWaiters();
+    } else if (m.kind == Cdp::Message::Kind::Event) {
+        m_events.emplace_back(m_nextEventSeq++, Cdp::Event{m.method, m.params, m.sessionId});
+        while (m_events.size() > static_cast<size_t>(EventBacklog))
+            m_events.pop_front();
+        Q_EMIT eventReceived(m.method, m.params, m.sessionId);
+        wakeWaiters();
+    }
+}
+
+void CdpConnection::onSocketGone()
+{
+    if (!m_connected) { // during the handshake: connectTo() reports it
+        if (m_connectError.isEmpty())
+            m_connectError = QStringLiteral("the connection was closed");
+        wakeWaiters();
+        return;
+    }
+    const QString reason = m_socket->closeReason();
+    failPending(reason.isEmpty() ? QStringLiteral("connection lost")
+                                 : QStringLiteral("connection lost: %1").arg(reason));
+    dropSocket();
+    Q_EMIT disconnected();
+    wakeWaiters();
+}
+
+void CdpConnection::dropSocket()
+{
+    QWebSocket* socket = m_socket;
+    m_socket = nullptr;
+    m_connected = false;
+    if (!socket)
+        return;
+    disconnect(socket, nullptr, this, nullptr);
+    socket->abort();
+    socket->deleteLater(); // may be inside one of its own signals
+}
+
+void CdpConnection::failPending(const QString& why)
+{
+    for (Pending& p : m_pending) {
+        if (p.done)
+            continue;
+        p.done = true;
+        p.failed = true;
+        p.failure = QStringLiteral("%1: %2").arg(p.method, why);
+    }
+    m_lastFailure = why;
+}
+
+bool CdpConnection::waitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    if (done())
+        return true;
+    const QDeadlineTimer deadline(std::max(timeoutMs, 0));
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    m_loops.append(&loop);
+    const auto unregister = qScopeGuard([&] { m_loops.removeOne(&loop); });
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        timer.start(static_cast<int>(deadline.remainingTime()));
+        loop.exec(m_waitFlags);
+    }
+    return true;
+}
+
+void CdpConnection::wakeWaiters()
+{
+    // Nested waits each re-check their own condition; an outer loop that is quit while an
+    // inner one runs ends as soon as the inner one returns.
+    for (QEventLoop* loop : std::as_const(m_loops))
+        loop->quit();
+}
+
+void CdpConnection::fail(const QString& why)
+{
+    m_lastFailure = why;
+    throw SafecallError();
+}

@@ -1,0 +1,206 @@
+#include "CdpEndpoint.h"
+
+#include "CdpConnection.h"
+#include "CdpProtocol.h"
+#include "Errors.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTcpSocket>
+#include <QTimer>
+#include <optional>
+
+namespace CdpEndpoint {
+
+namespace {
+
+constexpr int ActivePortHandshakeMs = 60000;
+
+QString configHome()
+{
+    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg))
+        return xdg;
+    return QDir::homePath() + QStringLiteral("/.config");
+}
+
+QString hostPortText(const Cdp::HostPort& hp)
+{
+    return hp.host.contains(u':') ? QStringLiteral("[%1]:%2").arg(hp.host).arg(hp.port)
+                                  : QStringLiteral("%1:%2").arg(hp.host).arg(hp.port);
+}
+
+QString notLoopbackText(const QString& what)
+{
+    return QStringLiteral("Nimbril only connects to a browser on this computer (127.0.0.1, ::1 "
+                          "or localhost), not to %1.")
+        .arg(what);
+}
+
+bool acceptsTcp(int port, int timeoutMs)
+{
+    QTcpSocket socket;
+    socket.setProxy(QNetworkProxy::NoProxy);
+    socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
+    // Loopback connections are accepted or refused at once, so blocking here is brief.
+    const bool ok = socket.waitForConnected(timeoutMs);
+    socket.abort();
+    return ok;
+}
+
+// The outcome of asking host:port for /json/version.
+struct VersionAnswer
+{
+    bool answered = false; // an HTTP reply came
+    std::optional<QUrl> url;
+    QString rawUrl; // what the reply named, for the error text
+};
+
+VersionAnswer askVersion(const Cdp::HostPort& hp, int timeoutMs)
+{
+    QUrl http;
+    http.setScheme(QStringLiteral("http"));
+    http.setHost(hp.host);
+    http.setPort(hp.port);
+    http.setPath(QStringLiteral("/json/version"));
+
+    QNetworkAccessManager manager;
+    manager.setProxy(QNetworkProxy::NoProxy);
+    QNetworkRequest request(http);
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    // A redirect could lead anywhere; the browser never sends one.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    request.setTransferTimeout(timeoutMs);
+    QNetworkReply* reply = manager.get(request);
+
+    QEventLoop loop;
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+
+    VersionAnswer answer;
+    if (!reply->isFinished()) {
+        reply->abort();
+    } else if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+        answer.answered = true;
+        if (reply->error() == QNetworkReply::NoError) {
+            const QByteArray body = reply->readAll();
+            answer.url = Cdp::parseVersionReply(body);
+            const QJsonValue ws = QJsonDocument::fromJson(body).object().value(
+                QStringLiteral("webSocketDebuggerUrl"));
+            answer.rawUrl = ws.toString();
+        }
+    }
+    delete reply;
+    return answer;
+}
+
+// Asks host:port for its websocket URL; nullopt when nothing answers there.
+std::optional<QUrl> viaHttp(const Cdp::HostPort& hp, int timeoutMs, const QString& hint)
+{
+    const VersionAnswer answer = askVersion(hp, timeoutMs);
+    if (!answer.answered)
+        return std::nullopt;
+    if (answer.url)
+        return answer.url;
+    if (!answer.rawUrl.isEmpty())
+        throw BrowserUnreachableError(notLoopbackText(answer.rawUrl));
+    throw BrowserUnreachableError(
+        QStringLiteral("Something answers at %1, but it is not a Chromium with remote "
+                       "debugging. %2")
+            .arg(hostPortText(hp), hint));
+}
+
+} // namespace
+
+QStringList defaultProfileFolders()
+{
+    const QString config = configHome();
+    return {config + QStringLiteral("/nimbril/browser-profile"),
+            config + QStringLiteral("/chromium"), config + QStringLiteral("/google-chrome"),
+            config + QStringLiteral("/google-chrome-beta"),
+            config + QStringLiteral("/chromium-browser")};
+}
+
+Sources defaultSources()
+{
+    Sources s;
+    s.override = qEnvironmentVariable("NIMBRIL_DEVTOOLS");
+    s.profileFolders = defaultProfileFolders();
+    return s;
+}
+
+QString startHint(int port, const QString& profileFolder)
+{
+    QString folder = profileFolder;
+    const QString home = QDir::homePath();
+    if (folder.startsWith(home + u'/'))
+        folder = QStringLiteral("$HOME") + folder.mid(home.size());
+    if (folder.contains(u' '))
+        folder = u'"' + folder + u'"';
+    return QStringLiteral("Start one with: chromium --remote-debugging-port=%1 --user-data-dir=%2")
+        .arg(port)
+        .arg(folder);
+}
+
+Found discover(const Sources& sources, int timeoutMs)
+{
+    const QString ownProfile =
+        sources.profileFolders.value(0, configHome() + QStringLiteral("/nimbril/browser-profile"));
+
+    if (!sources.override.trimmed().isEmpty()) {
+        const std::optional<Cdp::HostPort> hp = Cdp::parseHostPort(sources.override);
+        if (!hp)
+            throw BrowserUnreachableError(
+                QStringLiteral("NIMBRIL_DEVTOOLS must be host:port, for example 127.0.0.1:9222, "
+                               "not \"%1\".")
+                    .arg(sources.override));
+        if (!Cdp::isLoopbackHost(hp->host))
+            throw BrowserUnreachableError(notLoopbackText(hp->host));
+        const QString hint = startHint(hp->port, ownProfile);
+        if (const std::optional<QUrl> url = viaHttp(*hp, timeoutMs, hint))
+            return {*url, Kind::Override};
+        throw BrowserUnreachableError(
+            QStringLiteral("No Chromium with remote debugging answers at %1 (NIMBRIL_DEVTOOLS). %2")
+                .arg(hostPortText(*hp), hint));
+    }
+
+    for (const QString& folder : sources.profileFolders) {
+        QFile file(folder + QStringLiteral("/DevToolsActivePort"));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const std::optional<Cdp::ActivePort> ap =
+            Cdp::parseActivePort(QString::fromUtf8(file.read(4096)));
+        if (ap && acceptsTcp(ap->port, timeoutMs))
+            return {Cdp::activePortUrl(*ap), Kind::ActivePort};
+    }
+
+    const std::optional<Cdp::HostPort> fallback = Cdp::parseHostPort(sources.fallback);
+    const int port = fallback ? fallback->port : 9222;
+    const QString hint = startHint(port, ownProfile);
+    if (fallback && Cdp::isLoopbackHost(fallback->host)) {
+        if (const std::optional<QUrl> url = viaHttp(*fallback, timeoutMs, hint))
+            return {*url, Kind::Fallback};
+    }
+    throw BrowserUnreachableError(
+        QStringLiteral("No Chromium with remote debugging is running. %1").arg(hint));
+}
+
+void connectBrowser(CdpConnection& connection, const Sources& sources)
+{
+    const Found found = discover(sources);
+    connection.connectTo(found.url, found.kind == Kind::ActivePort
+                                        ? ActivePortHandshakeMs
+                                        : CdpConnection::DefaultConnectTimeoutMs);
+}
+
+} // namespace CdpEndpoint

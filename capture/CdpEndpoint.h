@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+class CdpConnection;
+
+// Finding the running browser's DevTools websocket: the NIMBRIL_DEVTOOLS override first, then
+// the DevToolsActivePort files of the known profiles, then the usual port. Only loopback
+// addresses are accepted. When nothing answers, the error tells the user how to start a browser.
+namespace CdpEndpoint {
+
+// Where to look, in this order.
+struct Sources
+{
+    QString override;           // "host:port" (NIMBRIL_DEVTOOLS); empty: not set
+    QStringList profileFolders; // each may hold a DevToolsActivePort file
+    QString fallback = QStringLiteral("127.0.0.1:9222");
+};
+
+enum class Kind
+{
+    Override,   // from NIMBRIL_DEVTOOLS, via /json/version
+    ActivePort, // from a profile's DevToolsActivePort file; no HTTP request was made
+    Fallback,   // the fallback port, via /json/version
+};
+
+struct Found
+{
+    QUrl url; // ws://127.0.0.1:PORT/devtools/browser/ID
+    Kind kind = Kind::Fallback;
+};
+
+// $XDG_CONFIG_HOME (or ~/.config) + /nimbril/browser-profile (Nimbril's own browser profile),
+// /chromium, /google-chrome, /google-chrome-beta, /chromium-browser.
+QStringList defaultProfileFolders();
+// NIMBRIL_DEVTOOLS from the environment, the default profile folders, 127.0.0.1:9222.
+Sources defaultSources();
+
+// "Start one with: chromium --remote-debugging-port=PORT --user-data-dir=FOLDER", with the home
+// folder written as $HOME so that the line can be pasted into a shell.
+QString startHint(int port, const QString& profileFolder);
+
+// Finds the browser's websocket URL; throws BrowserUnreachableError with a text for the user
+// when none answers or an address is not loopback. The override, when set, is the only
+// source tried. A DevToolsActivePort file counts when its port accepts a TCP connection (a stale
+// file of a browser that crashed does not); no websocket is opened, as a browser whose
+// debugging was allowed by hand asks the user about every websocket.
+Found discover(const Sources& sources = defaultSources(), int timeoutMs = 3000);
+
+// discover() and CdpConnection::connectTo(); a browser found through DevToolsActivePort gets
+// a minute for the handshake, the time the user may take to allow the connection.
+void connectBrowser(CdpConnection& connection, const Sources& sources = defaultSources());
+
+} // namespace CdpEndpoint

@@ -1,0 +1,293 @@
+#include "CdpProtocol.h"
+
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStringList>
+#include <limits>
+
+namespace Cdp {
+
+QByteArray buildRequest(int id, const QString& method, const QJsonObject& params,
+                        const QString& sessionId)
+{
+    QJsonObject message{{QStringLiteral("id"), id},
+                        {QStringLiteral("method"), method},
+                        {QStringLiteral("params"), params}};
+    if (!sessionId.isEmpty())
+        message.insert(QStringLiteral("sessionId"), sessionId);
+    return QJsonDocument(message).toJson(QJsonDocument::Compact);
+}
+
+Message parseMessage(const QByteArray& text)
+{
+    Message m;
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return m;
+    const QJsonObject o = doc.object();
+    m.sessionId = o.value(QStringLiteral("sessionId")).toString();
+
+    const QJsonValue id = o.value(QStringLiteral("id"));
+    if (id.isDouble()) {
+        m.kind = Message::Kind::Reply;
+        m.id = id.toInt();
+        const QJsonValue err = o.value(QStringLiteral("error"));
+        if (err.isObject()) {
+            m.isError = true;
+            m.errorCode = err.toObject().value(QStringLiteral("code")).toInt();
+            m.errorMessage = err.toObject().value(QStringLiteral("message")).toString();
+        } else {
+            m.result = o.value(QStringLiteral("result")).toObject();
+        }
+        return m;
+    }
+    const QJsonValue method = o.value(QStringLiteral("method"));
+    if (method.isString()) {
+        m.kind = Message::Kind::Event;
+        m.method = method.toString();
+        m.params = o.value(QStringLiteral("params")).toObject();
+    }
+    return m;
+}
+
+TargetInfo parseTargetInfo(const QJsonObject& info)
+{
+    TargetInfo t;
+    t.targetId = info.value(QStringLiteral("targetId")).toString();
+    t.type = info.value(QStringLiteral("type")).toString();
+    t.title = info.value(QStringLiteral("title")).toString();
+    t.url = info.value(QStringLiteral("url")).toString();
+    t.attached = info.value(QStringLiteral("attached")).toBool();
+    t.browserContextId = info.value(QStringLiteral("browserContextId")).toString();
+    t.openerId = info.value(QStringLiteral("openerId")).toString();
+    return t;
+}
+
+QList<TargetInfo> parseTargets(const QJsonObject& result)
+{
+    QList<TargetInfo> targets;
+    const QJsonArray infos = result.value(QStringLiteral("targetInfos")).toArray();
+    for (const QJsonValue& v : infos) {
+        if (v.isObject())
+            targets.append(parseTargetInfo(v.toObject()));
+    }
+    return targets;
+}
+
+QList<TargetInfo> pageTargets(const QList<TargetInfo>& targets)
+{
+    QList<TargetInfo> pages;
+    for (const TargetInfo& t : targets) {
+        if (t.type == QLatin1String("page"))
+            pages.append(t);
+    }
+    return pages;
+}
+
+namespace {
+
+// JSON has no NaN or infinities, so the browser sends these numbers as text.
+QJsonValue numberFromUnserializable(const QString& text)
+{
+    if (text == QLatin1String("NaN"))
+        return std::numeric_limits<double>::quiet_NaN();
+    if (text == QLatin1String("Infinity"))
+        return std::numeric_limits<double>::infinity();
+    if (text == QLatin1String("-Infinity"))
+        return -std::numeric_limits<double>::infinity();
+    if (text == QLatin1String("-0")) // QJsonValue keeps integral numbers as integers: plain 0
+        return 0.0;
+    return QJsonValue::Undefined;
+}
+
+} // namespace
+
+Evaluation parseEvaluation(const QJsonObject& result)
+{
+    Evaluation e;
+    const QJsonObject remote = result.value(QStringLiteral("result")).toObject();
+    e.type = remote.value(QStringLiteral("type")).toString();
+    e.subtype = remote.value(QStringLiteral("subtype")).toString();
+    e.className = remote.value(QStringLiteral("className")).toString();
+    e.description = remote.value(QStringLiteral("description")).toString();
+    e.objectId = remote.value(QStringLiteral("objectId")).toString();
+    if (remote.contains(QStringLiteral("value")))
+        e.value = remote.value(QStringLiteral("value"));
+    e.unserializableValue = remote.value(QStringLiteral("unserializableValue")).toString();
+    if (!e.unserializableValue.isEmpty())
+        e.value = numberFromUnserializable(e.unserializableValue);
+
+    const QJsonValue details = result.value(QStringLiteral("exceptionDetails"));
+    if (details.isObject()) {
+        e.threw = true;
+        const QJsonObject d = details.toObject();
+        const QString text = d.value(QStringLiteral("text")).toString();
+        const QString thrown = d.value(QStringLiteral("exception"))
+                                   .toObject()
+                                   .value(QStringLiteral("description"))
+                                   .toString();
+        if (text.isEmpty())
+            e.exceptionText = thrown;
+        else if (thrown.isEmpty())
+            e.exceptionText = text;
+        else
+            e.exceptionText = text + u' ' + thrown;
+    }
+    return e;
+}
+
+std::optional<QByteArray> parseBody(const QJsonObject& result)
+{
+    QJsonValue data = result.value(QStringLiteral("body"));
+    if (!data.isString())
+        data = result.value(QStringLiteral("content"));
+    if (!data.isString())
+        return std::nullopt;
+    const QString text = data.toString();
+    if (!result.value(QStringLiteral("base64Encoded")).toBool())
+        return text.toUtf8();
+    const QByteArray::FromBase64Result decoded =
+        QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return std::nullopt;
+    return decoded.decoded;
+}
+
+namespace {
+
+void flattenFrame(const QJsonObject& node, FrameTree& tree)
+{
+    const QJsonObject f = node.value(QStringLiteral("frame")).toObject();
+    FrameInfo frame;
+    frame.id = f.value(QStringLiteral("id")).toString();
+    frame.parentId = f.value(QStringLiteral("parentId")).toString();
+    frame.name = f.value(QStringLiteral("name")).toString();
+    frame.url = f.value(QStringLiteral("url")).toString();
+    frame.securityOrigin = f.value(QStringLiteral("securityOrigin")).toString();
+    frame.mimeType = f.value(QStringLiteral("mimeType")).toString();
+    tree.frames.append(frame);
+
+    const QJsonArray resources = node.value(QStringLiteral("resources")).toArray();
+    for (const QJsonValue& v : resources) {
+        const QJsonObject r = v.toObject();
+        ResourceInfo res;
+        res.frameId = frame.id;
+        res.url = r.value(QStringLiteral("url")).toString();
+        res.type = r.value(QStringLiteral("type")).toString();
+        res.mimeType = r.value(QStringLiteral("mimeType")).toString();
+        const QJsonValue size = r.value(QStringLiteral("contentSize"));
+        res.contentSize = size.isDouble() ? static_cast<qint64>(size.toDouble()) : -1;
+        res.failed = r.value(QStringLiteral("failed")).toBool();
+        res.canceled = r.value(QStringLiteral("canceled")).toBool();
+        tree.resources.append(res);
+    }
+
+    const QJsonArray children = node.value(QStringLiteral("childFrames")).toArray();
+    for (const QJsonValue& child : children)
+        flattenFrame(child.toObject(), tree);
+}
+
+} // namespace
+
+FrameTree parseFrameTree(const QJsonObject& result)
+{
+    FrameTree tree;
+    const QJsonValue root = result.value(QStringLiteral("frameTree"));
+    if (root.isObject())
+        flattenFrame(root.toObject(), tree);
+    return tree;
+}
+
+namespace {
+
+std::optional<int> parsePort(QStringView text)
+{
+    bool ok = false;
+    const int port = text.toInt(&ok);
+    if (!ok || port < 1 || port > 65535 || text.startsWith(u'+'))
+        return std::nullopt;
+    return port;
+}
+
+} // namespace
+
+std::optional<ActivePort> parseActivePort(const QString& text)
+{
+    const QStringList lines = text.split(u'\n');
+    if (lines.size() < 2)
+        return std::nullopt;
+    const std::optional<int> port = parsePort(QStringView(lines[0]).trimmed());
+    const QString path = lines[1].trimmed();
+    if (!port || !path.startsWith(u'/'))
+        return std::nullopt;
+    return ActivePort{*port, path};
+}
+
+QUrl activePortUrl(const ActivePort& activePort)
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("ws"));
+    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setPort(activePort.port);
+    url.setPath(activePort.browserPath);
+    return url;
+}
+
+std::optional<HostPort> parseHostPort(const QString& text)
+{
+    const QString t = text.trimmed();
+    QString host;
+    QStringView portText;
+    if (t.startsWith(u'[')) {
+        const qsizetype close = t.indexOf(QLatin1String("]:"));
+        if (close < 0)
+            return std::nullopt;
+        host = t.mid(1, close - 1);
+        portText = QStringView(t).mid(close + 2);
+    } else {
+        const qsizetype colon = t.lastIndexOf(u':');
+        if (colon <= 0 || t.indexOf(u':') != colon) // a bare IPv6 address needs brackets
+            return std::nullopt;
+        host = t.left(colon);
+        portText = QStringView(t).mid(colon + 1);
+    }
+    const std::optional<int> port = parsePort(portText);
+    if (host.isEmpty() || !port)
+        return std::nullopt;
+    return HostPort{host, *port};
+}
+
+bool isLoopbackHost(const QString& host)
+{
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    QHostAddress address;
+    if (!address.setAddress(host) || !address.isLoopback())
+        return false;
+    // Qt also reads "127.1", "0177.0.0.1" and "2130706433"; only the plain dotted form counts.
+    if (address.protocol() == QAbstractSocket::IPv4Protocol)
+        return address.toString() == host;
+    return true;
+}
+
+bool isLoopbackWebSocketUrl(const QUrl& url)
+{
+    return url.isValid() && url.scheme() == QLatin1String("ws") && url.port() > 0 &&
+           url.userInfo().isEmpty() && isLoopbackHost(url.host());
+}
+
+std::optional<QUrl> parseVersionReply(const QByteArray& body)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
+    const QJsonValue ws = doc.object().value(QStringLiteral("webSocketDebuggerUrl"));
+    if (!ws.isString())
+        return std::nullopt;
+    const QUrl url(ws.toString(), QUrl::StrictMode);
+    if (!isLoopbackWebSocketUrl(url))
+        return std::nullopt;
+    return url;
+}
+
+} // namespace Cdp

@@ -1,0 +1,170 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QList>
+#include <QString>
+#include <QUrl>
+#include <optional>
+
+// The DevTools protocol's messages as plain values: everything here builds or parses JSON and
+// does no I/O, so the rules about which messages and endpoints are accepted are tested without a
+// browser. Parsers are lenient about missing fields (they give empty values) because the
+// browser omits fields that have their default value.
+namespace Cdp {
+
+// ---- Messages ------------------------------------------------------------------------------
+
+// A request as compact JSON: {"id":id,"method":method,"params":params} plus "sessionId" when
+// sessionId is not empty (a call into an attached target's flat session).
+QByteArray buildRequest(int id, const QString& method, const QJsonObject& params = {},
+                        const QString& sessionId = {});
+
+// One message received from the browser.
+struct Message
+{
+    enum class Kind
+    {
+        Reply,   // the answer to a request: id, then result or the error fields
+        Event,   // a notification: method, params
+        Invalid, // not JSON, or neither an id nor a method
+    };
+    Kind kind = Kind::Invalid;
+    int id = 0;
+    QJsonObject result; // Reply without error (an empty object when the call has no result)
+    bool isError = false;
+    int errorCode = 0;    // Reply with error: error.code
+    QString errorMessage; // Reply with error: error.message
+    QString method;       // Event
+    QJsonObject params;   // Event
+    QString sessionId;    // Reply or Event from a flat session; empty for the browser itself
+};
+
+Message parseMessage(const QByteArray& text);
+
+// An event as the connection hands it on.
+struct Event
+{
+    QString method;
+    QJsonObject params;
+    QString sessionId;
+};
+
+// ---- Targets -------------------------------------------------------------------------------
+
+struct TargetInfo
+{
+    QString targetId;
+    QString type; // "page", "iframe", "browser_ui", "service_worker", ...
+    QString title;
+    QString url;
+    bool attached = false;
+    QString browserContextId;
+    QString openerId;
+};
+
+// The targetInfos of a Target.getTargets result, in the browser's order.
+QList<TargetInfo> parseTargets(const QJsonObject& result);
+// One TargetInfo object (the targetInfo of Target.targetCreated / attachedToTarget events).
+TargetInfo parseTargetInfo(const QJsonObject& info);
+// Only the targets of type "page" (the browser windows), order kept.
+QList<TargetInfo> pageTargets(const QList<TargetInfo>& targets);
+
+// ---- Runtime -------------------------------------------------------------------------------
+
+// The outcome of Runtime.evaluate or Runtime.callFunctionOn.
+struct Evaluation
+{
+    // The value when it was returned by value (returnByValue, or a primitive); Undefined when
+    // the result is undefined or only a remote object. NaN, Infinity, -Infinity and -0 arrive
+    // as unserializableValue and are turned into numbers here (-0 into 0: QJsonValue stores
+    // integral numbers as integers).
+    QJsonValue value = QJsonValue::Undefined;
+    QString unserializableValue; // as the browser sent it, e.g. "NaN" or "12n" for a BigInt
+    QString type;                // "object", "string", "undefined", "function", ...
+    QString subtype;             // "null", "node", "array", "error", ... (objects only)
+    QString className;
+    QString description;
+    QString objectId; // the remote object, when the result was not returned by value
+    // The page threw: exceptionText is the exception details' text followed by the thrown
+    // value's description, e.g. "Uncaught Error: boom\n    at <anonymous>:1:7".
+    bool threw = false;
+    QString exceptionText;
+};
+
+Evaluation parseEvaluation(const QJsonObject& result);
+
+// ---- Resources and frames ------------------------------------------------------------------
+
+// The bytes of a Page.getResourceContent ({content, base64Encoded}) or Network.getResponseBody
+// ({body, base64Encoded}) result: text as UTF-8, base64 decoded. nullopt when neither field is
+// there or the base64 is broken.
+std::optional<QByteArray> parseBody(const QJsonObject& result);
+
+struct FrameInfo
+{
+    QString id;
+    QString parentId; // empty for the main frame
+    QString name;
+    QString url;
+    QString securityOrigin;
+    QString mimeType;
+};
+
+struct ResourceInfo
+{
+    QString frameId;
+    QString url;
+    QString type; // "Image", "Script", "Stylesheet", "Document", "Media", ...
+    QString mimeType;
+    qint64 contentSize = -1; // -1 when the browser does not say
+    bool failed = false;
+    bool canceled = false;
+};
+
+struct FrameTree
+{
+    QList<FrameInfo> frames; // depth first, each parent before its children; main frame first
+    QList<ResourceInfo> resources;
+};
+
+// A Page.getResourceTree or Page.getFrameTree result flattened (the latter has no resources).
+FrameTree parseFrameTree(const QJsonObject& result);
+
+// ---- Endpoints -----------------------------------------------------------------------------
+
+// The contents of a profile's DevToolsActivePort file.
+struct ActivePort
+{
+    int port = 0;
+    QString browserPath; // "/devtools/browser/<id>"
+};
+
+// Line 1 the port (1..65535), line 2 the browser's websocket path (starting with "/").
+std::optional<ActivePort> parseActivePort(const QString& text);
+// ws://127.0.0.1:PORT + path: such a browser answers no HTTP request to ask for the URL.
+QUrl activePortUrl(const ActivePort& activePort);
+
+struct HostPort
+{
+    QString host; // without brackets for IPv6
+    int port = 0;
+};
+
+// "host:port" or "[v6]:port", blanks around it ignored.
+std::optional<HostPort> parseHostPort(const QString& text);
+
+// 127.0.0.0/8 written as four decimal parts, ::1 (or another spelling of a loopback IPv6
+// address), or "localhost". Names and other short forms are refused, as the browser checks the
+// Host header the same way and Nimbril never talks to another computer.
+bool isLoopbackHost(const QString& host);
+
+// A browser websocket URL that Nimbril may open: ws scheme, a loopback host, a port.
+bool isLoopbackWebSocketUrl(const QUrl& url);
+
+// The webSocketDebuggerUrl of a /json/version reply; nullopt when it is missing or not a
+// loopback websocket URL.
+std::optional<QUrl> parseVersionReply(const QByteArray& body);
+
+} // namespace Cdp

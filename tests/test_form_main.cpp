@@ -1,0 +1,363 @@
+#include "FakeBrowser.h"
+#include "FolderBrowserCache.h"
+#include "MessageBox.h"
+#include "ShellOpen.h"
+#include "u_Language.h"
+#include "u_Main.h"
+#include "u_Progress.h"
+#include "u_SaveIE.h"
+#include "u_Store.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace {
+
+void writeUtf8(const QString& path, const QString& text)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text.toUtf8());
+}
+
+// A main window in a temporary program folder and collection, with shell opens and message
+// boxes recorded instead of shown.
+class FormMain : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        AppDir = tmp.filePath("app") + "/";
+        QDir().mkpath(AppDir);
+        CollectionRoot = tmp.filePath("coll") + "/";
+        FavoritesDir = tmp.filePath("home/Favorites") + "/";
+        QDir().mkpath(CollectionRoot);
+        CurrentLanguage = "English";
+        SetShellOpenHandler([this](const QString& t) { opened << t; });
+        MessageBox::StartRecording();
+        form = std::make_unique<TForm_Main>();
+        form->showViewer = [this] { ++viewerShown; };
+    }
+    void TearDown() override
+    {
+        form.reset();
+        SetShellOpenHandler({});
+        MessageBox::StopRecording();
+    }
+    QStringList actionTexts(QMenu* menu)
+    {
+        QStringList out;
+        for (QAction* a : menu->actions())
+            out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        return out;
+    }
+    void sendMouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton button,
+                   Qt::MouseButtons buttons)
+    {
+        QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), button, buttons,
+                      Qt::NoModifier);
+        QApplication::sendEvent(w, &e);
+    }
+
+    QTemporaryDir tmp;
+    QStringList opened;
+    int viewerShown = 0;
+    std::unique_ptr<TForm_Main> form;
+};
+
+TEST_F(FormMain, MenuHoldsEveryCommandInOrder)
+{
+    const QStringList expected = {"m_HideWindow",       "m_ViewStashet",  "m_OpenStashet",
+                                  "m_SaveCurrentPage",  "m_SaveAllPages", "m_SavePhoto",
+                                  "m_SavePhotoCurrent", "m_SavePhotoAll", "m_SaveFlash",
+                                  "m_SaveFlashCurrent", "m_SaveFlashAll", "m_SaveMusic",
+                                  "m_SaveMusicCurrent", "m_SaveMusicAll", "m_SaveText",
+                                  "m_SaveTextCurrent",  "m_SaveTextAll",  "m_SaveEMail",
+                                  "m_SaveEMailCurrent", "m_SaveEMailAll", "m_SaveColor",
+                                  "m_CloseAllIE",       "m_Setup",        "m_Help",
+                                  "m_HelpContent",      "m_About",        "m_HomePage",
+                                  "m_ReportBUG",        "m_Exit"};
+    QStringList sorted = form->itemNames();
+    sorted.sort();
+    QStringList want = expected;
+    want.sort();
+    EXPECT_EQ(sorted, want);
+
+    // Top level: separators where the menu has them, submenus for the harvest kinds and help.
+    QStringList top;
+    for (QAction* a : form->pm_Text->actions())
+        top << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
+    EXPECT_EQ(top, QStringList({"m_HideWindow",
+                                "-",
+                                "m_ViewStashet",
+                                "m_OpenStashet",
+                                "-",
+                                "m_SaveCurrentPage",
+                                "m_SaveAllPages",
+                                "m_SavePhoto",
+                                "m_SaveFlash",
+                                "m_SaveMusic",
+                                "m_SaveText",
+                                "m_SaveEMail",
+                                "-",
+                                "m_SaveColor",
+                                "m_CloseAllIE",
+                                "-",
+                                "m_Setup",
+                                "-",
+                                "m_Help",
+                                "m_Exit"}));
+    QMenu* photo = form->item("m_SavePhoto")->menu();
+    ASSERT_TRUE(photo);
+    EXPECT_EQ(photo->actions().size(), 2);
+    EXPECT_EQ(photo->actions()[0]->objectName(), "m_SavePhotoCurrent");
+    QMenu* help = form->item("m_Help")->menu();
+    ASSERT_TRUE(help);
+    EXPECT_EQ(help->actions().size(), 5); // four items and a separator
+    for (const QString& name : expected)
+        EXPECT_FALSE(form->item(name)->icon().isNull()) << name.toStdString();
+}
+
+TEST_F(FormMain, CaptionsComeFromTheLanguageFileAtEveryOpening)
+{
+    writeUtf8(AppDir + "English.LAG", "[Translations]\r\nForm_Main.m_Exit.Caption=E&xit\r\n"
+                                      "Form_Main.m_SaveText.Caption=Save All Text\r\n");
+    form->PrepareMenu();
+    EXPECT_EQ(form->item("m_Exit")->text(), "E&xit");
+    EXPECT_EQ(form->item("m_SaveText")->text(), "Save All Text");
+    EXPECT_EQ(form->item("m_Setup")->text(), ""); // missing key: no caption
+
+    // A language chosen meanwhile shows at the next opening, without restart.
+    writeUtf8(AppDir + "Deutsch.LAG", "[Translations]\r\nForm_Main.m_SaveText.Caption=Text\r\n");
+    CurrentLanguage = "Deutsch";
+    form->PrepareMenu();
+    EXPECT_EQ(form->item("m_SaveText")->text(), "Text");
+    EXPECT_EQ(form->item("m_Exit")->text(), "");
+}
+
+TEST_F(FormMain, OpenFolderListsTheCollectionsFoldersOnly)
+{
+    QDir(CollectionRoot).mkpath("Photo");
+    QDir(CollectionRoot).mkpath("A&B");
+    writeUtf8(CollectionRoot + "note.txt", "x");
+    form->PrepareMenu();
+    QStringList texts = actionTexts(form->m_OpenStashetMenu);
+    ASSERT_GE(texts.size(), 2);
+    EXPECT_EQ(texts.mid(0, 2), QStringList({"URLs", "-"}));
+    QStringList folders = texts.mid(2);
+    folders.sort();
+    EXPECT_EQ(folders, QStringList({"A&&B", "Photo"}));
+
+    // Folders made meanwhile show at the next opening.
+    QDir(CollectionRoot).mkpath("New");
+    form->PrepareMenu();
+    EXPECT_EQ(form->m_OpenStashetMenu->actions().size(), 5);
+
+    for (QAction* a : form->m_OpenStashetMenu->actions())
+        if (!a->isSeparator())
+            a->trigger();
+    EXPECT_TRUE(opened.contains(FavoritesDir));
+    EXPECT_TRUE(opened.contains(CollectionRoot + "A&B"));
+    EXPECT_TRUE(opened.contains(CollectionRoot + "Photo"));
+}
+
+TEST_F(FormMain, MissingCollectionRootGivesOnlyUrls)
+{
+    CollectionRoot = tmp.filePath("nowhere") + "/";
+    form->PrepareMenu();
+    EXPECT_EQ(actionTexts(form->m_OpenStashetMenu), QStringList({"URLs", "-"}));
+}
+
+TEST_F(FormMain, SmallMovesAreClicksLargerOnesMoveTheWindow)
+{
+    form->show();
+    const QPoint start = form->pos();
+
+    // 2 pixels in each direction: still a click, which opens the viewer.
+    sendMouse(form->btn_Text, QEvent::MouseButtonPress, {10, 10}, Qt::LeftButton, Qt::LeftButton);
+    sendMouse(form->btn_Text, QEvent::MouseMove, {12, 12}, Qt::NoButton, Qt::LeftButton);
+    EXPECT_FALSE(form->isDragMoving());
+    sendMouse(form->btn_Text, QEvent::MouseButtonRelease, {12, 12}, Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(viewerShown, 1);
+
+    // 3 pixels: a move, and the release opens nothing.
+    sendMouse(form->btn_Text, QEvent::MouseButtonPress, {10, 10}, Qt::LeftButton, Qt::LeftButton);
+    sendMouse(form->btn_Text, QEvent::MouseMove, {13, 10}, Qt::NoButton, Qt::LeftButton);
+    EXPECT_TRUE(form->isDragMoving());
+    sendMouse(form->btn_Text, QEvent::MouseButtonRelease, {40, 10}, Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(viewerShown, 1);
+    EXPECT_FALSE(form->isDragMoving());
+    (void)start;
+
+    // Moves without the left button held do nothing.
+    form->btn_TextMouseMove(Qt::RightButton, {40, 40});
+    EXPECT_FALSE(form->isDragMoving());
+}
+
+TEST_F(FormMain, PhotoButtonMeasuresAgainstTheLastPressOnTheTextButton)
+{
+    form->btn_TextMouseDown(Qt::LeftButton, {20, 20});
+    form->btn_TextMouseDown(Qt::RightButton, {0, 0}); // other buttons store nothing
+    EXPECT_EQ(form->DragStart, QPoint(20, 20));
+    sendMouse(form->btn_Photo, QEvent::MouseMove, {21, 22}, Qt::NoButton, Qt::LeftButton);
+    EXPECT_FALSE(form->isDragMoving());
+    sendMouse(form->btn_Photo, QEvent::MouseMove, {20, 23}, Qt::NoButton, Qt::LeftButton);
+    EXPECT_TRUE(form->isDragMoving());
+}
+
+TEST_F(FormMain, ButtonReleasesOpenViewerAndPhotoFolderWithAnyButton)
+{
+    sendMouse(form->btn_Text, QEvent::MouseButtonPress, {5, 5}, Qt::RightButton, Qt::RightButton);
+    sendMouse(form->btn_Text, QEvent::MouseButtonRelease, {5, 5}, Qt::RightButton, Qt::NoButton);
+    EXPECT_EQ(viewerShown, 1);
+    sendMouse(form->btn_Photo, QEvent::MouseButtonPress, {5, 5}, Qt::RightButton, Qt::RightButton);
+    sendMouse(form->btn_Photo, QEvent::MouseButtonRelease, {5, 5}, Qt::RightButton, Qt::NoButton);
+    EXPECT_EQ(opened, QStringList({CollectionRoot + "Photo"}));
+}
+
+TEST_F(FormMain, HelpAboutHomePageAndBugReport)
+{
+    writeUtf8(AppDir + "English.LAG", "[Translations]\r\nC_NimbrilApp=Nimbril\r\n"
+                                      "C_Author=Written by us\r\nC_HomePage=Home page\r\n"
+                                      "C_BUGReport=Nimbril bug report\r\n");
+    form->item("m_HelpContent")->trigger();
+    form->item("m_HomePage")->trigger();
+    form->item("m_ReportBUG")->trigger();
+    EXPECT_EQ(opened, QStringList({AppDir + "NimbrilApp.html", TForm_Main::HomePageAddress(),
+                                   "mailto:" + TForm_Main::BugReportAddress() +
+                                       "?subject=Nimbril bug report"}));
+    form->item("m_About")->trigger();
+    ASSERT_EQ(MessageBox::Recorded().size(), 1);
+    EXPECT_EQ(MessageBox::Recorded()[0], "about: Nimbril 1.1\nNimbril 1.1\n\nWritten by us\n\nHome "
+                                         "page: " +
+                                             TForm_Main::HomePageAddress());
+}
+
+TEST_F(FormMain, HideAndTrayLeftPressBringTheWindowBack)
+{
+    int restored = 0;
+    form->restoreViewer = [&] { ++restored; };
+    form->show();
+    form->m_HideWindowClick();
+    EXPECT_FALSE(form->isVisible());
+    form->TrayLeftPress();
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(restored, 1);
+}
+
+TEST_F(FormMain, CloseAllAsksFirstAndOnlyYesCloses)
+{
+    FakeBrowser browser;
+    ScopedBrowserAccess scope(&browser);
+    for (MessageBox::Answer no : {MessageBox::Answer::No, MessageBox::Answer::Cancel}) {
+        MessageBox::PresetAnswers({no});
+        form->item("m_CloseAllIE")->trigger();
+        EXPECT_EQ(browser.closeAllCount(), 0);
+    }
+    MessageBox::PresetAnswers({MessageBox::Answer::Yes});
+    form->item("m_CloseAllIE")->trigger();
+    EXPECT_EQ(browser.closeAllCount(), 1);
+    EXPECT_EQ(form->item("m_CloseAllIE")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F12));
+}
+
+// The progress window left behind by the last capture, before it is deleted.
+TForm_Progress* lastProgressWindow()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* p = qobject_cast<TForm_Progress*>(w))
+            return p;
+    return nullptr;
+}
+
+TEST_F(FormMain, CaptureCommandShowsItsRunInTheProgressWindow)
+{
+    writeUtf8(AppDir + "English.LAG",
+              "[Translations]\r\nForm_Progress.Caption=Download progress\r\n"
+              "Form_Progress.lbl_Page1.Caption=Current Page\r\n");
+    QDir(CollectionRoot).mkpath("Photo");
+    FakeBrowser browser;
+    ScopedBrowserAccess scope(&browser);
+    FolderBrowserCache cache(tmp.filePath("cache"));
+    ScopedBrowserCache cacheScope(&cache);
+    auto doc = browser.newDocument("http://h/d/p.htm", "Daily News");
+    for (int i = 0; i < 3; ++i) {
+        const QString url = QString("http://h/d/img/%1.gif").arg(i);
+        doc->addToBody("IMG", {{"src", url}});
+        cache.add(url, QByteArray(10 + i, 'g'));
+    }
+    browser.addBrowserWindow(doc);
+    browser.setCaption("Daily News - Chromium");
+
+    form->item("m_SavePhotoCurrent")->trigger();
+    EXPECT_TRUE(MessageBox::Recorded().isEmpty()) << MessageBox::Recorded().join("|").toStdString();
+    EXPECT_EQ(QDir(CollectionRoot + "Photo").entryList(QDir::Files).size(), 3);
+
+    TForm_Progress* p = lastProgressWindow();
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->windowTitle(), "Download progress");
+    EXPECT_EQ(p->lbl_Page1->text(), "Current Page");
+    EXPECT_EQ(p->lbl_URL1->text(), ""); // key missing from the file
+    EXPECT_EQ(p->lbl_Page->text(), "Daily News");
+    EXPECT_EQ(p->lbl_URL->text(), "http://h/d/p.htm");
+    EXPECT_EQ(p->lbl_File->text(), "http://h/d/img/2.gif");
+    EXPECT_EQ(p->pb_CurrentPage->value(), 100);
+    EXPECT_EQ(p->pb_Total->maximum(), 1);
+    EXPECT_EQ(p->pb_Total->value(), 1);
+    EXPECT_FALSE(p->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(lastProgressWindow(), nullptr);
+}
+
+TEST_F(FormMain, FailedCaptureReachesTheErrorDisplayAndTheProgramGoesOn)
+{
+    FakeBrowser browser;
+    ScopedBrowserAccess scope(&browser);
+    auto doc = browser.newDocument("http://h/p.htm", "P");
+    doc->failOn("images");
+    browser.addBrowserWindow(doc);
+    form->item("m_SavePhotoAll")->trigger();
+    EXPECT_EQ(MessageBox::Recorded(), QStringList({"error: Exception in safecall method"}));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(lastProgressWindow(), nullptr);
+}
+
+TEST_F(FormMain, EMailCaptureHandsTheAddressesToTheDialogOnlyWhenThereAreSome)
+{
+    QStringList shown;
+    int dialogs = 0;
+    TSaveIE::SetEMailDialogHandler([&](const QStringList& emails) {
+        shown = emails;
+        ++dialogs;
+    });
+    FakeBrowser browser;
+    ScopedBrowserAccess scope(&browser);
+    auto doc = browser.newDocument("http://h/p.htm", "P");
+    browser.addBrowserWindow(doc);
+    form->item("m_SaveEMailAll")->trigger();
+    EXPECT_EQ(dialogs, 0);
+    doc->addToBody("A", {{"href", "mailto:ann@example.org?subject=hi"}}, "Ann");
+    form->item("m_SaveEMailAll")->trigger();
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_EQ(shown, QStringList({"ann@example.org"}));
+    TSaveIE::SetEMailDialogHandler({});
+}
+
+TEST_F(FormMain, WindowsOfLaterVersionsSayTheyAreNotAvailable)
+{
+    form->showViewer = nullptr;
+    form->item("m_Setup")->trigger();
+    form->item("m_SaveColor")->trigger();
+    ASSERT_EQ(MessageBox::Recorded().size(), 2);
+    EXPECT_TRUE(MessageBox::Recorded()[0].contains("not available yet"));
+}
+
+} // namespace
