@@ -346,7 +346,7 @@ QString TSaveIE::MakePageName(const DocumentPtr& doc, const QString& path)
         const QString dir = withSlash(path);
         auto pageFile = [&]() -> QString { return dir + name + QStringLiteral(".htm"); };
         auto iniFile = [&]() -> QString { return dir + name + QStringLiteral(".files/url.ini"); };
-        if (QFileInfo::exists(pageFile()) && QFileInfo::exists(iniFile())) {
+        if (QFileInfo(pageFile()).isFile() && QFileInfo(iniFile()).isFile()) {
             const QString url = doc->url();
             for (;;) {
                 const QString stored =
@@ -355,7 +355,7 @@ QString TSaveIE::MakePageName(const DocumentPtr& doc, const QString& path)
                     break;
                 name = NextCounterName(name);
                 PumpMessages();
-                if (!QFileInfo::exists(pageFile()))
+                if (!QFileInfo(pageFile()).isFile())
                     break;
             }
         }

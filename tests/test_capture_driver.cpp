@@ -102,8 +102,8 @@ protected:
     // A browser window showing a page at http://h/<name>.htm.
     std::shared_ptr<FakeBrowserWindow> openPage(const QString& name, const QString& title)
     {
-        return browser.addBrowserWindow(
-            browser.newDocument(QStringLiteral("http://h/") + name + QStringLiteral(".htm"), title));
+        return browser.addBrowserWindow(browser.newDocument(
+            QStringLiteral("http://h/") + name + QStringLiteral(".htm"), title));
     }
 
     QTemporaryDir tmp;
@@ -167,19 +167,20 @@ const QString kLong = QString(250, u'x');
 INSTANTIATE_TEST_SUITE_P(
     Examples, CurrentPage,
     ::testing::Values(
-        CurrentPageCase{"bothMatchFirstWins", "Daily News - Chromium", {"News", "Daily News"}, 1, 0},
-        CurrentPageCase{"bothMatchOtherOrder", "Daily News - Chromium", {"Daily News", "News"}, 1,
-                        0},
+        CurrentPageCase{
+            "bothMatchFirstWins", "Daily News - Chromium", {"News", "Daily News"}, 1, 0},
+        CurrentPageCase{
+            "bothMatchOtherOrder", "Daily News - Chromium", {"Daily News", "News"}, 1, 0},
         CurrentPageCase{"laterPageMatches", "Daily News - Chromium", {"Sport", "Daily News"}, 1, 1},
-        CurrentPageCase{"substringInsideTheCaption", "Daily News - Chromium", {"Sport", "ily N"}, 1,
-                        1},
+        CurrentPageCase{
+            "substringInsideTheCaption", "Daily News - Chromium", {"Sport", "ily N"}, 1, 1},
         CurrentPageCase{"caseSensitive", "News - Chromium", {"news"}, 1, -1},
         CurrentPageCase{"emptyTitleNeverMatches", "News - Chromium", {"", "News"}, 1, 1},
         CurrentPageCase{"emptyTitleAndNothingElse", "News - Chromium", {""}, 1, -1},
         CurrentPageCase{"noBrowserCaption", "", {"News"}, 1, -1},
         CurrentPageCase{"noTitleInCaption", "Weather - Chromium", {"News", "Sport"}, 1, -1},
-        CurrentPageCase{"anyNonZeroScopeIsCurrent", "Daily News - Chromium", {"Sport", "News"}, 2,
-                        1},
+        CurrentPageCase{
+            "anyNonZeroScopeIsCurrent", "Daily News - Chromium", {"Sport", "News"}, 2, 1},
         CurrentPageCase{"captionWithinFirst254", kLong + "Tail - Chromium", {"Tail"}, 1, 0},
         CurrentPageCase{"captionBeyond254Ignored", kLong + "Tail - Chromium", {"Tail -"}, 1, -1},
         CurrentPageCase{"allPagesIgnoresCaption", "", {"News", "", "Sport"}, csAllPages, -1}),
@@ -216,20 +217,20 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         EntryCase{"noBrowser", [](FakeBrowser& b) { b.addOtherWindow(); }, true},
         EntryCase{"nullEntry", [](FakeBrowser& b) { b.addNullEntry(); }, true},
-        EntryCase{"notABrowserWhenAsked",
-                  [](FakeBrowser& b) {
-                      b.addBrowserWindow(b.newDocument("http://h/x.htm", "X"));
-                      std::static_pointer_cast<FakeShellWindow>(b.entries().back())
-                          ->nullOn("asBrowser");
-                  },
-                  true},
+        EntryCase{
+            "notABrowserWhenAsked",
+            [](FakeBrowser& b) {
+                b.addBrowserWindow(b.newDocument("http://h/x.htm", "X"));
+                std::static_pointer_cast<FakeShellWindow>(b.entries().back())->nullOn("asBrowser");
+            },
+            true},
         EntryCase{"browserWithoutDocument", [](FakeBrowser& b) { b.addBrowserWindow(); }, false},
-        EntryCase{"nonHtmlDocument",
-                  [](FakeBrowser& b) {
-                      b.addBrowserWindow(b.newDocument("http://h/doc.pdf", "doc.pdf"))
-                          ->setHtml(false);
-                  },
-                  true}),
+        EntryCase{
+            "nonHtmlDocument",
+            [](FakeBrowser& b) {
+                b.addBrowserWindow(b.newDocument("http://h/doc.pdf", "doc.pdf"))->setHtml(false);
+            },
+            true}),
     [](const auto& info) { return std::string(info.param.what); });
 
 TEST_F(CaptureDriver, EmptyWindowListGivesTheTotalBarRangeZeroToZero)
@@ -247,12 +248,14 @@ TEST_F(CaptureDriver, RunsWithoutAnyDisplayAttached)
 {
     engine.PageLabel = engine.UrlLabel = engine.FileLabel = nullptr;
     engine.PageBar = engine.TotalBar = nullptr;
-    openPage(QStringLiteral("news"), QStringLiteral("News"))->document()->addToBody(
-        "IMG", {{"src", "x.gif"}});
+    openPage(QStringLiteral("news"), QStringLiteral("News"))
+        ->document()
+        ->addToBody("IMG", {{"src", "x.gif"}});
     cache.add(QStringLiteral("http://h/x.gif"), "GIF");
     browser.setCaption(QStringLiteral("News - Chromium"));
     EXPECT_NO_THROW(engine.CapturePages(dest, csCurrentPage, ckWebPage));
-    EXPECT_EQ(filesBelow(dest), QStringList({"News.files/url.ini", "News.files/x.gif", "News.htm"}));
+    EXPECT_EQ(filesBelow(dest),
+              QStringList({"News.files/url.ini", "News.files/x.gif", "News.htm"}));
 }
 
 TEST_F(CaptureDriver, NoBrowserIsToldApartFromAFailingOne)
@@ -288,10 +291,11 @@ TEST_F(CaptureDriver, ErrorOnTheThirdOfFivePagesEndsTheRunAndPutsThatPageBack)
 
     EXPECT_TRUE(QFileInfo::exists(dest + QStringLiteral("/Page 1.htm")));
     EXPECT_TRUE(QFileInfo::exists(dest + QStringLiteral("/Page 2.htm")));
-    for (const char* absent : {"Page 3.htm", "Page 4.htm", "Page 4.files", "Page 5.htm",
-                               "Page 5.files"})
+    for (const char* absent :
+         {"Page 3.htm", "Page 4.htm", "Page 4.files", "Page 5.htm", "Page 5.files"})
         EXPECT_FALSE(QFileInfo::exists(dest + u'/' + QLatin1String(absent))) << absent;
-    EXPECT_EQ(urlLabel.shown, QStringList({"http://h/p1.htm", "http://h/p2.htm", "http://h/p3.htm"}));
+    EXPECT_EQ(urlLabel.shown,
+              QStringList({"http://h/p1.htm", "http://h/p2.htm", "http://h/p3.htm"}));
 
     EXPECT_EQ(third->html(), thirdBefore);
     EXPECT_EQ(third->pendingWrites(), 0);
@@ -402,15 +406,16 @@ TEST_P(NonWebPage, YieldsNothingAndLeavesTheProgressDisplaysAlone)
     EXPECT_EQ(totalBar.position(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, NonWebPage,
-    ::testing::Values(NonWebCase{"about:blank", ckWebPage}, NonWebCase{"about:blank", ckPhoto},
-                      NonWebCase{"about:blank", ckText}, NonWebCase{"about:blank", ckEMail},
-                      NonWebCase{"file:///home/u/page.htm", ckWebPage},
-                      NonWebCase{"file:///home/u/page.htm", ckMusic},
-                      NonWebCase{"file:///home/u/page.htm", ckFlash},
-                      NonWebCase{"file:///home/u/page.htm", ckText},
-                      NonWebCase{"file:///home/u/page.htm", ckEMail}));
+INSTANTIATE_TEST_SUITE_P(Kinds, NonWebPage,
+                         ::testing::Values(NonWebCase{"about:blank", ckWebPage},
+                                           NonWebCase{"about:blank", ckPhoto},
+                                           NonWebCase{"about:blank", ckText},
+                                           NonWebCase{"about:blank", ckEMail},
+                                           NonWebCase{"file:///home/u/page.htm", ckWebPage},
+                                           NonWebCase{"file:///home/u/page.htm", ckMusic},
+                                           NonWebCase{"file:///home/u/page.htm", ckFlash},
+                                           NonWebCase{"file:///home/u/page.htm", ckText},
+                                           NonWebCase{"file:///home/u/page.htm", ckEMail}));
 
 // ---- progress calls --------------------------------------------------------------------------
 

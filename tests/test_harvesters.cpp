@@ -12,8 +12,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <ostream>
 #include <optional>
+#include <ostream>
 #include <vector>
 
 // Failure messages show texts as text.
@@ -106,6 +106,7 @@ protected:
         page->addToBody("IMG", {{"src", "img/a.gif"}});
         page->addToBody("IMG", {{"src", "img/not-cached.gif"}});
         page->addToBody("EMBED", {{"src", "media/song.mid"}});
+        page->addToBody("EMBED", {{"type", "audio/midi"}}); // no address: not the page itself
         page->addToBody("BGSOUND", {{"src", "snd/bg1.wav"}});
         page->addToBody("BGSOUND", {{"src", "snd/bg2.wav"}});
         page->addToBody("OBJECT")->setMovie(QStringLiteral("flash/intro.swf"));
@@ -117,6 +118,7 @@ protected:
         frame->addToBody("OBJECT")->setMovie(QStringLiteral("http://cdn/f.swf"));
         page->addFrame(QStringLiteral("f"), frame, QStringLiteral("f.htm"));
 
+        cache.add(QStringLiteral("http://h/d/p.htm"), "<HTML>", QStringLiteral("p.htm"));
         cache.add(QStringLiteral("http://h/d/js/app.js"), "JS");
         cache.add(QStringLiteral("http://h/d/s.css"), "CSS");
         cache.add(QStringLiteral("http://h/d/img/a.gif"), "GIF-A", QStringLiteral("a[1].gif"));
@@ -161,13 +163,13 @@ TEST_P(MediaKind, CopiesTheCachedFilesFlatAndLeavesThePageAlone)
     EXPECT_EQ(pageBar.position(), 100);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, MediaKind,
-    ::testing::Values(MediaCase{ckPhoto, {"a1.gif", "f.png"}},
-                      MediaCase{ckMusic, {"bg1.wav", "f.mp3", "song.mid"}},
-                      MediaCase{ckFlash, {"f.swf", "intro.swf"}}, MediaCase{ckEMail, {}},
-                      MediaCase{0, {}}, MediaCase{6, {}}),
-    [](const auto& info) { return "kind" + std::to_string(info.param.kind); });
+INSTANTIATE_TEST_SUITE_P(Kinds, MediaKind,
+                         ::testing::Values(MediaCase{ckPhoto, {"a1.gif", "f.png"}},
+                                           MediaCase{ckMusic, {"bg1.wav", "f.mp3", "song.mid"}},
+                                           MediaCase{ckFlash, {"f.swf", "intro.swf"}},
+                                           MediaCase{ckEMail, {}}, MediaCase{0, {}},
+                                           MediaCase{6, {}}),
+                         [](const auto& info) { return "kind" + std::to_string(info.param.kind); });
 
 TEST_F(MediaHarvest, PhotoBytesComeFromTheCacheAndTheFileLabelNamesEach)
 {

@@ -255,15 +255,15 @@ TEST_P(LongPageName, FitsTheFileSystemWithItsFilesFolderAndCounter)
     windows[0]->document()->addToBody("P", {}, "saved again");
     saveAll();
 
-    const QString name = engine.MakePageName(
-        browser.newDocument(QStringLiteral("http://h/1.htm"), c.title), dest);
+    const QString name =
+        engine.MakePageName(browser.newDocument(QStringLiteral("http://h/1.htm"), c.title), dest);
     EXPECT_EQ(name.size(), c.expectedChars);
     EXPECT_TRUE(c.title.startsWith(name));
     EXPECT_LE(name.toUtf8().size(), 249);
     EXPECT_TRUE(QStringView(name).isValidUtf16());
 
-    const QString second = engine.MakePageName(
-        browser.newDocument(QStringLiteral("http://h/2.htm"), c.title), dest);
+    const QString second =
+        engine.MakePageName(browser.newDocument(QStringLiteral("http://h/2.htm"), c.title), dest);
     EXPECT_TRUE(second.endsWith(QStringLiteral("(1)"))) << second.toStdString();
     EXPECT_LE(second.toUtf8().size(), 249);
     EXPECT_TRUE(QStringView(second).isValidUtf16());
@@ -300,7 +300,8 @@ TEST_F(PageSaver, ErrorWhileChoosingANameSkipsOnlyThatPage)
 
 TEST_F(PageSaver, ResourcesAreCopiedBesideThePageAndTheirAddressesRewritten)
 {
-    const FakeDocumentPtr doc = openPage(QStringLiteral("http://h/d/p.htm"), QStringLiteral("News"));
+    const FakeDocumentPtr doc =
+        openPage(QStringLiteral("http://h/d/p.htm"), QStringLiteral("News"));
     doc->addToHead("LINK", {{"rel", "stylesheet"}, {"href", "css/site.css"}});
     doc->addToHead("LINK", {{"rel", "icon"}, {"HREF", "/favicon.ico"}});
     doc->addToHead("SCRIPT", {{"src", "js/app.js"}});
@@ -355,7 +356,8 @@ TEST_F(PageSaver, ResourcesAreCopiedBesideThePageAndTheirAddressesRewritten)
 
 TEST_F(PageSaver, PageWithNothingCachedKeepsEveryAddress)
 {
-    const FakeDocumentPtr doc = openPage(QStringLiteral("http://h/d/p.htm"), QStringLiteral("News"));
+    const FakeDocumentPtr doc =
+        openPage(QStringLiteral("http://h/d/p.htm"), QStringLiteral("News"));
     doc->addToHead("LINK", {{"rel", "stylesheet"}, {"href", "s.css"}});
     doc->addToBody("IMG", {{"src", "x.gif"}});
     doc->addToBody("BGSOUND", {{"src", "s.wav"}});
@@ -391,10 +393,10 @@ TEST_F(PageSaver, AddressesEscapeWhatABrowserWouldReadDifferently)
     const FakeDocumentPtr doc =
         openPage(QStringLiteral("http://h/d/p.htm"), QStringLiteral("100% #1 deals"));
     doc->addToBody("IMG", {{"src", "img/q.gif?v=2"}});
-    doc->addFrame(QStringLiteral("side"),
-                  browser.newDocument(QStringLiteral("http://h/d/side.htm"),
-                                      QStringLiteral("Side #2")),
-                  QStringLiteral("side.htm"));
+    doc->addFrame(
+        QStringLiteral("side"),
+        browser.newDocument(QStringLiteral("http://h/d/side.htm"), QStringLiteral("Side #2")),
+        QStringLiteral("side.htm"));
     cached("http://h/d/img/q.gif?v=2", "Q");
     saveAll();
 
@@ -412,7 +414,8 @@ TEST_F(PageSaver, AddressesEscapeWhatABrowserWouldReadDifferently)
 
 TEST_F(PageSaver, SavingTwiceReusesTheNameAndTouchesNeitherUrlIniNorCopies)
 {
-    const FakeDocumentPtr doc = openPage(QStringLiteral("http://h/d/p.htm"), QStringLiteral("News"));
+    const FakeDocumentPtr doc =
+        openPage(QStringLiteral("http://h/d/p.htm"), QStringLiteral("News"));
     doc->addToBody("IMG", {{"src", "img/x.gif"}});
     doc->addToBody("EMBED", {{"src", "m.mid"}});
     cached("http://h/d/img/x.gif", "GIF");
@@ -479,11 +482,10 @@ TEST_F(Frameset, FramePagesGoIntoTheResourceFolderWithTheirOwnFolders)
     saveAll();
 
     EXPECT_EQ(filesBelow(dest),
-              QStringList({"Shop.files/Main.files/Ad.files/url.ini",
-                           "Shop.files/Main.files/Ad.htm", "Shop.files/Main.files/url.ini",
-                           "Shop.files/Main.htm", "Shop.files/Menu.files/img/arrow.gif",
-                           "Shop.files/Menu.files/url.ini", "Shop.files/Menu.htm",
-                           "Shop.files/url.ini", "Shop.htm"}));
+              QStringList({"Shop.files/Main.files/Ad.files/url.ini", "Shop.files/Main.files/Ad.htm",
+                           "Shop.files/Main.files/url.ini", "Shop.files/Main.htm",
+                           "Shop.files/Menu.files/img/arrow.gif", "Shop.files/Menu.files/url.ini",
+                           "Shop.files/Menu.htm", "Shop.files/url.ini", "Shop.htm"}));
     const QString html = savedHtml("Shop.htm");
     EXPECT_TRUE(html.contains("<FRAME name=\"menu\" src=\"Shop.files/Menu.htm\">"))
         << html.toStdString();
@@ -547,7 +549,8 @@ TEST_F(Frameset, AFrameWhoseNameCannotBeChosenEndsTheFrameLoop)
 
 TEST_F(PageSaver, PageBarStepsForUrlIniEachShownFileAndThePageFile)
 {
-    const FakeDocumentPtr doc = openPage(QStringLiteral("http://h/d/p.htm"), QStringLiteral("News"));
+    const FakeDocumentPtr doc =
+        openPage(QStringLiteral("http://h/d/p.htm"), QStringLiteral("News"));
     doc->addToHead("SCRIPT", {{"src", "a.js"}}); // copied without a step
     doc->addToBody("IMG", {{"src", "a.gif"}});
     doc->addToBody("IMG", {{"src", "not-cached.gif"}});
@@ -570,7 +573,8 @@ TEST_F(PageSaver, PageBarStepsForUrlIniEachShownFileAndThePageFile)
 
 TEST_F(PageSaver, PageBarStaysFullBeyondAHundredFiles)
 {
-    const FakeDocumentPtr doc = openPage(QStringLiteral("http://h/d/p.htm"), QStringLiteral("Many"));
+    const FakeDocumentPtr doc =
+        openPage(QStringLiteral("http://h/d/p.htm"), QStringLiteral("Many"));
     for (int i = 0; i < 150; ++i) {
         const QString name = QStringLiteral("i") + QString::number(i) + QStringLiteral(".gif");
         doc->addToBody("IMG", {{"src", name}});
@@ -646,8 +650,8 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileCase{"veryLong", QString(10000, u'L')},
                       HostileCase{"veryLongDots", QString(10000, u'.')},
                       HostileCase{"controls", QString::fromUtf8("a\x01\x02\tb\x1b[31m\x7f")},
-                      HostileCase{"nul", QStringLiteral("before") + QChar(0) +
-                                             QStringLiteral("after")}),
+                      HostileCase{"nul",
+                                  QStringLiteral("before") + QChar(0) + QStringLiteral("after")}),
     [](const auto& info) { return std::string(info.param.what); });
 
 } // namespace

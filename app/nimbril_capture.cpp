@@ -1,0 +1,165 @@
+// nimbril-capture: the capture commands for scripts. Saves or harvests the current page or every
+// open page of the running browser, the same way the menu commands do.
+#include "CdpBrowser.h"
+#include "Desktop.h"
+#include "Errors.h"
+#include "u_SaveIE.h"
+#include "u_Store.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTextStream>
+
+namespace {
+
+// Progress as lines on standard error.
+class StderrDisplay : public TextDisplay
+{
+public:
+    explicit StderrDisplay(const char* label) : m_label(label) {}
+    void setText(const QString& text) override
+    {
+        m_text = text;
+        if (!text.isEmpty())
+            QTextStream(stderr) << m_label << ": " << text << Qt::endl;
+    }
+    QString text() const override { return m_text; }
+    void repaint() override {}
+
+private:
+    const char* m_label;
+    QString m_text;
+};
+
+struct Kind
+{
+    const char* name;
+    quint8 code;
+    const char* folder;
+};
+
+constexpr Kind kKinds[] = {
+    {"page", ckWebPage, "WebPage"}, {"photo", ckPhoto, "Photo"}, {"music", ckMusic, "Music"},
+    {"flash", ckFlash, "Flash"},    {"text", ckText, "Text"},    {"email", ckEMail, "EMail"},
+};
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("nimbril-capture"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(NIMBRIL_VERSION));
+    QTextStream err(stderr);
+    QTextStream out(stdout);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Saves or harvests the pages open in a running Chromium into Nimbril's collection.\n\n"
+        "KIND is one of:\n"
+        "  page   save each page whole (page file + resource folder)\n"
+        "  photo  copy the pictures the browser holds\n"
+        "  music  copy the sounds and videos of EMBED and BGSOUND elements\n"
+        "  flash  copy the movies of OBJECT elements\n"
+        "  text   write each page's text into a .txt file\n"
+        "  email  print the addresses of mailto: links, one per line\n\n"
+        "Progress goes to standard error. Exit status 0 on success; otherwise the error's text\n"
+        "is printed and the status is 1 (2 for bad arguments, 3 when no browser answers).\n"
+        "The browser must run with its debugging port open, e.g.\n"
+        "  chromium --remote-debugging-port=9222 --user-data-dir=$HOME/.config/nimbril/"
+        "browser-profile"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption endpoint(QStringLiteral("endpoint"),
+                                      QStringLiteral("The browser's DevTools address (loopback "
+                                                     "only). Default: NIMBRIL_DEVTOOLS, the "
+                                                     "known profiles' DevToolsActivePort, "
+                                                     "127.0.0.1:9222."),
+                                      QStringLiteral("HOST:PORT"));
+    const QCommandLineOption scope(QStringLiteral("scope"),
+                                   QStringLiteral("current (the page looked at last, default) or "
+                                                  "all (every open page)."),
+                                   QStringLiteral("current|all"), QStringLiteral("current"));
+    const QCommandLineOption dest(QStringLiteral("dest"),
+                                  QStringLiteral("Destination folder. Default: the kind's folder "
+                                                 "of the collection named in Config.ini beside "
+                                                 "this program (set up on first use)."),
+                                  QStringLiteral("FOLDER"));
+    const QCommandLineOption stats(QStringLiteral("stats"),
+                                   QStringLiteral("Print how long the run took and how much of it "
+                                                  "went to reading from the browser and to disk."));
+    parser.addOptions({endpoint, scope, dest, stats});
+    parser.addPositionalArgument(QStringLiteral("KIND"),
+                                 QStringLiteral("page, photo, music, flash, text or email"));
+    parser.process(app);
+
+    const QStringList args = parser.positionalArguments();
+    const Kind* kind = nullptr;
+    for (const Kind& k : kKinds)
+        if (args.size() == 1 && args[0] == QLatin1String(k.name))
+            kind = &k;
+    const QString scopeText = parser.value(scope);
+    if (!kind || (scopeText != QLatin1String("current") && scopeText != QLatin1String("all"))) {
+        err << "nimbril-capture: give one KIND (page, photo, music, flash, text, email) and "
+               "--scope current or all; see --help."
+            << Qt::endl;
+        return 2;
+    }
+
+    AppDir = ExecutableDir();
+    FavoritesDir = GetFavoritesDir();
+    try {
+        QString folder = parser.value(dest);
+        if (folder.isEmpty()) {
+            if (!QFileInfo::exists(ConfigFile()))
+                CreateDefaultCollection();
+            ReadCollectionDir();
+            CurrentLanguage = ReadLanguage();
+            folder = CollectionRoot + QString::fromLatin1(kind->folder);
+        }
+        folder = QDir(folder).absolutePath();
+        QDir().mkpath(folder);
+
+        CdpEndpoint::Sources sources = CdpEndpoint::defaultSources();
+        if (parser.isSet(endpoint))
+            sources.override = parser.value(endpoint);
+        CdpBrowser browser(sources);
+        browser.setWindowSystem(
+            {[] { return Desktop().topmostWindowCaption(BrowserWindowClasses()); },
+             [] { return Desktop().closeWindows(BrowserWindowClasses()); }});
+        SetBrowserAccess(&browser);
+        SetBrowserCache(&browser);
+
+        StderrDisplay page("page"), url("url"), file("file");
+        TSaveIE engine(&browser);
+        engine.PageLabel = &page;
+        engine.UrlLabel = &url;
+        engine.FileLabel = &file;
+        QElapsedTimer timer;
+        timer.start();
+        engine.CapturePages(folder, scopeText == QLatin1String("all") ? csAllPages : csCurrentPage,
+                            kind->code);
+        const qint64 total = timer.elapsed();
+        SetBrowserAccess(nullptr);
+        SetBrowserCache(nullptr);
+        if (kind->code == ckEMail)
+            for (const QString& address : std::as_const(engine.EMails))
+                out << address << Qt::endl;
+        if (parser.isSet(stats)) {
+            const CdpBrowser::Stats& s = browser.stats();
+            err << "stats: total " << total << " ms; resource reads " << s.resourceReads << " ("
+                << s.resourceBytes << " bytes) waiting " << s.protocolMs << " ms, writing "
+                << s.diskMs << " ms" << Qt::endl;
+        }
+        return 0;
+    } catch (const BrowserUnreachableError& e) {
+        err << e.text() << Qt::endl;
+        return 3;
+    } catch (const NimbrilError& e) {
+        err << e.text() << Qt::endl;
+        return 1;
+    }
+}
