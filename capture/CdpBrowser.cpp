@@ -8,6 +8,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,9 +16,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
-#include <QEventLoop>
-#include <QTimer>
 #include <QSet>
+#include <QTimer>
 #include <QUrl>
 #include <numeric>
 
@@ -89,6 +89,19 @@ const char* const kSerializeScript = R"JS(((doc, index, writes) => {
   return copy.outerHTML;
 }))JS";
 
+// Reads URLs of the document's own origin from the browser's HTTP cache, never from the network
+// (only-if-cached); each result is the body in base64, or null when the cache has no complete
+// 200 response for it.
+const char* const kCachedFetchScript = R"JS((urls) => Promise.all(urls.map((u) =>
+  fetch(u, { cache: 'only-if-cached', mode: 'same-origin', credentials: 'include' })
+    .then((r) => r.status !== 200 ? null : r.blob().then((b) => new Promise((done) => {
+      const reader = new FileReader();
+      reader.onload = () => { const s = reader.result; done(s.slice(s.indexOf(',') + 1)); };
+      reader.onerror = () => done(null);
+      reader.readAsDataURL(b);
+    })))
+    .catch(() => null))))JS";
+
 QString JsonArgs(const QJsonArray& args)
 {
     QString out = QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact));
@@ -131,17 +144,17 @@ struct CdpDocState
     };
     QList<Write> writes;
     QHash<QString, QString> resourceFrames; // url -> frame id, from the resource tree
+    QStringList styleUrls;                  // style sheets and manifests of the session's frames
     QSet<QString> prefetched;               // tags whose addresses were fetched together
 
     QJsonValue evaluate(const QString& expression)
     {
         CdpConnection& c = browser->connection();
-        const QJsonObject result = c.call(
-            QStringLiteral("Runtime.evaluate"),
-            {{QStringLiteral("expression"), expression},
-             {QStringLiteral("contextId"), contextId},
-             {QStringLiteral("returnByValue"), true}},
-            session, kCallTimeoutMs);
+        const QJsonObject result = c.call(QStringLiteral("Runtime.evaluate"),
+                                          {{QStringLiteral("expression"), expression},
+                                           {QStringLiteral("contextId"), contextId},
+                                           {QStringLiteral("returnByValue"), true}},
+                                          session, kCallTimeoutMs);
         const Cdp::Evaluation e = Cdp::parseEvaluation(result);
         if (e.threw)
             throw SafecallError();
@@ -202,8 +215,7 @@ class CdpElement : public HtmlElement
 {
 public:
     CdpElement(std::shared_ptr<CdpDocState> doc, int index) : m_doc(std::move(doc)), m_index(index)
-    {
-    }
+    {}
     const CdpDocState::Elem& elem() const { return m_doc->elems[m_index]; }
 
     QString tagName() override { return elem().tag; }
@@ -229,7 +241,8 @@ public:
         if (!hasView(view))
             throw SafecallError();
         // An address the saver wrote reads back as written, like the live property would.
-        const QString attr = view == ElementView::Link ? QStringLiteral("href") : QStringLiteral("src");
+        const QString attr =
+            view == ElementView::Link ? QStringLiteral("href") : QStringLiteral("src");
         for (auto it = m_doc->writes.crbegin(); it != m_doc->writes.crend(); ++it)
             if (it->index == m_index && SameName(it->name, attr))
                 return it->value;
@@ -265,8 +278,7 @@ class CdpCollection : public ElementCollection
 public:
     CdpCollection(std::shared_ptr<CdpDocState> doc, QList<int> indexes)
         : m_doc(std::move(doc)), m_indexes(std::move(indexes))
-    {
-    }
+    {}
     int length() override { return int(m_indexes.size()); }
     ElementPtr item(int index) override
     {
@@ -339,10 +351,10 @@ DocumentPtr CdpFrames::documentByName(const QString& name)
         QStringLiteral("(n => Array.from(document.querySelectorAll('frame,iframe'))"
                        ".find(f => f.getAttribute('name') === n) || null)(%1)")
             .arg(JsonArgs({name}));
-    const Cdp::Evaluation found = Cdp::parseEvaluation(
-        c.call(QStringLiteral("Runtime.evaluate"),
-               {{QStringLiteral("expression"), expr}, {QStringLiteral("contextId"), m_doc->contextId}},
-               m_doc->session, kCallTimeoutMs));
+    const Cdp::Evaluation found = Cdp::parseEvaluation(c.call(
+        QStringLiteral("Runtime.evaluate"),
+        {{QStringLiteral("expression"), expr}, {QStringLiteral("contextId"), m_doc->contextId}},
+        m_doc->session, kCallTimeoutMs));
     if (found.threw)
         throw SafecallError();
     if (found.objectId.isEmpty())
@@ -380,7 +392,8 @@ std::shared_ptr<CdpDocState> OpenDocument(CdpBrowser* browser, const QString& se
                               {QStringLiteral("worldName"), QStringLiteral("nimbril")}},
                              session);
     const int tree = c.send(QStringLiteral("Page.getResourceTree"), {}, session);
-    doc->contextId = c.wait(world, kCallTimeoutMs).value(QStringLiteral("executionContextId")).toInt();
+    doc->contextId =
+        c.wait(world, kCallTimeoutMs).value(QStringLiteral("executionContextId")).toInt();
     QJsonObject treeResult;
     try {
         treeResult = c.wait(tree, kCallTimeoutMs);
@@ -388,9 +401,13 @@ std::shared_ptr<CdpDocState> OpenDocument(CdpBrowser* browser, const QString& se
         // without a resource tree the resources are looked up in the frame itself
     }
     const Cdp::FrameTree frames = Cdp::parseFrameTree(treeResult);
-    for (const Cdp::ResourceInfo& r : frames.resources)
-        if (!r.failed && !r.canceled)
-            doc->resourceFrames.insert(r.url, r.frameId);
+    for (const Cdp::ResourceInfo& r : frames.resources) {
+        if (r.failed || r.canceled)
+            continue;
+        doc->resourceFrames.insert(r.url, r.frameId);
+        if (r.type == QLatin1String("Stylesheet") || r.type == QLatin1String("Manifest"))
+            doc->styleUrls << r.url;
+    }
 
     const QJsonObject snap = doc->evaluate(QString::fromLatin1(kSnapshotScript)).toObject();
     doc->docIndex = snap.value(QStringLiteral("id")).toInt();
@@ -422,8 +439,7 @@ class CdpPage : public ShellWindow, public BrowserWindow
 public:
     CdpPage(CdpBrowser* browser, Cdp::TargetInfo target)
         : m_browser(browser), m_target(std::move(target))
-    {
-    }
+    {}
     BrowserWindow* asBrowser() override { return this; }
     bool hasDocument() override { return true; }
     DocumentPtr htmlDocument() override
@@ -535,12 +551,12 @@ QString CdpBrowser::pageSession(const QString& targetId)
     if (const auto it = m_pageSessions.constFind(targetId); it != m_pageSessions.cend())
         return it.value();
     CdpConnection& c = *m_connection;
-    const QString session = c.call(QStringLiteral("Target.attachToTarget"),
-                                   {{QStringLiteral("targetId"), targetId},
-                                    {QStringLiteral("flatten"), true}},
-                                   {}, kCallTimeoutMs)
-                                .value(QStringLiteral("sessionId"))
-                                .toString();
+    const QString session =
+        c.call(QStringLiteral("Target.attachToTarget"),
+               {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}}, {},
+               kCallTimeoutMs)
+            .value(QStringLiteral("sessionId"))
+            .toString();
     if (session.isEmpty())
         throw SafecallError();
     // Frames from other sites arrive as their own sessions; loads from now on are watched so
@@ -571,6 +587,7 @@ QString CdpBrowser::frameSession(const QString& frameId, const QString& parentSe
         CdpConnection& c = *m_connection;
         const QList<int> ids = {
             c.send(QStringLiteral("Page.enable"), {}, session),
+            c.send(QStringLiteral("Network.enable"), {}, session),
             c.send(QStringLiteral("Target.setAutoAttach"),
                    {{QStringLiteral("autoAttach"), true},
                     {QStringLiteral("waitForDebuggerOnStart"), false},
@@ -585,9 +602,10 @@ QString CdpBrowser::frameSession(const QString& frameId, const QString& parentSe
 
 void CdpBrowser::registerDocument(const std::shared_ptr<CdpDocState>& doc)
 {
-    m_documents.erase(std::remove_if(m_documents.begin(), m_documents.end(),
-                                     [](const std::weak_ptr<CdpDocState>& w) { return w.expired(); }),
-                      m_documents.end());
+    m_documents.erase(
+        std::remove_if(m_documents.begin(), m_documents.end(),
+                       [](const std::weak_ptr<CdpDocState>& w) { return w.expired(); }),
+        m_documents.end());
     m_documents.append(doc);
 }
 
@@ -626,8 +644,8 @@ QStringList CdpBrowser::activationOrder()
 QList<Cdp::TargetInfo> CdpBrowser::pages()
 {
     ensureConnected();
-    const QJsonObject result = m_connection->call(QStringLiteral("Target.getTargets"), {}, {},
-                                                  kCallTimeoutMs);
+    const QJsonObject result =
+        m_connection->call(QStringLiteral("Target.getTargets"), {}, {}, kCallTimeoutMs);
     QList<Cdp::TargetInfo> found = Cdp::pageTargets(Cdp::parseTargets(result));
     const QStringList order = activationOrder();
     std::stable_sort(found.begin(), found.end(),
@@ -694,51 +712,95 @@ QString CdpBrowser::writeCacheFile(const QString& url, const QByteArray& bytes)
 
 void CdpBrowser::prefetch(const std::shared_ptr<CdpDocState>& doc, const QStringList& urls)
 {
-    // Every read is sent before the first reply is awaited: one round trip for the lot.
+    // Three ways to the bytes the browser holds, none of which asks the server: bodies the
+    // layer saw arrive, the HTTP cache for the document's own origin, and the page's memory.
+    // Each way sends all its reads before it waits for the first reply.
     QElapsedTimer timer;
     timer.start();
     CdpConnection& c = *m_connection;
-    struct Pending
-    {
-        QString url;
-        int id;
-    };
-    QList<Pending> pending;
+    QStringList todo;
     for (const QString& url : urls) {
-        if (m_fetched.contains(url) || !IsWebUrl(url))
+        if (m_fetched.contains(url) || !IsWebUrl(url) || todo.contains(url))
             continue;
-        const QString frame = doc->resourceFrames.value(url, doc->frameId);
-        pending.append({url, c.send(QStringLiteral("Page.getResourceContent"),
-                                    {{QStringLiteral("frameId"), frame}, {QStringLiteral("url"), url}},
-                                    doc->session)});
+        todo << url;
         m_fetched.insert(url, QString());
     }
-    QList<Pending> second;
     QList<std::pair<QString, QByteArray>> got;
-    for (const Pending& p : std::as_const(pending)) {
-        try {
-            if (const auto bytes = Cdp::parseBody(c.wait(p.id, kCallTimeoutMs))) {
-                got.append({p.url, *bytes});
-                continue;
+    auto collect = [&](const QList<std::pair<QString, int>>& sent) {
+        for (const auto& [url, id] : sent) {
+            try {
+                if (const auto bytes = Cdp::parseBody(c.wait(id, kCallTimeoutMs))) {
+                    got.append({url, *bytes});
+                    todo.removeOne(url);
+                }
+            } catch (const SafecallError&) {
+                if (!c.isConnected())
+                    throw;
             }
-        } catch (const SafecallError&) {
-            if (!c.isConnected())
-                throw;
         }
-        // Not in the page's memory: a body the layer watched arrive may still be there.
-        const QString request = m_requests.value(doc->session).value(p.url);
-        if (!request.isEmpty())
-            second.append({p.url, c.send(QStringLiteral("Network.getResponseBody"),
-                                         {{QStringLiteral("requestId"), request}}, doc->session)});
+    };
+
+    QList<std::pair<QString, int>> sent;
+    const QHash<QString, QString> watched = m_requests.value(doc->session);
+    for (const QString& url : std::as_const(todo))
+        if (const QString request = watched.value(url); !request.isEmpty())
+            sent.append({url, c.send(QStringLiteral("Network.getResponseBody"),
+                                     {{QStringLiteral("requestId"), request}}, doc->session)});
+    collect(sent);
+
+    const QUrl origin = QUrl(doc->url).adjusted(QUrl::RemovePath | QUrl::RemoveQuery |
+                                                QUrl::RemoveFragment | QUrl::RemoveUserInfo);
+    QJsonArray sameOrigin;
+    for (const QString& url : std::as_const(todo))
+        if (QUrl(url).adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment |
+                               QUrl::RemoveUserInfo) == origin)
+            sameOrigin.append(url);
+    if (!sameOrigin.isEmpty()) {
+        const QString expression =
+            QString::fromLatin1(kCachedFetchScript) + u'(' + JsonArgs({sameOrigin}) + u')';
+        const Cdp::Evaluation e =
+            Cdp::parseEvaluation(c.call(QStringLiteral("Runtime.evaluate"),
+                                        {{QStringLiteral("expression"), expression},
+                                         {QStringLiteral("contextId"), doc->contextId},
+                                         {QStringLiteral("awaitPromise"), true},
+                                         {QStringLiteral("returnByValue"), true}},
+                                        doc->session, kCallTimeoutMs));
+        const QJsonArray bodies = e.value.toArray();
+        for (qsizetype i = 0; i < sameOrigin.size() && i < bodies.size(); ++i) {
+            if (!bodies[i].isString())
+                continue;
+            const QString url = sameOrigin[i].toString();
+            got.append({url, QByteArray::fromBase64(bodies[i].toString().toLatin1())});
+            todo.removeOne(url);
+        }
     }
-    for (const Pending& p : std::as_const(second)) {
+
+    if (!todo.isEmpty()) {
+        // Reading the page's memory makes the browser refresh the page's style sheets first;
+        // while it does, those addresses are blocked, so that no request reaches the server.
+        const bool block = !doc->styleUrls.isEmpty();
+        if (block)
+            c.call(QStringLiteral("Network.setBlockedURLs"),
+                   {{QStringLiteral("urls"), QJsonArray::fromStringList(doc->styleUrls)}},
+                   doc->session, kCallTimeoutMs);
+        sent.clear();
+        for (const QString& url : std::as_const(todo))
+            sent.append({url, c.send(QStringLiteral("Page.getResourceContent"),
+                                     {{QStringLiteral("frameId"),
+                                       doc->resourceFrames.value(url, doc->frameId)},
+                                      {QStringLiteral("url"), url}},
+                                     doc->session)});
         try {
-            if (const auto bytes = Cdp::parseBody(c.wait(p.id, kCallTimeoutMs)))
-                got.append({p.url, *bytes});
-        } catch (const SafecallError&) {
-            if (!c.isConnected())
-                throw;
+            collect(sent);
+        } catch (...) {
+            if (block && c.isConnected())
+                c.discard(c.send(QStringLiteral("Network.setBlockedURLs"),
+                                 {{QStringLiteral("urls"), QJsonArray()}}, doc->session));
+            throw;
         }
+        if (block)
+            c.call(QStringLiteral("Network.setBlockedURLs"),
+                   {{QStringLiteral("urls"), QJsonArray()}}, doc->session, kCallTimeoutMs);
     }
     m_stats.protocolMs += timer.elapsed();
     for (const auto& [url, bytes] : std::as_const(got)) {

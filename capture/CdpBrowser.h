@@ -80,8 +80,8 @@ private:
     std::unique_ptr<CdpConnection> m_connection;
     WindowSystem m_windowSystem;
     QString m_cacheFolder;
-    QHash<QString, QString> m_pageSessions;  // target id -> session id
-    QHash<QString, QString> m_frameSessions; // out-of-process frame id -> session id
+    QHash<QString, QString> m_pageSessions;             // target id -> session id
+    QHash<QString, QString> m_frameSessions;            // out-of-process frame id -> session id
     QHash<QString, QHash<QString, QString>> m_requests; // session -> url -> request id
     QList<std::weak_ptr<CdpDocState>> m_documents;      // most recent last
     QHash<QString, QString> m_fetched;                  // url -> local file ("" = not held)

@@ -1,0 +1,396 @@
+// End to end: a real headless Chromium shows pages from a loopback server, and captures run
+// through the DevTools layer and through nimbril-capture. The server's request log proves that
+// nothing is downloaded again; the live pages must end exactly as they were.
+#include "CdpBrowser.h"
+#include "CdpConnection.h"
+#include "ChromiumProcess.h"
+#include "Errors.h"
+#include "TestHttpServer.h"
+#include "u_SaveIE.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QByteArray kGif =
+    QByteArray::fromBase64("R0lGODlhAQABAIAAAP///wAAACH5BAAAAAAALAAAAAABAAEAAAICRAEAOw==");
+const QByteArray kPng = QByteArray::fromBase64(
+    "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAQAAAC1HAwCAAAAC0lEQVR42mNkYAAAAAYAAjCB0C8AAAAASUVORK5CYII=");
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList filesBelow(const QString& root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << QDir(root).relativeFilePath(it.next());
+    out.sort();
+    return out;
+}
+
+// Runs events (the test server lives on them) until the condition holds or the time is up.
+bool spinUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+class CdpBrowserE2E : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        chromium = std::make_unique<ChromiumProcess>();
+        if (!chromium->start()) {
+            skipReason = chromium->failure();
+            return;
+        }
+        http = std::make_unique<TestHttpServer>();
+        if (!http->start()) {
+            skipReason = QStringLiteral("test server did not start");
+            return;
+        }
+        serveFixtures();
+        control = std::make_unique<CdpConnection>();
+        control->connectTo(chromium->browserUrl());
+        // The order of opening is the order of activation: Shop last is looked at last.
+        for (const char* path :
+             {"/d/news.htm", "/d/page.htm", "/h/hostile.htm", "/d/img/b.png", "/f/shop.htm"})
+            openPage(http->url(QString::fromLatin1(path)).toString());
+    }
+    static void TearDownTestSuite()
+    {
+        control.reset();
+        http.reset();
+        chromium.reset();
+    }
+
+    static QString origin() { return QStringLiteral("http://127.0.0.1:%1").arg(http->port()); }
+    static QString otherOrigin() { return QStringLiteral("http://localhost:%1").arg(http->port()); }
+
+    static void serveFixtures()
+    {
+        const QByteArray o = origin().toUtf8();
+        http->serve("/d/page.htm", "text/html; charset=utf-8",
+                    "<html><head><title>Daily News</title>"
+                    "<link rel=\"stylesheet\" href=\"css/site.css\">"
+                    "<link rel=\"icon\" href=\"/favicon.ico\">"
+                    "<script src=\"js/app.js\"></script></head>\n"
+                    "<body><h1>Headline</h1><p>Some text.</p>"
+                    "<img src=\"img/a.gif\"><img src=\"" +
+                        o +
+                        "/d/img/b.png\">"
+                        "<img src=\"img/missing.gif\"><img src=\"img/private.gif\">"
+                        "<embed src=\"media/tune.mp3\" type=\"audio/mpeg\">"
+                        "<a href=\"mailto:Ann@Example.org?subject=Hi there\">Ann</a> "
+                        "<a href=\"MAILTO:BOB@EXAMPLE.ORG\">Bob</a> "
+                        "<a href=\"mailto:ann@example.org\">again</a> "
+                        "<a href=\"mailto:c@example.org,d@example.org\">both</a> "
+                        "<a href=\"" +
+                        o + "/user@host.example.org\">web</a></body></html>");
+        http->serve("/d/news.htm", "text/html",
+                    "<html><head><title>News</title></head><body><p>Short news.</p>"
+                    "<img src=\"img/a.gif\"></body></html>");
+        http->serve("/d/css/site.css", "text/css", "body { color: #333 }");
+        http->serve("/favicon.ico", "image/x-icon", kPng);
+        http->serve("/d/js/app.js", "text/javascript", "var loaded = 1;");
+        http->serve("/d/img/a.gif", "image/gif", kGif);
+        http->serve("/d/img/b.png", "image/png", kPng);
+        http->serve("/d/img/private.gif",
+                    TestHttpServer::Response{
+                        "image/gif", kGif + "x", {{"Cache-Control", "no-store"}}, 200});
+        http->serve("/d/media/tune.mp3", "audio/mpeg", QByteArray(2048, '\x55'));
+        http->serve("/f/shop.htm", "text/html",
+                    "<html><head><title>Shop</title></head><frameset cols=\"30%,70%\">"
+                    "<frame name=\"menu\" src=\"menu.htm\">"
+                    "<frame name=\"main\" src=\"" +
+                        otherOrigin().toUtf8() +
+                        "/f/main.htm\">"
+                        "</frameset></html>");
+        http->serve("/f/menu.htm", "text/html",
+                    "<html><head><title>Menu</title></head><body>menu <img src=\"m.gif\">"
+                    "<a href=\"mailto:menu@example.org\">m</a></body></html>");
+        http->serve("/f/m.gif", "image/gif", kGif + "m");
+        http->serve("/f/main.htm", "text/html",
+                    "<html><head><title>Main</title></head><body>main <img src=\"x.gif\">"
+                    "<a href=\"mailto:main@example.org\">m</a></body></html>");
+        http->serve("/f/x.gif", "image/gif", kGif + "xx");
+        http->serve("/h/hostile.htm", "text/html",
+                    "<html><head><title>" + QByteArray(10000, '.') +
+                        "</title></head><body>\x01"
+                        "<img src=\"x.gif?a=/../../../../escape.gif\">"
+                        "<img src=\"../../../../../up.gif\"></body></html>");
+        http->serve("/h/x.gif", "image/gif", kGif + "h");
+        http->serve("/up.gif", "image/gif", kGif + "u");
+    }
+
+    // Opens a tab and waits until it and its frames have loaded.
+    static QString openPage(const QString& url)
+    {
+        const QString target =
+            control->call("Target.createTarget", {{"url", url}}).value("targetId").toString();
+        const QString session =
+            control->call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}})
+                .value("sessionId")
+                .toString();
+        sessions.insert(url, session);
+        spinUntil(
+            [&] {
+                return Cdp::parseEvaluation(control->call("Runtime.evaluate",
+                                                          {{"expression", "document.readyState"}},
+                                                          session))
+                           .value.toString() == "complete";
+            },
+            20000);
+        return target;
+    }
+
+    static QString liveHtml(const QString& path)
+    {
+        return Cdp::parseEvaluation(
+                   control->call("Runtime.evaluate",
+                                 {{"expression", "document.documentElement.outerHTML"}},
+                                 sessions.value(http->url(path).toString())))
+            .value.toString();
+    }
+
+    void SetUp() override
+    {
+        if (!skipReason.isEmpty())
+            GTEST_SKIP() << skipReason.toStdString();
+        sources.override = QStringLiteral("127.0.0.1:%1").arg(chromium->port());
+        sources.profileFolders.clear();
+    }
+
+    // Runs nimbril-capture; its exit code, standard output and error.
+    struct Run
+    {
+        int code = -1;
+        QString out;
+        QString err;
+    };
+    Run capture(const QStringList& args)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CACHE_HOME", tmp.filePath("xdg-cache"));
+        env.insert("HOME", tmp.filePath("home"));
+        env.remove("DISPLAY");
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(NIMBRIL_PROGRAM_DIR "/nimbril-capture"), args);
+        spinUntil([&] { return p.state() == QProcess::NotRunning; }, 120000);
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+    QStringList endpointArgs() const
+    {
+        return {"--endpoint", QStringLiteral("127.0.0.1:%1").arg(chromium->port())};
+    }
+
+    static inline std::unique_ptr<ChromiumProcess> chromium;
+    static inline std::unique_ptr<TestHttpServer> http;
+    static inline std::unique_ptr<CdpConnection> control;
+    static inline QHash<QString, QString> sessions;
+    static inline QString skipReason;
+    CdpEndpoint::Sources sources;
+    QTemporaryDir tmp;
+};
+
+TEST_F(CdpBrowserE2E, SavesEveryOpenPageWholeFromWhatTheBrowserHolds)
+{
+    const QString pageBefore = liveHtml("/d/page.htm");
+    const QString shopBefore = liveHtml("/f/shop.htm");
+    http->clearLog();
+
+    CdpBrowser browser(sources);
+    browser.setCacheFolder(tmp.filePath("cache"));
+    SetBrowserCache(&browser);
+    TSaveIE engine(&browser);
+    PlainProgressBar total;
+    engine.TotalBar = &total;
+    const QString dest = tmp.filePath("WebPage");
+    QDir().mkpath(dest);
+    engine.CapturePages(dest, csAllPages, ckWebPage);
+    SetBrowserCache(nullptr);
+
+    const QStringList files = filesBelow(dest);
+    for (const char* expected :
+         {"Daily News.htm", "Daily News.files/url.ini", "Daily News.files/img/a.gif",
+          "Daily News.files/img/b.png", "Daily News.files/img/private.gif",
+          "Daily News.files/css/site.css", "Daily News.files/js/app.js", "News.htm",
+          "News.files/img/a.gif", "Shop.htm", "Shop.files/url.ini", "Shop.files/Menu.htm",
+          "Shop.files/Menu.files/m.gif", "Shop.files/Main.htm", "Shop.files/Main.files/url.ini",
+          "Shop.files/Main.files/x.gif"})
+        EXPECT_TRUE(files.contains(QString::fromUtf8(expected)))
+            << expected << " not in " << files.join(", ").toStdString();
+    EXPECT_EQ(readFile(dest + "/Daily News.files/img/a.gif"), kGif);
+    EXPECT_EQ(readFile(dest + "/Daily News.files/img/private.gif"), kGif + "x");
+    EXPECT_EQ(readFile(dest + "/Shop.files/Main.files/x.gif"), kGif + "xx");
+    EXPECT_FALSE(files.contains("Daily News.files/img/missing.gif"));
+
+    const QString page = QString::fromUtf8(readFile(dest + "/Daily News.htm"));
+    EXPECT_TRUE(page.startsWith("<html><head><title>Daily News</title>"));
+    EXPECT_TRUE(page.contains("src=\"Daily News.files/img/a.gif\""));
+    EXPECT_TRUE(page.contains("src=\"Daily News.files/img/b.png\""));
+    EXPECT_TRUE(page.contains("src=\"img/missing.gif\"")); // not held: left as it was
+    EXPECT_TRUE(page.contains("href=\"Daily News.files/css/site.css\""));
+    EXPECT_TRUE(page.contains("src=\"Daily News.files/js/app.js\""));
+    const QString shop = QString::fromUtf8(readFile(dest + "/Shop.htm"));
+    EXPECT_TRUE(shop.contains("<frame name=\"menu\" src=\"Shop.files/Menu.htm\">"));
+    EXPECT_TRUE(shop.contains("<frame name=\"main\" src=\"Shop.files/Main.htm\">"));
+    EXPECT_TRUE(readFile(dest + "/Shop.files/Main.files/url.ini")
+                    .contains(QByteArray("URL=" + otherOrigin().toUtf8() + "/f/main.htm")));
+    EXPECT_EQ(total.position(), total.max());
+
+    // Nothing was fetched again, and the live pages are as they were.
+    EXPECT_TRUE(http->requestLog().isEmpty()) << http->requestLog().join(", ").toStdString();
+    EXPECT_EQ(liveHtml("/d/page.htm"), pageBefore);
+    EXPECT_EQ(liveHtml("/f/shop.htm"), shopBefore);
+
+    // Saving again reuses every name and copies nothing new.
+    const QByteArray ini = readFile(dest + "/Daily News.files/url.ini");
+    TSaveIE again(&browser);
+    SetBrowserCache(&browser);
+    again.CapturePages(dest, csAllPages, ckWebPage);
+    SetBrowserCache(nullptr);
+    EXPECT_EQ(filesBelow(dest), files);
+    EXPECT_EQ(readFile(dest + "/Daily News.files/url.ini"), ini);
+}
+
+TEST_F(CdpBrowserE2E, CurrentPageIsTheOneLookedAtLast)
+{
+    CdpBrowser browser(sources);
+    browser.setCacheFolder(tmp.filePath("cache"));
+    const QList<Cdp::TargetInfo> pages = browser.pages();
+    ASSERT_FALSE(pages.isEmpty());
+    EXPECT_EQ(pages.first().title, "Shop");
+
+    // Bring News to the front, then Daily News: the caption "Daily News" holds both titles and
+    // the page first in the list, the one looked at last, is taken.
+    for (const char* title : {"News", "Daily News"}) {
+        for (const Cdp::TargetInfo& t : pages)
+            if (t.title == QString::fromLatin1(title))
+                control->call("Target.activateTarget", {{"targetId", t.targetId}});
+        const QString dest = tmp.filePath(QString::fromLatin1(title));
+        QDir().mkpath(dest);
+        TSaveIE engine(&browser);
+        engine.CapturePages(dest, csCurrentPage, ckText);
+        EXPECT_EQ(filesBelow(dest), QStringList({QString::fromLatin1(title) + ".txt"}));
+    }
+    EXPECT_TRUE(readFile(tmp.filePath("News/News.txt")).contains("Short news."));
+}
+
+TEST_F(CdpBrowserE2E, EveryKindThroughTheCommand)
+{
+    http->clearLog();
+    const QString base = tmp.filePath("out");
+
+    Run photo =
+        capture(endpointArgs() + QStringList{"--scope", "all", "--dest", base + "/Photo", "photo"});
+    ASSERT_EQ(photo.code, 0) << photo.err.toStdString();
+    EXPECT_TRUE(photo.err.contains("page: Daily News"));
+    const QStringList photos = filesBelow(base + "/Photo");
+    for (const char* name : {"a.gif", "b.png", "private.gif", "m.gif", "x.gif"})
+        EXPECT_TRUE(photos.contains(name)) << name << " not in " << photos.join(", ").toStdString();
+
+    Run text =
+        capture(endpointArgs() + QStringList{"--scope", "all", "--dest", base + "/Text", "text"});
+    ASSERT_EQ(text.code, 0) << text.err.toStdString();
+    EXPECT_TRUE(readFile(base + "/Text/Daily News.txt").contains("Headline"));
+    EXPECT_FALSE(QFile::exists(base + "/Text/Menu.txt")); // frames are not visited for text
+
+    Run email =
+        capture(endpointArgs() + QStringList{"--scope", "all", "--dest", base + "/EMail", "email"});
+    ASSERT_EQ(email.code, 0) << email.err.toStdString();
+    const QStringList addresses = email.out.split('\n', Qt::SkipEmptyParts);
+    EXPECT_TRUE(addresses.contains("Ann@Example.org"));
+    EXPECT_TRUE(addresses.contains("BOB@EXAMPLE.ORG"));
+    EXPECT_TRUE(addresses.contains("c@example.org,d@example.org"));
+    EXPECT_TRUE(addresses.contains("menu@example.org"));
+    EXPECT_TRUE(addresses.contains("main@example.org"));
+    EXPECT_FALSE(addresses.contains("ann@example.org"));
+    for (const QString& a : addresses)
+        EXPECT_FALSE(a.contains("host.example.org")) << a.toStdString();
+
+    for (const char* kind : {"music", "flash"}) {
+        Run r = capture(endpointArgs() +
+                        QStringList{"--scope", "all", "--dest", base + "/" + kind, kind});
+        EXPECT_EQ(r.code, 0) << kind << ": " << r.err.toStdString();
+    }
+    Run page = capture(endpointArgs() + QStringList{"--dest", base + "/WebPage", "page"});
+    ASSERT_EQ(page.code, 0) << page.err.toStdString();
+    // Only the page looked at last is saved.
+    CdpBrowser browser(sources);
+    const QString current = browser.pages().value(0).title;
+    EXPECT_EQ(QDir(base + "/WebPage").entryList({"*.htm"}, QDir::Files),
+              QStringList({current + ".htm"}));
+
+    EXPECT_TRUE(http->requestLog().isEmpty()) << http->requestLog().join(", ").toStdString();
+}
+
+TEST_F(CdpBrowserE2E, HostilePageWritesNothingOutsideTheDestination)
+{
+    CdpBrowser browser(sources);
+    browser.setCacheFolder(tmp.filePath("cache"));
+    SetBrowserCache(&browser);
+    const QString dest = tmp.filePath("dest/WebPage");
+    QDir().mkpath(dest);
+    TSaveIE engine(&browser);
+    engine.CapturePages(dest, csAllPages, ckWebPage);
+    TSaveIE harvest(&browser);
+    QDir().mkpath(tmp.filePath("dest/Photo"));
+    harvest.CapturePages(tmp.filePath("dest/Photo"), csAllPages, ckPhoto);
+    SetBrowserCache(nullptr);
+
+    QDirIterator it(tmp.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    int hostileFiles = 0;
+    while (it.hasNext()) {
+        const QString f = it.next();
+        if (f.startsWith(tmp.filePath("cache") + "/"))
+            continue;
+        EXPECT_TRUE(f.startsWith(tmp.filePath("dest") + "/")) << f.toStdString();
+        hostileFiles += f.contains("....");
+        EXPECT_LE(QFileInfo(f).fileName().toUtf8().size(), 255);
+    }
+    EXPECT_GE(hostileFiles, 2); // the page file and its url.ini
+}
+
+TEST_F(CdpBrowserE2E, NoBrowserGetsAPlainMessage)
+{
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    Run r = capture({"--endpoint", QStringLiteral("127.0.0.1:%1").arg(port), "--dest",
+                     tmp.filePath("x"), "page"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(r.err.contains("--remote-debugging-port")) << r.err.toStdString();
+
+    Run bad = capture({"nonsense"});
+    EXPECT_EQ(bad.code, 2);
+}
+
+} // namespace
