@@ -1,5 +1,7 @@
 // Program entry: one instance per user, the floating window with its tray icon and menu, and the
 // message loop until Exit.
+#include "CdpBrowser.h"
+#include "Desktop.h"
 #include "Errors.h"
 #include "MessageBox.h"
 #include "SingleInstance.h"
@@ -25,6 +27,13 @@ int main(int argc, char* argv[])
     AppDir = ExecutableDir();
     FavoritesDir = GetFavoritesDir();
 
+    // The browser is reached when a command first needs it, and the connection is kept.
+    CdpBrowser browser;
+    browser.setWindowSystem({[] { return Desktop().topmostWindowCaption(BrowserWindowClasses()); },
+                             [] { return Desktop().closeWindows(BrowserWindowClasses()); }});
+    SetBrowserAccess(&browser);
+    SetBrowserCache(&browser);
+
     TForm_Main form;
     try {
         form.FormCreate();
@@ -36,5 +45,8 @@ int main(int argc, char* argv[])
         form.AddTrayIcon();
     }
     form.show();
-    return app.exec();
+    const int result = app.exec();
+    SetBrowserAccess(nullptr);
+    SetBrowserCache(nullptr);
+    return result;
 }
