@@ -756,8 +756,9 @@ void CdpBrowser::prefetch(const std::shared_ptr<CdpDocState>& doc, const QString
                                QUrl::RemoveUserInfo) == origin)
             sameOrigin.append(url);
     if (!sameOrigin.isEmpty()) {
-        const QString expression =
-            QString::fromLatin1(kCachedFetchScript) + u'(' + JsonArgs({sameOrigin}) + u')';
+        const QString expression = u'(' + QString::fromLatin1(kCachedFetchScript) +
+                                   QStringLiteral(")(") +
+                                   JsonArgs(QJsonArray{QJsonValue(sameOrigin)}) + u')';
         const Cdp::Evaluation e =
             Cdp::parseEvaluation(c.call(QStringLiteral("Runtime.evaluate"),
                                         {{QStringLiteral("expression"), expression},
