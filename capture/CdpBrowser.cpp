@@ -539,7 +539,12 @@ void CdpBrowser::onEvent(const QString& method, const QJsonObject& params, const
                 it = it.value() == gone ? map->erase(it) : std::next(it);
         m_requests.remove(gone);
     } else if (method == QLatin1String("Network.responseReceived")) {
+        // Only the page's own complete loads count; the layer's reads from the cache show up
+        // here too, as fetches.
         const QJsonObject response = params.value(QStringLiteral("response")).toObject();
+        if (response.value(QStringLiteral("status")).toInt() != 200 ||
+            params.value(QStringLiteral("type")).toString() == QLatin1String("Fetch"))
+            return;
         m_requests[session].insert(response.value(QStringLiteral("url")).toString(),
                                    params.value(QStringLiteral("requestId")).toString());
     }
@@ -713,7 +718,8 @@ QString CdpBrowser::writeCacheFile(const QString& url, const QByteArray& bytes)
 void CdpBrowser::prefetch(const std::shared_ptr<CdpDocState>& doc, const QStringList& urls)
 {
     // Three ways to the bytes the browser holds, none of which asks the server: bodies the
-    // layer saw arrive, the HTTP cache for the document's own origin, and the page's memory.
+    // layer saw arrive, the page's memory, and the HTTP cache for the document's own origin
+    // (for what the page no longer keeps in memory).
     // Each way sends all its reads before it waits for the first reply.
     QElapsedTimer timer;
     timer.start();
@@ -748,6 +754,33 @@ void CdpBrowser::prefetch(const std::shared_ptr<CdpDocState>& doc, const QString
                                      {{QStringLiteral("requestId"), request}}, doc->session)});
     collect(sent);
 
+    if (!todo.isEmpty()) {
+        // Reading the page's memory makes the browser refresh the page's style sheets first;
+        // while it does, those addresses are blocked, so that no request reaches the server.
+        const bool block = !doc->styleUrls.isEmpty();
+        if (block)
+            c.call(QStringLiteral("Network.setBlockedURLs"),
+                   {{QStringLiteral("urls"), QJsonArray::fromStringList(doc->styleUrls)}},
+                   doc->session, kCallTimeoutMs);
+        sent.clear();
+        for (const QString& url : std::as_const(todo))
+            sent.append({url, c.send(QStringLiteral("Page.getResourceContent"),
+                                     {{QStringLiteral("frameId"),
+                                       doc->resourceFrames.value(url, doc->frameId)},
+                                      {QStringLiteral("url"), url}},
+                                     doc->session)});
+        try {
+            collect(sent);
+        } catch (...) {
+            if (block && c.isConnected())
+                c.discard(c.send(QStringLiteral("Network.setBlockedURLs"),
+                                 {{QStringLiteral("urls"), QJsonArray()}}, doc->session));
+            throw;
+        }
+        if (block)
+            c.call(QStringLiteral("Network.setBlockedURLs"),
+                   {{QStringLiteral("urls"), QJsonArray()}}, doc->session, kCallTimeoutMs);
+    }
     const QUrl origin = QUrl(doc->url).adjusted(QUrl::RemovePath | QUrl::RemoveQuery |
                                                 QUrl::RemoveFragment | QUrl::RemoveUserInfo);
     QJsonArray sameOrigin;
@@ -776,33 +809,6 @@ void CdpBrowser::prefetch(const std::shared_ptr<CdpDocState>& doc, const QString
         }
     }
 
-    if (!todo.isEmpty()) {
-        // Reading the page's memory makes the browser refresh the page's style sheets first;
-        // while it does, those addresses are blocked, so that no request reaches the server.
-        const bool block = !doc->styleUrls.isEmpty();
-        if (block)
-            c.call(QStringLiteral("Network.setBlockedURLs"),
-                   {{QStringLiteral("urls"), QJsonArray::fromStringList(doc->styleUrls)}},
-                   doc->session, kCallTimeoutMs);
-        sent.clear();
-        for (const QString& url : std::as_const(todo))
-            sent.append({url, c.send(QStringLiteral("Page.getResourceContent"),
-                                     {{QStringLiteral("frameId"),
-                                       doc->resourceFrames.value(url, doc->frameId)},
-                                      {QStringLiteral("url"), url}},
-                                     doc->session)});
-        try {
-            collect(sent);
-        } catch (...) {
-            if (block && c.isConnected())
-                c.discard(c.send(QStringLiteral("Network.setBlockedURLs"),
-                                 {{QStringLiteral("urls"), QJsonArray()}}, doc->session));
-            throw;
-        }
-        if (block)
-            c.call(QStringLiteral("Network.setBlockedURLs"),
-                   {{QStringLiteral("urls"), QJsonArray()}}, doc->session, kCallTimeoutMs);
-    }
     m_stats.protocolMs += timer.elapsed();
     for (const auto& [url, bytes] : std::as_const(got)) {
         ++m_stats.resourceReads;
