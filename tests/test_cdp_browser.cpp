@@ -156,12 +156,14 @@ protected:
                 .value("sessionId")
                 .toString();
         sessions.insert(url, session);
+        // The new tab shows about:blank, complete at once, before the page itself commits.
+        const QString loaded =
+            QStringLiteral("location.href === '%1' && document.readyState === 'complete'").arg(url);
         spinUntil(
             [&] {
-                return Cdp::parseEvaluation(control->call("Runtime.evaluate",
-                                                          {{"expression", "document.readyState"}},
-                                                          session))
-                           .value.toString() == "complete";
+                return Cdp::parseEvaluation(
+                           control->call("Runtime.evaluate", {{"expression", loaded}}, session))
+                    .value.toBool();
             },
             20000);
         return target;
