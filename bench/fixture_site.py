@@ -9,7 +9,21 @@ import http.server
 import os
 import random
 import socketserver
+import struct
 import sys
+import zlib
+
+
+def noise_png(rnd, side):
+    """A valid side x side RGB picture of noise: browsers decode and keep it like any photo."""
+    raw = b"".join(b"\x00" + rnd.randbytes(side * 3) for _ in range(side))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    header = struct.pack(">IIBBBBB", side, side, 8, 2, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 1))
+            + chunk(b"IEND", b""))
 
 
 def generate(root, pages, images, seed=7):
@@ -22,11 +36,12 @@ def generate(root, pages, images, seed=7):
         tags = []
         for i in range(images):
             # Mostly small pictures, some medium, a few large: about 30 kB on average.
-            size = rnd.choice([2_000] * 5 + [20_000] * 3 + [120_000] * 2)
-            name = f"img/p{p}_{i}.jpg"
+            side = rnd.choice([26] * 5 + [82] * 3 + [200] * 2)
+            name = f"img/p{p}_{i}.png"
+            data = noise_png(rnd, side)
             with open(os.path.join(root, name), "wb") as f:
-                f.write(b"\xff\xd8\xff\xe0" + rnd.randbytes(size - 4))
-            total += size
+                f.write(data)
+            total += len(data)
             tags.append(f'<img src="{name}" alt="picture {i}">')
         for kind, ext, body in (("js", "js", "var page = %d;\n" % p), ("css", "css", "body{margin:%dpx}\n" % p)):
             with open(os.path.join(root, kind, f"p{p}.{ext}"), "w") as f:
