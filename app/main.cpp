@@ -5,7 +5,11 @@
 #include "Errors.h"
 #include "MessageBox.h"
 #include "SingleInstance.h"
+#include "u_EMail.h"
 #include "u_Main.h"
+#include "u_SaveColor.h"
+#include "u_SaveIE.h"
+#include "u_Setup.h"
 #include "u_Store.h"
 
 #include <QApplication>
@@ -44,6 +48,21 @@ int main(int argc, char* argv[])
         form.SetDefaultPosition();
         form.AddTrayIcon();
     }
+    // After an e-mail capture the addresses are shown for saving and merging.
+    TSaveIE::SetEMailDialogHandler(
+        [](const QStringList& emails) { ShowEMailDialog(nullptr, emails); });
+
+    // The colour picker is made for one use, owned by the floating window, which it hides.
+    form.showColorPicker = [&form] {
+        form.hide();
+        TForm_SaveColor picker(&form);
+        picker.exec();
+    };
+
+    // The windows that live for the whole run.
+    TForm_Setup setup;
+    form.showSetup = [&setup] { setup.ShowModalSetup(); };
+
     form.show();
     const int result = app.exec();
     SetBrowserAccess(nullptr);

@@ -92,6 +92,10 @@ const QStringList& AllLanguageKeys()
         QStringLiteral("C_BadFileFormat"),
         QStringLiteral("C_CopyDone"),
         QStringLiteral("C_ConfirmDeleteFiles"),
+        QStringLiteral("C_CannotReadScreen"),
+        QStringLiteral("C_NoPreview"),
+        QStringLiteral("C_FilesNotDone"),
+        QStringLiteral("C_FilesNotDeleted"),
     };
     return keys;
 }

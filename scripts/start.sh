@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 bash scripts/build.sh
+bash scripts/install-desktop-entry.sh build/bin/nimbril >/dev/null || true
 
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
   echo "Nimbril is a desktop program: start it from a graphical session (DISPLAY is not set)." >&2

@@ -1,0 +1,371 @@
+#include "u_EMail.h"
+
+#include "EMailList.h"
+#include "Errors.h"
+#include "FileDialogs.h"
+#include "MessageBox.h"
+#include "u_Language.h"
+#include "u_Store.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QToolButton>
+#include <exception>
+#include <functional>
+
+namespace {
+
+const QString kUnselectAll = QStringLiteral("&Unselect All");
+const QString kSelectAll = QStringLiteral("&Select All");
+
+// How often a long loop lets events run, and how long it runs before it shows its progress.
+constexpr qint64 kPumpIntervalMs = 15;
+constexpr qint64 kShowProgressAfterMs = 400;
+
+// Lets pending events run, at most every few milliseconds: calling into the event loop after
+// every one of a hundred thousand rows would cost more than the rows themselves.
+class EventPump
+{
+public:
+    EventPump() { m_timer.start(); }
+    bool due() const { return m_timer.elapsed() - m_last >= kPumpIntervalMs; }
+    void operator()()
+    {
+        if (!due())
+            return;
+        QCoreApplication::processEvents();
+        m_last = m_timer.elapsed();
+    }
+    qint64 elapsed() const { return m_timer.elapsed(); }
+
+private:
+    QElapsedTimer m_timer;
+    qint64 m_last = 0;
+};
+
+// The pump of a merge, which on a large file runs long enough to deserve a progress dialog.
+class MergeProgress
+{
+public:
+    explicit MergeProgress(QWidget* owner) : m_owner(owner) {}
+    void operator()(qint64 done, qint64 total)
+    {
+        if (!m_pump.due())
+            return;
+        if (!m_dialog && m_owner && m_owner->isVisible() &&
+            m_pump.elapsed() >= kShowProgressAfterMs) {
+            m_dialog = std::make_unique<QProgressDialog>(m_owner);
+            m_dialog->setCancelButton(nullptr);
+            m_dialog->setWindowModality(Qt::WindowModal);
+            m_dialog->setMinimumDuration(0);
+            m_dialog->setWindowTitle(m_owner->windowTitle());
+            m_dialog->setAutoClose(false);
+            m_dialog->setAutoReset(false);
+        }
+        if (m_dialog) {
+            m_dialog->setMaximum(int(qMin<qint64>(total, INT_MAX)));
+            m_dialog->setValue(int(qMin<qint64>(done, INT_MAX)));
+        }
+        m_pump();
+    }
+
+private:
+    QPointer<QWidget> m_owner;
+    EventPump m_pump;
+    std::unique_ptr<QProgressDialog> m_dialog;
+};
+
+QToolButton* HotTrackButton(QWidget* parent, int left, const QString& caption)
+{
+    auto* button = new QToolButton(parent);
+    button->setText(caption);
+    button->setGeometry(left, 309, 75, 25);
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    button->setFocusPolicy(Qt::StrongFocus);
+    button->setAutoRaise(true);
+    // The form's background at rest, the hot-track colour under the pointer, framed in the
+    // highlight colour when hot or focused.
+    button->setStyleSheet(QStringLiteral(
+        "QToolButton { background-color: rgb(244, 244, 240); border: 1px solid transparent; }"
+        "QToolButton:hover { background-color: rgb(255, 199, 60);"
+        " border: 1px solid rgb(106, 141, 244); }"
+        "QToolButton:focus { border: 1px solid rgb(106, 141, 244); }"
+        "QToolButton:pressed { background-color: rgb(106, 141, 244); }"));
+    return button;
+}
+
+} // namespace
+
+void CheckAllItems(QListWidget* list, bool checked)
+{
+    const Qt::CheckState state = checked ? Qt::Checked : Qt::Unchecked;
+    EventPump pump;
+    // Rows may go while events run; the count is read again for every row.
+    for (int i = 0; i < list->count(); ++i) {
+        list->item(i)->setCheckState(state);
+        pump();
+    }
+}
+
+int CheckedCount(QListWidget* list)
+{
+    EventPump pump;
+    int count = 0;
+    for (int i = 0; i < list->count(); ++i) {
+        if (list->item(i)->checkState() == Qt::Checked)
+            ++count;
+        pump();
+    }
+    return count;
+}
+
+// Marks the dialog busy for the length of a handler, so that what the handler's loops let run
+// cannot start a second handler or close the dialog under it.
+class TForm_EMail::Busy
+{
+public:
+    explicit Busy(TForm_EMail* form) : m_form(form) { m_form->m_busy = true; }
+    ~Busy() { m_form->m_busy = false; }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    TForm_EMail* m_form;
+};
+
+TForm_EMail::TForm_EMail(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("Form_EMail"));
+    setWindowTitle(QStringLiteral("Save E-Mail"));
+    setFixedSize(285, 347);
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(244, 244, 240));
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    lb_EMail = new QListWidget(this);
+    lb_EMail->setObjectName(QStringLiteral("lb_EMail"));
+    lb_EMail->setGeometry(10, 11, 263, 286);
+    // Every row has the same height, which keeps a list of many thousand addresses quick.
+    lb_EMail->setUniformItemSizes(true);
+    lb_EMail->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    btn_SaveAs = HotTrackButton(this, 28, QStringLiteral("Save &as..."));
+    btn_SaveAs->setObjectName(QStringLiteral("btn_SaveAs"));
+    btn_Export = HotTrackButton(this, 108, QStringLiteral("E&xport..."));
+    btn_Export->setObjectName(QStringLiteral("btn_Export"));
+    btn_Export->setToolTip(QStringLiteral("Merge into another E-Mail file list"));
+    btn_SelectAll = HotTrackButton(this, 188, kUnselectAll);
+    btn_SelectAll->setObjectName(QStringLiteral("btn_SelectAll"));
+
+    setTabOrder(btn_Export, btn_SaveAs);
+    setTabOrder(btn_SaveAs, lb_EMail);
+    setTabOrder(lb_EMail, btn_SelectAll);
+    btn_Export->setFocus();
+
+    connect(btn_SaveAs, &QToolButton::clicked, this,
+            [this] { Command(&TForm_EMail::btn_SaveAsClick); });
+    connect(btn_Export, &QToolButton::clicked, this,
+            [this] { Command(&TForm_EMail::btn_ExportClick); });
+    connect(btn_SelectAll, &QToolButton::clicked, this,
+            [this] { Command(&TForm_EMail::btn_SelectAllClick); });
+
+    // Key preview: Escape closes the dialog whichever control has the focus.
+    for (QWidget* w :
+         {static_cast<QWidget*>(lb_EMail), lb_EMail->viewport(), static_cast<QWidget*>(btn_SaveAs),
+          static_cast<QWidget*>(btn_Export), static_cast<QWidget*>(btn_SelectAll)})
+        w->installEventFilter(this);
+}
+
+TForm_EMail::~TForm_EMail() = default;
+
+void TForm_EMail::AddEMails(const QStringList& emails)
+{
+    lb_EMail->setUpdatesEnabled(false);
+    for (const QString& address : emails) {
+        auto* item = new QListWidgetItem(address);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+        lb_EMail->addItem(item);
+    }
+    lb_EMail->setUpdatesEnabled(true);
+}
+
+void TForm_EMail::SetEMailFolder(const QString& folder)
+{
+    m_EMailFolder = folder;
+}
+
+QStringList TForm_EMail::CheckedEMails()
+{
+    QStringList out;
+    EventPump pump;
+    for (int i = 0; i < lb_EMail->count(); ++i) {
+        const QListWidgetItem* item = lb_EMail->item(i);
+        if (item->checkState() == Qt::Checked)
+            out << item->text();
+        pump();
+    }
+    return out;
+}
+
+void TForm_EMail::WriteCheckedList(const QString& fileName)
+{
+    WriteEMailList(fileName, CheckedEMails());
+}
+
+void TForm_EMail::ApplyLanguage()
+{
+    setWindowTitle(Translate(QStringLiteral("Form_EMail.Caption")));
+    btn_SaveAs->setText(Translate(QStringLiteral("Form_EMail.btn_SaveAs.Caption")));
+    btn_Export->setText(Translate(QStringLiteral("Form_EMail.btn_Export.Caption")));
+    btn_Export->setToolTip(Translate(QStringLiteral("Form_EMail.btn_Export.Hint")));
+}
+
+void TForm_EMail::FormShow()
+{
+    ApplyLanguage();
+}
+
+void TForm_EMail::FormKeyPress(QChar key)
+{
+    if (key.unicode() == 27)
+        reject();
+}
+
+namespace {
+
+QString AskListFile(QWidget* parent, const QString& folder)
+{
+    // A name typed without an extension becomes a ".txt" file, the kind Export merges into.
+    return FileDialogs::GetSaveFileName(parent, QString(), folder,
+                                        QStringLiteral("EMail List file(*.txt);;All files(*)"),
+                                        QStringLiteral("txt"));
+}
+
+} // namespace
+
+void TForm_EMail::btn_SaveAsClick()
+{
+    if (m_busy)
+        return;
+    Busy busy(this);
+    if (CheckedCount(lb_EMail) == 0)
+        return;
+    const QString fileName = AskListFile(this, m_EMailFolder);
+    if (fileName.isEmpty())
+        return;
+    if (QFileInfo::exists(fileName) &&
+        MessageBox::AskYesNoCancel(this, Translate(QStringLiteral("C_OverridePrompt")),
+                                   QMessageBox::Question) != MessageBox::Answer::Yes)
+        return;
+    WriteCheckedList(fileName);
+    done(QDialog::Accepted);
+}
+
+void TForm_EMail::btn_ExportClick()
+{
+    if (m_busy)
+        return;
+    Busy busy(this);
+    if (CheckedCount(lb_EMail) == 0)
+        return;
+    const QString fileName = AskListFile(this, m_EMailFolder);
+    if (fileName.isEmpty())
+        return;
+    if (!QFileInfo::exists(fileName)) {
+        WriteCheckedList(fileName);
+        return;
+    }
+    if (!IsEMailListFile(fileName)) {
+        MessageBox::Warning(this, Translate(QStringLiteral("C_NotEMailListFile")));
+        return;
+    }
+    MergeProgress progress(this);
+    MergeIntoEMailListFile(fileName, CheckedEMails(), std::ref(progress));
+    done(QDialog::Accepted);
+}
+
+void TForm_EMail::btn_SelectAllClick()
+{
+    if (m_busy)
+        return;
+    Busy busy(this);
+    if (btn_SelectAll->text().compare(kUnselectAll, Qt::CaseInsensitive) == 0) {
+        btn_SelectAll->setText(kSelectAll);
+        CheckAllItems(lb_EMail, false);
+    } else {
+        btn_SelectAll->setText(kUnselectAll);
+        CheckAllItems(lb_EMail, true);
+    }
+}
+
+void TForm_EMail::reject()
+{
+    if (!m_busy)
+        QDialog::reject();
+}
+
+void TForm_EMail::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    FormShow();
+}
+
+void TForm_EMail::closeEvent(QCloseEvent* event)
+{
+    if (m_busy) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+bool TForm_EMail::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        FormKeyPress(QChar(27));
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TForm_EMail::Command(void (TForm_EMail::*handler)())
+{
+    // The application's error display, here rather than further up: an error must not travel
+    // through the dialog's event loop, and the dialog stays open after it.
+    try {
+        (this->*handler)();
+    } catch (const NimbrilError& e) {
+        MessageBox::Error(this, e.text());
+    } catch (const std::exception& e) {
+        MessageBox::Error(this, QString::fromLocal8Bit(e.what()));
+    }
+}
+
+std::unique_ptr<TForm_EMail> CreateEMailDialog(const QStringList& emails, const QString& folder,
+                                               QWidget* parent)
+{
+    auto form = std::make_unique<TForm_EMail>(parent);
+    form->AddEMails(emails);
+    form->SetEMailFolder(folder);
+    CheckAllItems(form->lb_EMail, true);
+    return form;
+}
+
+void ShowEMailDialog(QWidget* parent, const QStringList& emails, const QString& folder)
+{
+    QString target = folder;
+    if (target.isEmpty())
+        target = CollectionRoot + QStringLiteral("EMail");
+    const std::unique_ptr<TForm_EMail> form = CreateEMailDialog(emails, target, parent);
+    form->exec();
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class QListWidget;
+class QToolButton;
+
+// Sets every row's check mark, first to last, letting events run meanwhile.
+void CheckAllItems(QListWidget* list, bool checked);
+
+// The number of checked rows, letting events run meanwhile.
+int CheckedCount(QListWidget* list);
+
+// The modal dialog that lists harvested e-mail addresses with check marks and saves the checked
+// ones as a new e-mail list file or merges them into an existing one; the file work itself is
+// done by EMailList.h.
+class TForm_EMail : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TForm_EMail(QWidget* parent = nullptr);
+    ~TForm_EMail() override;
+
+    // One row per address, in the given order, unchecked.
+    void AddEMails(const QStringList& emails);
+    void SetEMailFolder(const QString& folder);
+    QString EMailFolder() const { return m_EMailFolder; }
+    // The texts of the checked rows, in row order.
+    QStringList CheckedEMails();
+    // Writes the checked rows as a new list file over FileName. Throws InOutError.
+    void WriteCheckedList(const QString& fileName);
+    void ApplyLanguage();
+
+    // Handlers; errors pass through to the caller (the buttons show them in the error display).
+    void FormShow();
+    void FormKeyPress(QChar key);
+    void btn_SaveAsClick();
+    void btn_ExportClick();
+    void btn_SelectAllClick();
+
+    QListWidget* lb_EMail;
+    QToolButton* btn_SaveAs;
+    QToolButton* btn_Export;
+    QToolButton* btn_SelectAll;
+
+public Q_SLOTS:
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    class Busy;
+    void Command(void (TForm_EMail::*handler)());
+
+    QString m_EMailFolder;
+    // True while a handler's loop lets events run: a second click or a close must wait.
+    bool m_busy = false;
+};
+
+// The dialog filled with Emails, every row checked, its file questions starting in Folder.
+std::unique_ptr<TForm_EMail> CreateEMailDialog(const QStringList& emails, const QString& folder,
+                                               QWidget* parent = nullptr);
+
+// Shows Emails in a new e-mail dialog, modally, and releases it afterwards. An empty Folder
+// means the collection's "EMail" folder.
+void ShowEMailDialog(QWidget* parent, const QStringList& emails, const QString& folder = QString());

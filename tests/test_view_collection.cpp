@@ -1,0 +1,542 @@
+#include "MessageBox.h"
+#include "ShellOpen.h"
+#include "u_Language.h"
+#include "u_Store.h"
+#include "u_ViewCollection.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileSystemModel>
+#include <QImage>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QMenu>
+#include <QSplitter>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QByteArray readBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// A viewer over a temporary collection, with the English texts, with shell opens, message boxes
+// and the folder chooser answered by the test.
+class ViewCollection : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() == 0)
+            qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        oldCurrent = QDir::currentPath();
+        AppDir = tmp.filePath("app") + "/";
+        QDir().mkpath(AppDir);
+        QFile::copy(QStringLiteral(NIMBRIL_SOURCE_DIR "/lang/English.LAG"), AppDir + "English.LAG");
+        CurrentLanguage = "English";
+        CollectionRoot = tmp.filePath("coll") + "/";
+        for (const QString& sub : CollectionSubfolders())
+            QDir().mkpath(CollectionRoot + sub);
+        writeBytes(CollectionRoot + "readme.txt", "hello");
+        writeBytes(CollectionRoot + "Photo/inner.txt", "inner");
+        LastTargetFolder.clear();
+        SetShellOpenHandler([this](const QString& target) { opened << target; });
+        MessageBox::StartRecording();
+        FolderChooser::PresetAnswers({});
+        floating = std::make_unique<QWidget>();
+        floating->show();
+        form = std::make_unique<TForm_ViewStashet>(floating.get());
+        form->trayAvailable = [] { return true; };
+    }
+    void TearDown() override
+    {
+        form.reset();
+        floating.reset();
+        SetShellOpenHandler({});
+        MessageBox::StopRecording();
+        FolderChooser::StopPresetting();
+        LastTargetFolder.clear();
+        QDir::setCurrent(oldCurrent);
+    }
+
+    QString path(const QString& rel) const { return tmp.filePath(rel); }
+
+    // Shows Folder in the file list and selects the named files.
+    void showAndSelect(const QString& folder, const QStringList& names)
+    {
+        form->ShowListFolder(folder);
+        form->FileListBox->clearSelection();
+        for (const QString& name : names) {
+            const auto found = form->FileListBox->findItems(name, Qt::MatchExactly);
+            ASSERT_EQ(found.size(), 1) << name.toStdString();
+            found.first()->setSelected(true);
+            form->FileListBox->setCurrentItem(found.first(), QItemSelectionModel::NoUpdate);
+        }
+    }
+    void focus(const QString& name)
+    {
+        const auto found = form->FileListBox->findItems(name, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1) << name.toStdString();
+        form->FileListBox->setCurrentItem(found.first());
+    }
+    QStringList menuTexts(QMenu* menu)
+    {
+        QStringList out;
+        for (QAction* a : menu->actions())
+            out << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
+        return out;
+    }
+    bool actionsEnabled()
+    {
+        const bool on = form->ac_Browse->isEnabled();
+        EXPECT_EQ(form->ac_Copy->isEnabled(), on);
+        EXPECT_EQ(form->ac_Move->isEnabled(), on);
+        EXPECT_EQ(form->ac_Delete->isEnabled(), on);
+        EXPECT_TRUE(form->ac_GoHome->isEnabled());
+        return on;
+    }
+
+    QTemporaryDir tmp;
+    QString oldCurrent;
+    QStringList opened;
+    std::unique_ptr<QWidget> floating;
+    std::unique_ptr<TForm_ViewStashet> form;
+};
+
+TEST_F(ViewCollection, ToolbarAndPopupMenuHoldTheActionsInOrder)
+{
+    QStringList toolbar;
+    for (QAction* a : form->ToolBar->actions()) {
+        if (a->isSeparator())
+            toolbar << "-";
+        else if (QWidget* w = form->ToolBar->widgetForAction(a))
+            toolbar << w->objectName();
+    }
+    EXPECT_EQ(toolbar, QStringList({"btn_View", "-", "btn_Copy", "btn_Move", "btn_Delete", "-",
+                                    "btn_GoHome", "-", "btn_Exit"}));
+    EXPECT_EQ(form->btn_View->defaultAction(), form->ac_Browse);
+    EXPECT_EQ(form->btn_Delete->defaultAction(), form->ac_Delete);
+    EXPECT_EQ(menuTexts(form->pm_FileList),
+              QStringList({"ac_Browse", "-", "ac_Copy", "ac_Move", "ac_Delete", "-", "ac_GoHome"}));
+    EXPECT_EQ(form->btn_Exit->text(), "Exit");
+}
+
+TEST_F(ViewCollection, FileActionsAreEnabledExactlyWhileAFileIsSelected)
+{
+    writeBytes(path("f/a.txt"), "a");
+    writeBytes(path("f/b.txt"), "b");
+    form->ShowListFolder(path("f"));
+    EXPECT_FALSE(actionsEnabled());
+    form->FileListBox->item(0)->setSelected(true);
+    EXPECT_TRUE(actionsEnabled());
+    form->FileListBox->item(1)->setSelected(true);
+    EXPECT_TRUE(actionsEnabled());
+    form->FileListBox->clearSelection();
+    EXPECT_FALSE(actionsEnabled());
+    // A focused but unselected file does not count.
+    form->FileListBox->setCurrentItem(form->FileListBox->item(0), QItemSelectionModel::NoUpdate);
+    EXPECT_FALSE(actionsEnabled());
+    form->FileListBox->item(1)->setSelected(true);
+    form->RereadList();
+    EXPECT_FALSE(actionsEnabled());
+}
+
+TEST_F(ViewCollection, ShowingAppliesTheLanguageAndGoesHome)
+{
+    writeBytes(path("elsewhere/x.txt"), "x");
+    form->ShowListFolder(path("elsewhere"));
+    form->FileListBox->setSelectionMode(QAbstractItemView::SingleSelection);
+    form->ShowViewer();
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(floating->isVisible());
+    EXPECT_TRUE(form->windowState() & Qt::WindowMaximized);
+    EXPECT_EQ(form->windowTitle(), "View Stashet");
+    EXPECT_EQ(form->ac_Copy->text(), "&Copy to...");
+    EXPECT_EQ(form->ac_Move->toolTip(), "Move selected files to other directory");
+    EXPECT_EQ(form->ac_GoHome->toolTip(), "Go Collection directory");
+    EXPECT_EQ(form->ac_Browse->text(), "&Open with default viewer");
+    EXPECT_EQ(form->btn_Exit->toolTip(), "Close");
+    EXPECT_EQ(form->FileListBox->selectionMode(), QAbstractItemView::ExtendedSelection);
+
+    EXPECT_EQ(form->SelectedTreeFolder() + "/", CollectionRoot);
+    EXPECT_EQ(form->ListFolder() + "/", CollectionRoot);
+    EXPECT_EQ(form->ListedNames(), QStringList{"readme.txt"}); // files only, no subfolders
+    EXPECT_TRUE(form->ShellTree->isExpanded(form->ShellTree->currentIndex()));
+}
+
+TEST_F(ViewCollection, MissingTextsLeaveCaptionsEmpty)
+{
+    CurrentLanguage = "Nowhere";
+    form->ApplyLanguage();
+    EXPECT_EQ(form->windowTitle(), "");
+    EXPECT_EQ(form->ac_Delete->text(), "");
+    EXPECT_EQ(form->btn_Exit->toolTip(), "");
+}
+
+TEST_F(ViewCollection, GoHomeShowsOnlyTheRootsDirectSubfolders)
+{
+    QDir().mkpath(CollectionRoot + "Photo/Deeper");
+    form->ac_GoHomeExecute();
+    QFileSystemModel* model = form->ShellTreeModel;
+    const QModelIndex photo = model->index(CollectionRoot + "Photo");
+    ASSERT_TRUE(photo.isValid());
+    form->ShellTree->expand(photo);
+    form->SelectTreeFolder(CollectionRoot + "Photo");
+    EXPECT_EQ(form->ListedNames(), QStringList{"inner.txt"});
+
+    writeBytes(CollectionRoot + "later.txt", "new");
+    form->ac_GoHomeExecute();
+    const QModelIndex root = model->index(QDir::cleanPath(CollectionRoot));
+    EXPECT_EQ(form->ShellTree->currentIndex(), root);
+    EXPECT_TRUE(form->ShellTree->isExpanded(root));
+    EXPECT_FALSE(form->ShellTree->isExpanded(photo));
+    EXPECT_EQ(form->ListedNames(), QStringList({"later.txt", "readme.txt"}));
+
+    // Home again with the tree already there still reads the list afresh.
+    writeBytes(CollectionRoot + "again.txt", "new");
+    form->ac_GoHomeExecute();
+    EXPECT_EQ(form->ListedNames(), QStringList({"again.txt", "later.txt", "readme.txt"}));
+}
+
+TEST_F(ViewCollection, GoHomeFindsACollectionBelowAHiddenFolder)
+{
+    CollectionRoot = path(".hidden/coll") + "/";
+    writeBytes(CollectionRoot + "in.txt", "x");
+    form->ac_GoHomeExecute();
+    EXPECT_EQ(form->SelectedTreeFolder(), path(".hidden/coll"));
+    EXPECT_EQ(form->ListedNames(), QStringList{"in.txt"});
+    // The folder stays in the tree once the model has read the hidden folder's parent.
+    QDeadlineTimer deadline(3000);
+    while (!deadline.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_TRUE(form->ShellTreeModel->index(path(".hidden/coll")).isValid());
+}
+
+TEST_F(ViewCollection, ATreeItemThatIsNoFolderLeavesTheListAlone)
+{
+    QDir().mkpath(path("vanishing"));
+    form->ac_GoHomeExecute();
+    ASSERT_TRUE(form->SelectTreeFolder(path("vanishing")));
+    EXPECT_EQ(form->ListFolder(), path("vanishing"));
+    form->ShowListFolder(QDir::cleanPath(CollectionRoot));
+    QDir(path("vanishing")).removeRecursively();
+    form->ShellTreeChange();
+    EXPECT_EQ(form->ListFolder() + "/", CollectionRoot);
+    EXPECT_EQ(form->ListedNames(), QStringList{"readme.txt"});
+    form->ShowListFolder(QString());
+    EXPECT_EQ(form->ListFolder() + "/", CollectionRoot);
+}
+
+TEST_F(ViewCollection, PreviewDependsOnTheFileClass)
+{
+    const QString f = path("p");
+    QImage image(8, 6, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QDir().mkpath(f);
+    ASSERT_TRUE(image.save(f + "/shot.JPG", "JPG"));
+    writeBytes(f + "/song.mp3", "ID3");
+    writeBytes(f + "/notes.txt", "some text");
+    writeBytes(f + "/page.htm", "<html><body><p>Hello page</p></body></html>");
+    writeBytes(f + "/movie.swf", "FWS");
+    writeBytes(f + "/archive.zip", "PK");
+    writeBytes(f + "/broken.png", "not a picture");
+    form->ShowListFolder(f);
+    const bool web = PreviewPane::HasWebEngine();
+    using Shown = PreviewPane::Shown;
+
+    EXPECT_EQ(form->Browser->shown(), Shown::Nothing);
+    const struct
+    {
+        const char* name;
+        Shown shown;
+        const char* path; // what the pane shows afterwards
+    } steps[] = {
+        {"song.mp3", Shown::Nothing, ""},
+        {"shot.JPG", web ? Shown::Web : Shown::Image, "shot.JPG"},
+        {"song.mp3", web ? Shown::Web : Shown::Image, "shot.JPG"},
+        {"archive.zip", web ? Shown::Web : Shown::Image, "shot.JPG"},
+        {"notes.txt", web ? Shown::Web : Shown::Text, "notes.txt"},
+        {"page.htm", web ? Shown::Web : Shown::Html, "page.htm"},
+        {"movie.swf", Shown::Note, "movie.swf"},
+        {"broken.png", web ? Shown::Web : Shown::Note, "broken.png"},
+    };
+    for (const auto& step : steps) {
+        focus(step.name);
+        form->FileListBoxClick();
+        EXPECT_EQ(form->Browser->shown(), step.shown) << step.name;
+        EXPECT_EQ(form->Browser->shownPath(),
+                  *step.path ? f + "/" + QString::fromLatin1(step.path) : QString())
+            << step.name;
+    }
+    focus("movie.swf");
+    form->FileListBoxClick();
+    EXPECT_TRUE(form->Browser->noteText().startsWith(Translate("C_NoPreview")));
+    EXPECT_TRUE(form->Browser->noteText().contains("movie.swf"));
+    EXPECT_FALSE(Translate("C_NoPreview").isEmpty());
+}
+
+TEST_F(ViewCollection, AMissingFileIsNotPreviewed)
+{
+    writeBytes(path("p/gone.jpg"), "x");
+    form->ShowListFolder(path("p"));
+    QFile::remove(path("p/gone.jpg"));
+    focus("gone.jpg");
+    form->FileListBoxClick();
+    EXPECT_EQ(form->Browser->shown(), PreviewPane::Shown::Nothing);
+}
+
+TEST_F(ViewCollection, OpenUsesTheDefaultProgramButPalettesGoToThePicker)
+{
+    writeBytes(path("o/a.txt"), "a");
+    writeBytes(path("o/Palette.COL"), "palette");
+    QStringList palettes;
+    bool accept = true;
+    form->openPalette = [&](QWidget* owner, const QString& file) {
+        EXPECT_EQ(owner, form.get());
+        palettes << file;
+        return accept;
+    };
+    form->ShowListFolder(path("o"));
+    form->FileListBoxDblClick(); // nothing selected
+    EXPECT_TRUE(opened.isEmpty());
+
+    showAndSelect(path("o"), {"a.txt"});
+    form->FileListBoxDblClick();
+    EXPECT_EQ(opened, QStringList{path("o/a.txt")});
+
+    showAndSelect(path("o"), {"Palette.COL"});
+    form->ac_BrowseExecute();
+    EXPECT_EQ(palettes, QStringList{path("o/Palette.COL")});
+    EXPECT_EQ(opened.size(), 1);
+    EXPECT_TRUE(MessageBox::Recorded().isEmpty());
+
+    accept = false;
+    form->ac_BrowseExecute();
+    EXPECT_EQ(palettes.size(), 2);
+    EXPECT_EQ(opened.size(), 1);
+    EXPECT_EQ(MessageBox::Recorded(), QStringList{"information: " + Translate("C_BadFileFormat")});
+
+    form->openPalette = nullptr;
+    form->ac_BrowseExecute();
+    EXPECT_EQ(opened.last(), path("o/Palette.COL"));
+}
+
+TEST_F(ViewCollection, CopyReplacesAndDoesNotRereadTheList)
+{
+    writeBytes(path("src/a.txt"), "new a");
+    writeBytes(path("src/b.txt"), "b");
+    writeBytes(path("src/c.txt"), "c");
+    writeBytes(path("dst/a.txt"), "old a");
+    showAndSelect(path("src"), {"a.txt", "c.txt"});
+    writeBytes(path("src/later.txt"), "later");
+    FolderChooser::PresetAnswers({path("dst")});
+    form->ac_CopyExecute();
+    EXPECT_EQ(readBytes(path("dst/a.txt")), "new a");
+    EXPECT_EQ(readBytes(path("dst/c.txt")), "c");
+    EXPECT_FALSE(QFileInfo::exists(path("dst/b.txt")));
+    EXPECT_EQ(readBytes(path("src/a.txt")), "new a");
+    EXPECT_EQ(LastTargetFolder, path("dst") + "/");
+    EXPECT_EQ(MessageBox::Recorded(), QStringList{"information: " + Translate("C_CopyDone")});
+    EXPECT_EQ(form->ListedNames(), QStringList({"a.txt", "b.txt", "c.txt"}));
+}
+
+TEST_F(ViewCollection, MoveLeavesBothFilesWhenTheNameIsTaken)
+{
+    writeBytes(path("src/a.txt"), "moving a");
+    writeBytes(path("src/b.txt"), "b");
+    writeBytes(path("dst/a.txt"), "old a");
+    showAndSelect(path("src"), {"a.txt", "b.txt"});
+    FolderChooser::PresetAnswers({path("dst")});
+    form->ac_MoveExecute();
+    EXPECT_EQ(readBytes(path("src/a.txt")), "moving a");
+    EXPECT_EQ(readBytes(path("dst/a.txt")), "old a");
+    EXPECT_EQ(readBytes(path("dst/b.txt")), "b");
+    EXPECT_FALSE(QFileInfo::exists(path("src/b.txt")));
+    EXPECT_EQ(form->ListedNames(), QStringList{"a.txt"});
+    // The file that stayed is named, not passed off as done.
+    ASSERT_EQ(MessageBox::Recorded().size(), 1);
+    EXPECT_TRUE(MessageBox::Recorded()[0].startsWith("warning: " + Translate("C_FilesNotDone")));
+    EXPECT_TRUE(MessageBox::Recorded()[0].contains("a.txt"));
+    EXPECT_FALSE(MessageBox::Recorded()[0].contains("b.txt"));
+}
+
+TEST_F(ViewCollection, MoveOfEverythingSaysDoneAndRereads)
+{
+    writeBytes(path("src/a.txt"), "a");
+    writeBytes(path("src/b.txt"), "b");
+    showAndSelect(path("src"), {"b.txt"});
+    FolderChooser::PresetAnswers({path("dst")});
+    form->ac_MoveExecute();
+    EXPECT_EQ(readBytes(path("dst/b.txt")), "b");
+    EXPECT_EQ(form->ListedNames(), QStringList{"a.txt"});
+    EXPECT_EQ(MessageBox::Recorded(), QStringList{"information: " + Translate("C_CopyDone")});
+}
+
+TEST_F(ViewCollection, ATypedNewFolderIsCreatedAndReceivesTheFiles)
+{
+    writeBytes(path("src/a.txt"), "a");
+    showAndSelect(path("src"), {"a.txt"});
+    FolderChooser::PresetAnswers({path("made/for/copy")});
+    form->ac_CopyExecute();
+    EXPECT_EQ(readBytes(path("made/for/copy/a.txt")), "a");
+    EXPECT_EQ(LastTargetFolder, path("made/for/copy") + "/");
+
+    // A relative name is taken below the folder the chooser started at: the last target.
+    FolderChooser::PresetAnswers({QStringLiteral("sub")});
+    form->ac_CopyExecute();
+    EXPECT_EQ(FolderChooser::StartFolders(), QStringList{path("made/for/copy") + "/"});
+    EXPECT_EQ(readBytes(path("made/for/copy/sub/a.txt")), "a");
+    EXPECT_EQ(QDir::currentPath(), path("made/for/copy"));
+}
+
+TEST_F(ViewCollection, CopyDoesNothingWithoutSelectionOrWhenCancelled)
+{
+    writeBytes(path("src/a.txt"), "a");
+    form->ShowListFolder(path("src"));
+    QDir::setCurrent(path("src"));
+    FolderChooser::PresetAnswers({path("dst")});
+    form->ac_CopyExecute();
+    EXPECT_TRUE(FolderChooser::StartFolders().isEmpty()); // no selection: not even asked
+
+    showAndSelect(path("src"), {"a.txt"});
+    FolderChooser::PresetAnswers({std::nullopt});
+    form->ac_MoveExecute();
+    EXPECT_EQ(FolderChooser::StartFolders(), QStringList{path("src")}); // the current folder
+    EXPECT_TRUE(LastTargetFolder.isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(path("src/a.txt")));
+    EXPECT_FALSE(QFileInfo::exists(path("dst")));
+    EXPECT_TRUE(MessageBox::Recorded().isEmpty());
+}
+
+TEST_F(ViewCollection, CopyIntoTheSameFolderKeepsTheFilesAndSaysSo)
+{
+    writeBytes(path("src/a.txt"), "keep me");
+    showAndSelect(path("src"), {"a.txt"});
+    FolderChooser::PresetAnswers({path("src")});
+    form->ac_CopyExecute();
+    EXPECT_EQ(readBytes(path("src/a.txt")), "keep me");
+    ASSERT_EQ(MessageBox::Recorded().size(), 1);
+    EXPECT_TRUE(MessageBox::Recorded()[0].startsWith("warning: " + Translate("C_FilesNotDone")));
+}
+
+TEST_F(ViewCollection, DeleteAsksFirstEvenWithoutSelection)
+{
+    writeBytes(path("d/a.txt"), "a");
+    writeBytes(path("d/b.txt"), "b");
+    form->ShowListFolder(path("d"));
+    writeBytes(path("d/c.txt"), "c");
+    MessageBox::PresetAnswers({MessageBox::Answer::Yes});
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QApplication::sendEvent(form->FileListBox, &press);
+    EXPECT_EQ(MessageBox::Recorded(),
+              QStringList{"question: " + Translate("C_ConfirmDeleteFiles")});
+    EXPECT_EQ(form->ListedNames(), QStringList({"a.txt", "b.txt", "c.txt"})); // re-read
+    EXPECT_TRUE(QFileInfo::exists(path("d/a.txt")));
+}
+
+TEST_F(ViewCollection, DeleteRemovesTheSelectedFilesOnlyAfterYes)
+{
+    writeBytes(path("d/a.txt"), "a");
+    writeBytes(path("d/b.txt"), "b");
+    writeBytes(path("d/c.txt"), "c");
+    for (MessageBox::Answer answer : {MessageBox::Answer::No, MessageBox::Answer::Cancel}) {
+        showAndSelect(path("d"), {"a.txt", "c.txt"});
+        MessageBox::PresetAnswers({answer});
+        form->ac_DeleteExecute();
+        EXPECT_EQ(form->ListedNames(), QStringList({"a.txt", "b.txt", "c.txt"}));
+    }
+    showAndSelect(path("d"), {"a.txt", "c.txt"});
+    MessageBox::StartRecording();
+    MessageBox::PresetAnswers({MessageBox::Answer::Yes});
+    form->ac_DeleteExecute();
+    EXPECT_EQ(form->ListedNames(), QStringList{"b.txt"});
+    EXPECT_EQ(MessageBox::Recorded().size(), 1); // the question, no message after it
+}
+
+TEST_F(ViewCollection, DeleteNamesTheFilesItCouldNotRemove)
+{
+    writeBytes(path("d/a.txt"), "a");
+    writeBytes(path("d/b.txt"), "b");
+    showAndSelect(path("d"), {"a.txt", "b.txt"});
+    QFile::remove(path("d/a.txt"));
+    QDir().mkpath(path("d/a.txt")); // a folder took its name meanwhile
+    MessageBox::PresetAnswers({MessageBox::Answer::Yes});
+    form->ac_DeleteExecute();
+    EXPECT_FALSE(QFileInfo::exists(path("d/b.txt")));
+    ASSERT_EQ(MessageBox::Recorded().size(), 2);
+    EXPECT_TRUE(MessageBox::Recorded()[1].startsWith("warning: " + Translate("C_FilesNotDeleted")));
+    EXPECT_TRUE(MessageBox::Recorded()[1].contains("a.txt"));
+}
+
+TEST_F(ViewCollection, RestoreStepBringsBackOnlyAMinimisedViewer)
+{
+    form->RestoreStep();
+    EXPECT_FALSE(form->isVisible());
+
+    form->ShowViewer();
+    form->setWindowState(Qt::WindowMinimized);
+    form->hide(); // the main window's Hide
+    form->RestoreStep();
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->windowState() & Qt::WindowMaximized);
+    EXPECT_FALSE(form->windowState() & Qt::WindowMinimized);
+
+    form->setWindowState(Qt::WindowNoState);
+    form->hide();
+    form->RestoreStep();
+    EXPECT_FALSE(form->isVisible());
+
+    form->setWindowState(Qt::WindowMinimized);
+    form->ShowViewer();
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->windowState() & Qt::WindowMaximized);
+}
+
+TEST_F(ViewCollection, ClosingOnlyHides)
+{
+    form->ShowViewer();
+    ASSERT_FALSE(floating->isVisible());
+    form->btn_Exit->click();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_FALSE(floating->isVisible()); // the tray icon brings it back
+    form->ShowViewer();
+    EXPECT_TRUE(form->isVisible());
+
+    // Without a tray nothing else could show the floating window again.
+    form->trayAvailable = [] { return false; };
+    form->close();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(floating->isVisible());
+}
+
+TEST_F(ViewCollection, PanelsHaveTheirDesignedWidths)
+{
+    form->ShowViewer();
+    QApplication::processEvents();
+    EXPECT_EQ(form->pnl_Left->width(), 388);
+    EXPECT_EQ(form->ShellTree->width(), 201);
+    EXPECT_EQ(form->pnl_Main->handleWidth(), 5);
+    EXPECT_EQ(form->pnl_Left->handleWidth(), 5);
+    EXPECT_EQ(form->ToolBar->height(), 29);
+    EXPECT_EQ(form->pnl_Right->width(), form->width() - 388 - 5);
+}
+
+} // namespace
