@@ -434,6 +434,27 @@ std::shared_ptr<CdpDocState> OpenDocument(CdpBrowser* browser, const QString& se
     return doc;
 }
 
+// A page that shows no web address (the browser's own pages, about:blank): what the engine
+// needs of it, its address and title, comes from the target list, so that nothing is attached
+// to or evaluated in pages the browser may not let anyone script.
+class TargetOnlyDocument : public HtmlDocument
+{
+public:
+    explicit TargetOnlyDocument(const Cdp::TargetInfo& target) : m_target(target) {}
+    QString url() override { return m_target.url; }
+    QString title() override { return m_target.title; }
+    ElementPtr body() override { return nullptr; }
+    CollectionPtr images() override { return nullptr; }
+    CollectionPtr embeds() override { return nullptr; }
+    CollectionPtr scripts() override { return nullptr; }
+    CollectionPtr all() override { return nullptr; }
+    FramesPtr frames() override { return nullptr; }
+    ElementPtr documentElement() override { return nullptr; }
+
+private:
+    Cdp::TargetInfo m_target;
+};
+
 class CdpPage : public ShellWindow, public BrowserWindow
 {
 public:
@@ -444,6 +465,8 @@ public:
     bool hasDocument() override { return true; }
     DocumentPtr htmlDocument() override
     {
+        if (!IsWebUrl(m_target.url))
+            return std::make_shared<TargetOnlyDocument>(m_target);
         const QString session = m_browser->pageSession(m_target.targetId);
         auto doc = OpenDocument(m_browser, session, m_target.targetId);
         const QString type = doc->contentType;
