@@ -731,8 +731,15 @@ QString CdpBrowser::writeCacheFile(const QString& url, const QByteArray& bytes)
     const QString path = dir + u'/' + CacheFileName(url);
     QFile file(path);
     QString result;
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
+    // A copy from an earlier run that holds the same bytes stays: rewriting it costs the disk
+    // far more than reading it.
+    if (file.size() == bytes.size() && file.open(QIODevice::ReadOnly) && file.readAll() == bytes) {
         result = path;
+    } else {
+        file.close();
+        if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
+            result = path;
+    }
     file.close();
     m_stats.diskMs += timer.elapsed();
     return result;
