@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "FakeBrowser.h"
 #include "FolderBrowserCache.h"
+#include "TestFiles.h"
 #include "u_SaveIE.h"
 
 #include <QDir>
@@ -64,16 +65,6 @@ public:
     }
     QStringList shown;
 };
-
-QStringList filesBelow(const QString& root)
-{
-    QStringList out;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << QDir(root).relativeFilePath(it.next());
-    out.sort();
-    return out;
-}
 
 // Positions 1..advances, then the final jump to max.
 std::vector<int> advancedThenFull(int advances, int max)

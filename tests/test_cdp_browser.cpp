@@ -5,6 +5,7 @@
 #include "CdpConnection.h"
 #include "ChromiumProcess.h"
 #include "Errors.h"
+#include "TestFiles.h"
 #include "TestHttpServer.h"
 #include "u_SaveIE.h"
 
@@ -25,22 +26,6 @@ const QByteArray kGif =
     QByteArray::fromBase64("R0lGODlhAQABAIAAAP///wAAACH5BAAAAAAALAAAAAABAAEAAAICRAEAOw==");
 const QByteArray kPng = QByteArray::fromBase64(
     "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAQAAAC1HAwCAAAAC0lEQVR42mNkYAAAAAYAAjCB0C8AAAAASUVORK5CYII=");
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QStringList filesBelow(const QString& root)
-{
-    QStringList out;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << QDir(root).relativeFilePath(it.next());
-    out.sort();
-    return out;
-}
 
 // Runs events (the test server lives on them) until the condition holds or the time is up.
 bool spinUntil(const std::function<bool()>& done, int timeoutMs)

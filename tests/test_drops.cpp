@@ -2,6 +2,7 @@
 #include "Errors.h"
 #include "FolderBrowserCache.h"
 #include "IniFile.h"
+#include "TestFiles.h"
 #include "u_Drops.h"
 #include "u_Store.h"
 
@@ -15,20 +16,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QStringList filesIn(const QString& dir)
 {

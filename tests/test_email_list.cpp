@@ -1,5 +1,6 @@
 #include "EMailList.h"
 #include "Errors.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,19 +9,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(bytes);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // Runs a test under another default locale and puts the old one back afterwards.
 class LocaleScope

@@ -1,5 +1,6 @@
 #include "FileDialogs.h"
 #include "MessageBox.h"
+#include "TestFiles.h"
 #include "u_EMail.h"
 #include "u_Store.h"
 
@@ -15,19 +16,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(bytes);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 void pressEscape(QWidget* target)
 {

@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "FakeBrowser.h"
 #include "FolderBrowserCache.h"
+#include "TestFiles.h"
 #include "u_SaveIE.h"
 
 #include <QDateTime>
@@ -23,30 +24,6 @@ void PrintTo(const QString& text, std::ostream* out)
 }
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(bytes);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QStringList filesBelow(const QString& root)
-{
-    QStringList out;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << QDir(root).relativeFilePath(it.next());
-    out.sort();
-    return out;
-}
 
 bool matches(const QString& pattern, const QString& text)
 {

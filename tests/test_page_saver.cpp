@@ -4,6 +4,7 @@
 #include "FakeBrowser.h"
 #include "FolderBrowserCache.h"
 #include "IniFile.h"
+#include "TestFiles.h"
 #include "u_Public.h"
 #include "u_SaveIE.h"
 
@@ -25,30 +26,6 @@ void PrintTo(const QString& text, std::ostream* out)
 }
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(bytes);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QStringList filesBelow(const QString& root)
-{
-    QStringList out;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << QDir(root).relativeFilePath(it.next());
-    out.sort();
-    return out;
-}
 
 bool matches(const QString& pattern, const QString& text)
 {

@@ -1,4 +1,5 @@
 #include "FolderBrowserCache.h"
+#include "TestFiles.h"
 #include "u_Public.h"
 #include "u_SaveIE.h"
 
@@ -11,30 +12,7 @@
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(bytes);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Every file below a folder, as paths relative to it, sorted.
-QStringList filesBelow(const QString& root)
-{
-    QStringList out;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << QDir(root).relativeFilePath(it.next());
-    out.sort();
-    return out;
-}
 
 TEST(IsWebUrl, AcceptsOnlyHttpHttpsAndFtp)
 {

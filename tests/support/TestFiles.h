@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Small file helpers every test that writes into its temporary folder uses.
+
+// Writes the bytes, creating missing folders; a failure is a test failure.
+void writeFile(const QString& path, const QByteArray& bytes);
+
+// The file's bytes, or nothing when it cannot be read.
+QByteArray readFile(const QString& path);
+
+// Every file below a folder (hidden ones too), as paths relative to it, sorted.
+QStringList filesBelow(const QString& root);
