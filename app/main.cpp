@@ -11,11 +11,19 @@
 #include "u_SaveIE.h"
 #include "u_Setup.h"
 #include "u_Store.h"
+#include "u_ViewCollection.h"
 
 #include <QApplication>
+#include <unistd.h>
 
 int main(int argc, char* argv[])
 {
+#ifdef NIMBRIL_HAVE_WEBENGINE
+    // The viewer's web preview: its sandbox cannot run as root, and it shares OpenGL contexts.
+    if (geteuid() == 0)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+#endif
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Nimbril"));
     QApplication::setApplicationDisplayName(QStringLiteral("Nimbril"));
@@ -60,6 +68,19 @@ int main(int argc, char* argv[])
     };
 
     // The windows that live for the whole run.
+    TForm_ViewStashet viewer(&form);
+    viewer.openPalette = [](QWidget* owner, const QString& path, QString* ioError) {
+        // A palette opened from the viewer gets a picker of its own, owned by the viewer.
+        auto* picker = new TForm_SaveColor(owner);
+        if (!picker->LoadPaletteFile(path, ioError)) {
+            delete picker;
+            return false;
+        }
+        picker->show();
+        return true;
+    };
+    form.showViewer = [&viewer] { viewer.ShowViewer(); };
+    form.restoreViewer = [&viewer] { viewer.RestoreStep(); };
     TForm_Setup setup;
     form.showSetup = [&setup] { setup.ShowModalSetup(); };
 

@@ -600,12 +600,7 @@ bool TForm_ViewStashet::SelectTreeFolder(const QString& path)
     const QString folder = QDir::cleanPath(path);
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         return false;
-    QModelIndex index = ShellTreeModel->index(folder);
-    if (!index.isValid() && !(ShellTreeModel->filter() & QDir::Hidden)) {
-        // A folder below a hidden one (a collection kept in "~/.local") shows only with them.
-        ShellTreeModel->setFilter(ShellTreeModel->filter() | QDir::Hidden);
-        index = ShellTreeModel->index(folder);
-    }
+    const QModelIndex index = ShellTreeModel->index(folder);
     if (!index.isValid())
         return false;
     for (QModelIndex up = index.parent(); up.isValid(); up = up.parent())
@@ -731,8 +726,13 @@ void TForm_ViewStashet::ac_BrowseExecute()
     if (path.isEmpty())
         return;
     if (IsPaletteFile(path) && openPalette) {
-        if (!openPalette(this, path))
+        QString ioError;
+        if (openPalette(this, path, &ioError))
+            return;
+        if (ioError.isEmpty())
             MessageBox::Information(this, Translate(QStringLiteral("C_BadFileFormat")));
+        else
+            MessageBox::Error(this, ioError);
         return;
     }
     ShellOpen(path);

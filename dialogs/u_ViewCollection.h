@@ -106,9 +106,10 @@ public:
     // nothing happens.
     void RestoreStep();
 
-    // Opens a ".col" palette file in a new colour picker owned by Owner; false when the file is
-    // refused (no picker stays). Unset, palette files open like any other file.
-    std::function<bool(QWidget* owner, const QString& path)> openPalette;
+    // Opens a ".col" palette file in a new colour picker owned by Owner and shows it; false when
+    // no picker stays: *ioError empty means the file is no palette file, else it says why the
+    // file could not be read. Unset, palette files open like any other file.
+    std::function<bool(QWidget* owner, const QString& path, QString* ioError)> openPalette;
     // Where the desktop has no tray icon to bring the floating window back, closing the viewer
     // shows it again. Replaceable for tests.
     std::function<bool()> trayAvailable;

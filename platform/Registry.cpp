@@ -1,6 +1,7 @@
 #include "Registry.h"
 
 #include "AtomicFile.h"
+#include "IniFile.h"
 #include "u_Store.h"
 
 #include <QFile>
@@ -10,17 +11,12 @@ namespace {
 
 bool isBlank(QChar c)
 {
-    return c == u' ' || c == u'\t';
+    return IniFile::IsBlank(c);
 }
 
 QStringView trimmedBlanks(QStringView s)
 {
-    qsizetype b = 0, e = s.size();
-    while (b < e && isBlank(s[b]))
-        ++b;
-    while (e > b && isBlank(s[e - 1]))
-        --e;
-    return s.mid(b, e - b);
+    return IniFile::TrimBlanks(s);
 }
 
 // "\SOFTWARE\Vendor\Key\" and "SOFTWARE\Vendor\Key" name the same key.

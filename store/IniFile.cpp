@@ -9,19 +9,11 @@
 
 namespace {
 
-bool isBlank(QChar c)
-{
-    return c == u' ' || c == u'\t';
-}
+using IniFile::TrimBlanks;
 
 QStringView trimmedBlanks(QStringView s)
 {
-    qsizetype b = 0, e = s.size();
-    while (b < e && isBlank(s[b]))
-        ++b;
-    while (e > b && isBlank(s[e - 1]))
-        --e;
-    return s.mid(b, e - b);
+    return TrimBlanks(s);
 }
 
 // The section name of a "[name]" line, or a null view when the line is no section header.
@@ -83,6 +75,21 @@ QString decode(const QByteArray& bytes)
 } // namespace
 
 namespace IniFile {
+
+bool IsBlank(QChar c)
+{
+    return c == u' ' || c == u'\t';
+}
+
+QStringView TrimBlanks(QStringView s)
+{
+    qsizetype b = 0, e = s.size();
+    while (b < e && IsBlank(s[b]))
+        ++b;
+    while (e > b && IsBlank(s[e - 1]))
+        --e;
+    return s.mid(b, e - b);
+}
 
 QString ReadStringFromText(const QString& text, const QString& section, const QString& key,
                            const QString& defaultValue)

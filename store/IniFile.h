@@ -23,4 +23,8 @@ void WriteString(const QString& path, const QString& section, const QString& key
 QString ReadStringFromText(const QString& text, const QString& section, const QString& key,
                            const QString& defaultValue = QString());
 
+// The text without the blanks (spaces and tabs) around it, as the reader drops them.
+QStringView TrimBlanks(QStringView text);
+bool IsBlank(QChar c);
+
 } // namespace IniFile

@@ -1,4 +1,5 @@
 #include "CollectionFiles.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,44 +10,12 @@
 
 namespace {
 
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-QStringList filesIn(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-
 class CollectionFiles : public ::testing::Test
 {
 protected:
     QString path(const QString& rel) const { return tmp.filePath(rel); }
     QTemporaryDir tmp;
 };
-
-TEST(CollectionFileRules, TrailingSlashAndLastTargetFolder)
-{
-    EXPECT_EQ(WithTrailingSlash(""), "");
-    EXPECT_EQ(WithTrailingSlash("/a/b"), "/a/b/");
-    EXPECT_EQ(WithTrailingSlash("/a/b/"), "/a/b/");
-    EXPECT_EQ(WithTrailingSlash("/"), "/");
-    SetLastTargetFolder("/x/y");
-    EXPECT_EQ(LastTargetFolder, "/x/y/");
-    SetLastTargetFolder("/x/z/");
-    EXPECT_EQ(LastTargetFolder, "/x/z/");
-    LastTargetFolder.clear();
-}
 
 TEST(CollectionFileRules, PaletteFilesByExtensionInAnyCase)
 {
@@ -62,36 +31,26 @@ TEST(CollectionFileRules, PaletteFilesByExtensionInAnyCase)
         EXPECT_EQ(IsPaletteFile(c.path), c.palette) << c.path;
 }
 
-TEST(CollectionFileRules, PreviewedClasses)
-{
-    EXPECT_FALSE(IsPreviewedClass(fcOther));
-    EXPECT_TRUE(IsPreviewedClass(fcPhoto));
-    EXPECT_FALSE(IsPreviewedClass(fcMusic));
-    EXPECT_TRUE(IsPreviewedClass(fcFlash));
-    EXPECT_TRUE(IsPreviewedClass(fcText));
-    EXPECT_TRUE(IsPreviewedClass(fcWebPage));
-}
-
 TEST_F(CollectionFiles, CopyReplacesAnExistingFileAndKeepsTheSource)
 {
-    writeBytes(path("src/a.txt"), "new contents");
-    writeBytes(path("dst/a.txt"), "old");
+    writeFile(path("src/a.txt"), "new contents");
+    writeFile(path("dst/a.txt"), "old");
     ::chmod(QFile::encodeName(path("src/a.txt")).constData(), 0640);
     QString error;
     ASSERT_TRUE(CopyFileReplacing(path("src/a.txt"), path("dst/a.txt"), &error))
         << error.toStdString();
-    EXPECT_EQ(readBytes(path("dst/a.txt")), "new contents");
-    EXPECT_EQ(readBytes(path("src/a.txt")), "new contents");
+    EXPECT_EQ(readFile(path("dst/a.txt")), "new contents");
+    EXPECT_EQ(readFile(path("src/a.txt")), "new contents");
     EXPECT_EQ(QFileInfo(path("dst/a.txt")).permissions(),
               QFileInfo(path("src/a.txt")).permissions());
     EXPECT_EQ(QFileInfo(path("dst/a.txt")).lastModified(),
               QFileInfo(path("src/a.txt")).lastModified());
-    EXPECT_EQ(filesIn(path("dst")), QStringList{"a.txt"}); // no temporary file left
+    EXPECT_EQ(filesBelow(path("dst")), QStringList{"a.txt"}); // no temporary file left
 }
 
 TEST_F(CollectionFiles, CopyOntoItselfIsRefusedAndTheFileStaysWhole)
 {
-    writeBytes(path("src/a.txt"), "precious");
+    writeFile(path("src/a.txt"), "precious");
     QDir().mkpath(path("other"));
     ASSERT_TRUE(QFile::link(path("src"), path("other/link")));
     const QStringList sameFile = {path("src/a.txt"), path("src/../src/a.txt"),
@@ -100,14 +59,14 @@ TEST_F(CollectionFiles, CopyOntoItselfIsRefusedAndTheFileStaysWhole)
         QString error;
         EXPECT_FALSE(CopyFileReplacing(path("src/a.txt"), target, &error)) << target.toStdString();
         EXPECT_FALSE(error.isEmpty());
-        EXPECT_EQ(readBytes(path("src/a.txt")), "precious");
+        EXPECT_EQ(readFile(path("src/a.txt")), "precious");
     }
-    EXPECT_EQ(filesIn(path("src")), QStringList{"a.txt"});
+    EXPECT_EQ(filesBelow(path("src")), QStringList{"a.txt"});
 }
 
 TEST_F(CollectionFiles, CopyFailuresLeaveNothingBehind)
 {
-    writeBytes(path("src/a.txt"), "x");
+    writeFile(path("src/a.txt"), "x");
     QString error;
     EXPECT_FALSE(CopyFileReplacing(path("src/missing.txt"), path("dst/missing.txt"), &error));
     EXPECT_FALSE(error.isEmpty());
@@ -117,33 +76,21 @@ TEST_F(CollectionFiles, CopyFailuresLeaveNothingBehind)
     QDir().mkpath(path("dst/a.txt"));
     EXPECT_FALSE(CopyFileReplacing(path("src/a.txt"), path("dst/a.txt"), &error));
     EXPECT_TRUE(QFileInfo(path("dst/a.txt")).isDir());
-    EXPECT_TRUE(filesIn(path("dst")).isEmpty());
+    EXPECT_TRUE(filesBelow(path("dst")).isEmpty());
 }
 
 TEST_F(CollectionFiles, MoveNeverReplacesAnExistingFile)
 {
-    writeBytes(path("src/a.txt"), "moving");
-    writeBytes(path("dst/a.txt"), "staying");
+    writeFile(path("src/a.txt"), "moving");
+    writeFile(path("dst/a.txt"), "staying");
     QString error;
     EXPECT_FALSE(MoveFileNoReplace(path("src/a.txt"), path("dst/a.txt"), &error));
     EXPECT_FALSE(error.isEmpty());
-    EXPECT_EQ(readBytes(path("src/a.txt")), "moving");
-    EXPECT_EQ(readBytes(path("dst/a.txt")), "staying");
+    EXPECT_EQ(readFile(path("src/a.txt")), "moving");
+    EXPECT_EQ(readFile(path("dst/a.txt")), "staying");
     // Into its own folder: the same name is there already.
     EXPECT_FALSE(MoveFileNoReplace(path("src/a.txt"), path("src/a.txt"), &error));
-    EXPECT_EQ(readBytes(path("src/a.txt")), "moving");
-}
-
-TEST_F(CollectionFiles, MoveToAFreeName)
-{
-    writeBytes(path("src/b.txt"), "bee");
-    QDir().mkpath(path("dst"));
-    QString error;
-    ASSERT_TRUE(MoveFileNoReplace(path("src/b.txt"), path("dst/b.txt"), &error))
-        << error.toStdString();
-    EXPECT_FALSE(QFileInfo::exists(path("src/b.txt")));
-    EXPECT_EQ(readBytes(path("dst/b.txt")), "bee");
-    EXPECT_FALSE(MoveFileNoReplace(path("src/b.txt"), path("dst/c.txt"), &error));
+    EXPECT_EQ(readFile(path("src/a.txt")), "moving");
 }
 
 TEST_F(CollectionFiles, MoveToAnotherFileSystem)
@@ -154,38 +101,26 @@ TEST_F(CollectionFiles, MoveToAnotherFileSystem)
     if (!other.isValid() || ::stat(QFile::encodeName(tmp.path()).constData(), &a) != 0 ||
         ::stat(QFile::encodeName(other.path()).constData(), &b) != 0 || a.st_dev == b.st_dev)
         GTEST_SKIP() << "no second file system to move to";
-    writeBytes(path("src/big.bin"), QByteArray(3 << 20, 'z'));
-    writeBytes(path("src/taken.txt"), "mine");
-    writeBytes(other.filePath("taken.txt"), "theirs");
+    writeFile(path("src/big.bin"), QByteArray(3 << 20, 'z'));
+    writeFile(path("src/taken.txt"), "mine");
+    writeFile(other.filePath("taken.txt"), "theirs");
     QString error;
     int breaths = 0;
     ASSERT_TRUE(MoveFileNoReplace(path("src/big.bin"), other.filePath("big.bin"), &error, [&] {
         return ++breaths, true;
     })) << error.toStdString();
     EXPECT_FALSE(QFileInfo::exists(path("src/big.bin")));
-    EXPECT_EQ(readBytes(other.filePath("big.bin")), QByteArray(3 << 20, 'z'));
+    EXPECT_EQ(readFile(other.filePath("big.bin")), QByteArray(3 << 20, 'z'));
     EXPECT_FALSE(MoveFileNoReplace(path("src/taken.txt"), other.filePath("taken.txt"), &error));
-    EXPECT_EQ(readBytes(path("src/taken.txt")), "mine");
-    EXPECT_EQ(readBytes(other.filePath("taken.txt")), "theirs");
-    EXPECT_EQ(filesIn(other.path()), QStringList({"big.bin", "taken.txt"}));
-}
-
-TEST_F(CollectionFiles, DeleteRemovesFilesOnly)
-{
-    writeBytes(path("f/a.txt"), "a");
-    QDir().mkpath(path("f/sub"));
-    QString error;
-    EXPECT_TRUE(DeleteFileForGood(path("f/a.txt"), &error));
-    EXPECT_FALSE(QFileInfo::exists(path("f/a.txt")));
-    EXPECT_FALSE(DeleteFileForGood(path("f/a.txt"), &error));
-    EXPECT_FALSE(DeleteFileForGood(path("f/sub"), &error));
-    EXPECT_TRUE(QFileInfo(path("f/sub")).isDir());
+    EXPECT_EQ(readFile(path("src/taken.txt")), "mine");
+    EXPECT_EQ(readFile(other.filePath("taken.txt")), "theirs");
+    EXPECT_EQ(filesBelow(other.path()), QStringList({"big.bin", "taken.txt"}));
 }
 
 TEST_F(CollectionFiles, RunCopiesInOrderAndListsWhatFailed)
 {
-    writeBytes(path("src/1.txt"), "one");
-    writeBytes(path("src/2.txt"), "two");
+    writeFile(path("src/1.txt"), "one");
+    writeFile(path("src/2.txt"), "two");
     QDir().mkpath(path("dst"));
     QList<int> calls;
     const QList<FileFailure> failures = RunFileOperation(FileOperation::Copy, path("src"),
@@ -195,8 +130,8 @@ TEST_F(CollectionFiles, RunCopiesInOrderAndListsWhatFailed)
                                                              calls << done;
                                                              return true;
                                                          });
-    EXPECT_EQ(readBytes(path("dst/1.txt")), "one");
-    EXPECT_EQ(readBytes(path("dst/2.txt")), "two");
+    EXPECT_EQ(readFile(path("dst/1.txt")), "one");
+    EXPECT_EQ(readFile(path("dst/2.txt")), "two");
     ASSERT_EQ(failures.size(), 3);
     EXPECT_EQ(failures[0].name, "gone.txt");
     EXPECT_EQ(failures[1].name, "../x");
@@ -206,44 +141,44 @@ TEST_F(CollectionFiles, RunCopiesInOrderAndListsWhatFailed)
 
 TEST_F(CollectionFiles, RunMoveAndDelete)
 {
-    writeBytes(path("src/1.txt"), "one");
-    writeBytes(path("src/2.txt"), "two");
-    writeBytes(path("dst/2.txt"), "old two");
+    writeFile(path("src/1.txt"), "one");
+    writeFile(path("src/2.txt"), "two");
+    writeFile(path("dst/2.txt"), "old two");
     QList<FileFailure> failures =
         RunFileOperation(FileOperation::Move, path("src") + "/", {"1.txt", "2.txt"}, path("dst"));
     ASSERT_EQ(failures.size(), 1);
     EXPECT_EQ(failures[0].name, "2.txt");
-    EXPECT_EQ(filesIn(path("src")), QStringList{"2.txt"});
-    EXPECT_EQ(readBytes(path("dst/2.txt")), "old two");
+    EXPECT_EQ(filesBelow(path("src")), QStringList{"2.txt"});
+    EXPECT_EQ(readFile(path("dst/2.txt")), "old two");
 
     failures = RunFileOperation(FileOperation::Delete, path("dst"), {"1.txt", "nope"}, QString());
     ASSERT_EQ(failures.size(), 1);
     EXPECT_EQ(failures[0].name, "nope");
-    EXPECT_EQ(filesIn(path("dst")), QStringList{"2.txt"});
+    EXPECT_EQ(filesBelow(path("dst")), QStringList{"2.txt"});
 }
 
 TEST_F(CollectionFiles, RunStopsWhenProgressSaysSo)
 {
     for (const char* name : {"a", "b", "c"})
-        writeBytes(path(QStringLiteral("src/") + name), name);
+        writeFile(path(QStringLiteral("src/") + name), name);
     const QList<FileFailure> failures =
         RunFileOperation(FileOperation::Delete, path("src"), {"a", "b", "c"}, QString(),
                          [](int done, int) { return done < 1; });
     EXPECT_TRUE(failures.isEmpty());
-    EXPECT_EQ(filesIn(path("src")), QStringList({"b", "c"}));
+    EXPECT_EQ(filesBelow(path("src")), QStringList({"b", "c"}));
 }
 
 TEST_F(CollectionFiles, RunStoppedInsideALargeCopyLeavesTheTargetAlone)
 {
-    writeBytes(path("src/big.bin"), QByteArray(9 << 20, 'b'));
-    writeBytes(path("dst/big.bin"), "old");
+    writeFile(path("src/big.bin"), QByteArray(9 << 20, 'b'));
+    writeFile(path("dst/big.bin"), "old");
     int calls = 0;
     const QList<FileFailure> failures =
         RunFileOperation(FileOperation::Copy, path("src"), {"big.bin"}, path("dst"),
                          [&](int, int) { return ++calls < 2; });
     EXPECT_TRUE(failures.isEmpty());
-    EXPECT_EQ(readBytes(path("dst/big.bin")), "old");
-    EXPECT_EQ(filesIn(path("dst")), QStringList{"big.bin"});
+    EXPECT_EQ(readFile(path("dst/big.bin")), "old");
+    EXPECT_EQ(filesBelow(path("dst")), QStringList{"big.bin"});
 }
 
 TEST(CollectionFileRules, DescribeFailuresCutsLongLists)
@@ -261,7 +196,7 @@ TEST(CollectionFileRules, DescribeFailuresCutsLongLists)
 TEST_F(CollectionFiles, ChosenFolderIsResolvedAndCreated)
 {
     QDir().mkpath(path("base"));
-    writeBytes(path("base/file.txt"), "x");
+    writeFile(path("base/file.txt"), "x");
     const struct
     {
         QString typed;
@@ -299,10 +234,10 @@ TEST_F(CollectionFiles, StartFolderFallsBackToTheNearestExistingParent)
 
 TEST_F(CollectionFiles, PreviewTextEncodings)
 {
-    writeBytes(path("utf8.txt"), "Gr\xC3\xBC\xC3\x9F\x65 \xE7\xAE\x80\xE4\xBD\x93");
-    writeBytes(path("latin1.txt"), "caf\xE9 cr\xE8me");
-    writeBytes(path("bom.txt"), "\xEF\xBB\xBFhi");
-    writeBytes(path("utf16.txt"), QByteArray("\xFF\xFEh\0i\0", 6));
+    writeFile(path("utf8.txt"), "Gr\xC3\xBC\xC3\x9F\x65 \xE7\xAE\x80\xE4\xBD\x93");
+    writeFile(path("latin1.txt"), "caf\xE9 cr\xE8me");
+    writeFile(path("bom.txt"), "\xEF\xBB\xBFhi");
+    writeFile(path("utf16.txt"), QByteArray("\xFF\xFEh\0i\0", 6));
     const struct
     {
         const char* file;
@@ -325,7 +260,7 @@ TEST_F(CollectionFiles, PreviewTextEncodings)
 TEST_F(CollectionFiles, PreviewTextIsCutWithoutBreakingACharacter)
 {
     // "简" is three bytes: a cut after its first byte must not turn the file into Latin-1.
-    writeBytes(path("cut.txt"), "ab\xE7\xAE\x80");
+    writeFile(path("cut.txt"), "ab\xE7\xAE\x80");
     bool truncated = false;
     bool ok = false;
     EXPECT_EQ(ReadPreviewText(path("cut.txt"), 3, &truncated, &ok), "ab");

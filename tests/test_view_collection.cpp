@@ -1,12 +1,12 @@
 #include "MessageBox.h"
 #include "ShellOpen.h"
+#include "TestFiles.h"
 #include "u_Language.h"
 #include "u_Store.h"
 #include "u_ViewCollection.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileSystemModel>
@@ -23,20 +23,6 @@
 #include <unistd.h>
 
 namespace {
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // A viewer over a temporary collection, with the English texts, with shell opens, message boxes
 // and the folder chooser answered by the test.
@@ -55,8 +41,8 @@ protected:
         CollectionRoot = tmp.filePath("coll") + "/";
         for (const QString& sub : CollectionSubfolders())
             QDir().mkpath(CollectionRoot + sub);
-        writeBytes(CollectionRoot + "readme.txt", "hello");
-        writeBytes(CollectionRoot + "Photo/inner.txt", "inner");
+        writeFile(CollectionRoot + "readme.txt", "hello");
+        writeFile(CollectionRoot + "Photo/inner.txt", "inner");
         LastTargetFolder.clear();
         SetShellOpenHandler([this](const QString& target) { opened << target; });
         MessageBox::StartRecording();
@@ -141,8 +127,8 @@ TEST_F(ViewCollection, ToolbarAndPopupMenuHoldTheActionsInOrder)
 
 TEST_F(ViewCollection, FileActionsAreEnabledExactlyWhileAFileIsSelected)
 {
-    writeBytes(path("f/a.txt"), "a");
-    writeBytes(path("f/b.txt"), "b");
+    writeFile(path("f/a.txt"), "a");
+    writeFile(path("f/b.txt"), "b");
     form->ShowListFolder(path("f"));
     EXPECT_FALSE(actionsEnabled());
     form->FileListBox->item(0)->setSelected(true);
@@ -161,7 +147,7 @@ TEST_F(ViewCollection, FileActionsAreEnabledExactlyWhileAFileIsSelected)
 
 TEST_F(ViewCollection, ShowingAppliesTheLanguageAndGoesHome)
 {
-    writeBytes(path("elsewhere/x.txt"), "x");
+    writeFile(path("elsewhere/x.txt"), "x");
     form->ShowListFolder(path("elsewhere"));
     form->FileListBox->setSelectionMode(QAbstractItemView::SingleSelection);
     form->ShowViewer();
@@ -182,15 +168,6 @@ TEST_F(ViewCollection, ShowingAppliesTheLanguageAndGoesHome)
     EXPECT_TRUE(form->ShellTree->isExpanded(form->ShellTree->currentIndex()));
 }
 
-TEST_F(ViewCollection, MissingTextsLeaveCaptionsEmpty)
-{
-    CurrentLanguage = "Nowhere";
-    form->ApplyLanguage();
-    EXPECT_EQ(form->windowTitle(), "");
-    EXPECT_EQ(form->ac_Delete->text(), "");
-    EXPECT_EQ(form->btn_Exit->toolTip(), "");
-}
-
 TEST_F(ViewCollection, GoHomeShowsOnlyTheRootsDirectSubfolders)
 {
     QDir().mkpath(CollectionRoot + "Photo/Deeper");
@@ -202,7 +179,7 @@ TEST_F(ViewCollection, GoHomeShowsOnlyTheRootsDirectSubfolders)
     form->SelectTreeFolder(CollectionRoot + "Photo");
     EXPECT_EQ(form->ListedNames(), QStringList{"inner.txt"});
 
-    writeBytes(CollectionRoot + "later.txt", "new");
+    writeFile(CollectionRoot + "later.txt", "new");
     form->ac_GoHomeExecute();
     const QModelIndex root = model->index(QDir::cleanPath(CollectionRoot));
     EXPECT_EQ(form->ShellTree->currentIndex(), root);
@@ -211,7 +188,7 @@ TEST_F(ViewCollection, GoHomeShowsOnlyTheRootsDirectSubfolders)
     EXPECT_EQ(form->ListedNames(), QStringList({"later.txt", "readme.txt"}));
 
     // Home again with the tree already there still reads the list afresh.
-    writeBytes(CollectionRoot + "again.txt", "new");
+    writeFile(CollectionRoot + "again.txt", "new");
     form->ac_GoHomeExecute();
     EXPECT_EQ(form->ListedNames(), QStringList({"again.txt", "later.txt", "readme.txt"}));
 }
@@ -219,15 +196,10 @@ TEST_F(ViewCollection, GoHomeShowsOnlyTheRootsDirectSubfolders)
 TEST_F(ViewCollection, GoHomeFindsACollectionBelowAHiddenFolder)
 {
     CollectionRoot = path(".hidden/coll") + "/";
-    writeBytes(CollectionRoot + "in.txt", "x");
+    writeFile(CollectionRoot + "in.txt", "x");
     form->ac_GoHomeExecute();
     EXPECT_EQ(form->SelectedTreeFolder(), path(".hidden/coll"));
     EXPECT_EQ(form->ListedNames(), QStringList{"in.txt"});
-    // The folder stays in the tree once the model has read the hidden folder's parent.
-    QDeadlineTimer deadline(3000);
-    while (!deadline.hasExpired())
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-    EXPECT_TRUE(form->ShellTreeModel->index(path(".hidden/coll")).isValid());
 }
 
 TEST_F(ViewCollection, ATreeItemThatIsNoFolderLeavesTheListAlone)
@@ -252,12 +224,12 @@ TEST_F(ViewCollection, PreviewDependsOnTheFileClass)
     image.fill(Qt::red);
     QDir().mkpath(f);
     ASSERT_TRUE(image.save(f + "/shot.JPG", "JPG"));
-    writeBytes(f + "/song.mp3", "ID3");
-    writeBytes(f + "/notes.txt", "some text");
-    writeBytes(f + "/page.htm", "<html><body><p>Hello page</p></body></html>");
-    writeBytes(f + "/movie.swf", "FWS");
-    writeBytes(f + "/archive.zip", "PK");
-    writeBytes(f + "/broken.png", "not a picture");
+    writeFile(f + "/song.mp3", "ID3");
+    writeFile(f + "/notes.txt", "some text");
+    writeFile(f + "/page.htm", "<html><body><p>Hello page</p></body></html>");
+    writeFile(f + "/movie.swf", "FWS");
+    writeFile(f + "/archive.zip", "PK");
+    writeFile(f + "/broken.png", "not a picture");
     form->ShowListFolder(f);
     const bool web = PreviewPane::HasWebEngine();
     using Shown = PreviewPane::Shown;
@@ -295,7 +267,7 @@ TEST_F(ViewCollection, PreviewDependsOnTheFileClass)
 
 TEST_F(ViewCollection, AMissingFileIsNotPreviewed)
 {
-    writeBytes(path("p/gone.jpg"), "x");
+    writeFile(path("p/gone.jpg"), "x");
     form->ShowListFolder(path("p"));
     QFile::remove(path("p/gone.jpg"));
     focus("gone.jpg");
@@ -305,13 +277,15 @@ TEST_F(ViewCollection, AMissingFileIsNotPreviewed)
 
 TEST_F(ViewCollection, OpenUsesTheDefaultProgramButPalettesGoToThePicker)
 {
-    writeBytes(path("o/a.txt"), "a");
-    writeBytes(path("o/Palette.COL"), "palette");
+    writeFile(path("o/a.txt"), "a");
+    writeFile(path("o/Palette.COL"), "palette");
     QStringList palettes;
     bool accept = true;
-    form->openPalette = [&](QWidget* owner, const QString& file) {
+    QString readError;
+    form->openPalette = [&](QWidget* owner, const QString& file, QString* ioError) {
         EXPECT_EQ(owner, form.get());
         palettes << file;
+        *ioError = readError;
         return accept;
     };
     form->ShowListFolder(path("o"));
@@ -333,6 +307,10 @@ TEST_F(ViewCollection, OpenUsesTheDefaultProgramButPalettesGoToThePicker)
     EXPECT_EQ(palettes.size(), 2);
     EXPECT_EQ(opened.size(), 1);
     EXPECT_EQ(MessageBox::Recorded(), QStringList{"information: " + Translate("C_BadFileFormat")});
+    readError = "I/O error: no access";
+    form->ac_BrowseExecute();
+    EXPECT_EQ(MessageBox::Recorded().last(), "error: I/O error: no access");
+    EXPECT_EQ(opened.size(), 1);
 
     form->openPalette = nullptr;
     form->ac_BrowseExecute();
@@ -341,18 +319,18 @@ TEST_F(ViewCollection, OpenUsesTheDefaultProgramButPalettesGoToThePicker)
 
 TEST_F(ViewCollection, CopyReplacesAndDoesNotRereadTheList)
 {
-    writeBytes(path("src/a.txt"), "new a");
-    writeBytes(path("src/b.txt"), "b");
-    writeBytes(path("src/c.txt"), "c");
-    writeBytes(path("dst/a.txt"), "old a");
+    writeFile(path("src/a.txt"), "new a");
+    writeFile(path("src/b.txt"), "b");
+    writeFile(path("src/c.txt"), "c");
+    writeFile(path("dst/a.txt"), "old a");
     showAndSelect(path("src"), {"a.txt", "c.txt"});
-    writeBytes(path("src/later.txt"), "later");
+    writeFile(path("src/later.txt"), "later");
     FolderChooser::PresetAnswers({path("dst")});
     form->ac_CopyExecute();
-    EXPECT_EQ(readBytes(path("dst/a.txt")), "new a");
-    EXPECT_EQ(readBytes(path("dst/c.txt")), "c");
+    EXPECT_EQ(readFile(path("dst/a.txt")), "new a");
+    EXPECT_EQ(readFile(path("dst/c.txt")), "c");
     EXPECT_FALSE(QFileInfo::exists(path("dst/b.txt")));
-    EXPECT_EQ(readBytes(path("src/a.txt")), "new a");
+    EXPECT_EQ(readFile(path("src/a.txt")), "new a");
     EXPECT_EQ(LastTargetFolder, path("dst") + "/");
     EXPECT_EQ(MessageBox::Recorded(), QStringList{"information: " + Translate("C_CopyDone")});
     EXPECT_EQ(form->ListedNames(), QStringList({"a.txt", "b.txt", "c.txt"}));
@@ -360,15 +338,15 @@ TEST_F(ViewCollection, CopyReplacesAndDoesNotRereadTheList)
 
 TEST_F(ViewCollection, MoveLeavesBothFilesWhenTheNameIsTaken)
 {
-    writeBytes(path("src/a.txt"), "moving a");
-    writeBytes(path("src/b.txt"), "b");
-    writeBytes(path("dst/a.txt"), "old a");
+    writeFile(path("src/a.txt"), "moving a");
+    writeFile(path("src/b.txt"), "b");
+    writeFile(path("dst/a.txt"), "old a");
     showAndSelect(path("src"), {"a.txt", "b.txt"});
     FolderChooser::PresetAnswers({path("dst")});
     form->ac_MoveExecute();
-    EXPECT_EQ(readBytes(path("src/a.txt")), "moving a");
-    EXPECT_EQ(readBytes(path("dst/a.txt")), "old a");
-    EXPECT_EQ(readBytes(path("dst/b.txt")), "b");
+    EXPECT_EQ(readFile(path("src/a.txt")), "moving a");
+    EXPECT_EQ(readFile(path("dst/a.txt")), "old a");
+    EXPECT_EQ(readFile(path("dst/b.txt")), "b");
     EXPECT_FALSE(QFileInfo::exists(path("src/b.txt")));
     EXPECT_EQ(form->ListedNames(), QStringList{"a.txt"});
     // The file that stayed is named, not passed off as done.
@@ -380,36 +358,36 @@ TEST_F(ViewCollection, MoveLeavesBothFilesWhenTheNameIsTaken)
 
 TEST_F(ViewCollection, MoveOfEverythingSaysDoneAndRereads)
 {
-    writeBytes(path("src/a.txt"), "a");
-    writeBytes(path("src/b.txt"), "b");
+    writeFile(path("src/a.txt"), "a");
+    writeFile(path("src/b.txt"), "b");
     showAndSelect(path("src"), {"b.txt"});
     FolderChooser::PresetAnswers({path("dst")});
     form->ac_MoveExecute();
-    EXPECT_EQ(readBytes(path("dst/b.txt")), "b");
+    EXPECT_EQ(readFile(path("dst/b.txt")), "b");
     EXPECT_EQ(form->ListedNames(), QStringList{"a.txt"});
     EXPECT_EQ(MessageBox::Recorded(), QStringList{"information: " + Translate("C_CopyDone")});
 }
 
 TEST_F(ViewCollection, ATypedNewFolderIsCreatedAndReceivesTheFiles)
 {
-    writeBytes(path("src/a.txt"), "a");
+    writeFile(path("src/a.txt"), "a");
     showAndSelect(path("src"), {"a.txt"});
     FolderChooser::PresetAnswers({path("made/for/copy")});
     form->ac_CopyExecute();
-    EXPECT_EQ(readBytes(path("made/for/copy/a.txt")), "a");
+    EXPECT_EQ(readFile(path("made/for/copy/a.txt")), "a");
     EXPECT_EQ(LastTargetFolder, path("made/for/copy") + "/");
 
     // A relative name is taken below the folder the chooser started at: the last target.
     FolderChooser::PresetAnswers({QStringLiteral("sub")});
     form->ac_CopyExecute();
     EXPECT_EQ(FolderChooser::StartFolders(), QStringList{path("made/for/copy") + "/"});
-    EXPECT_EQ(readBytes(path("made/for/copy/sub/a.txt")), "a");
+    EXPECT_EQ(readFile(path("made/for/copy/sub/a.txt")), "a");
     EXPECT_EQ(QDir::currentPath(), path("made/for/copy"));
 }
 
 TEST_F(ViewCollection, CopyDoesNothingWithoutSelectionOrWhenCancelled)
 {
-    writeBytes(path("src/a.txt"), "a");
+    writeFile(path("src/a.txt"), "a");
     form->ShowListFolder(path("src"));
     QDir::setCurrent(path("src"));
     FolderChooser::PresetAnswers({path("dst")});
@@ -428,21 +406,21 @@ TEST_F(ViewCollection, CopyDoesNothingWithoutSelectionOrWhenCancelled)
 
 TEST_F(ViewCollection, CopyIntoTheSameFolderKeepsTheFilesAndSaysSo)
 {
-    writeBytes(path("src/a.txt"), "keep me");
+    writeFile(path("src/a.txt"), "keep me");
     showAndSelect(path("src"), {"a.txt"});
     FolderChooser::PresetAnswers({path("src")});
     form->ac_CopyExecute();
-    EXPECT_EQ(readBytes(path("src/a.txt")), "keep me");
+    EXPECT_EQ(readFile(path("src/a.txt")), "keep me");
     ASSERT_EQ(MessageBox::Recorded().size(), 1);
     EXPECT_TRUE(MessageBox::Recorded()[0].startsWith("warning: " + Translate("C_FilesNotDone")));
 }
 
 TEST_F(ViewCollection, DeleteAsksFirstEvenWithoutSelection)
 {
-    writeBytes(path("d/a.txt"), "a");
-    writeBytes(path("d/b.txt"), "b");
+    writeFile(path("d/a.txt"), "a");
+    writeFile(path("d/b.txt"), "b");
     form->ShowListFolder(path("d"));
-    writeBytes(path("d/c.txt"), "c");
+    writeFile(path("d/c.txt"), "c");
     MessageBox::PresetAnswers({MessageBox::Answer::Yes});
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
     QApplication::sendEvent(form->FileListBox, &press);
@@ -454,9 +432,9 @@ TEST_F(ViewCollection, DeleteAsksFirstEvenWithoutSelection)
 
 TEST_F(ViewCollection, DeleteRemovesTheSelectedFilesOnlyAfterYes)
 {
-    writeBytes(path("d/a.txt"), "a");
-    writeBytes(path("d/b.txt"), "b");
-    writeBytes(path("d/c.txt"), "c");
+    writeFile(path("d/a.txt"), "a");
+    writeFile(path("d/b.txt"), "b");
+    writeFile(path("d/c.txt"), "c");
     for (MessageBox::Answer answer : {MessageBox::Answer::No, MessageBox::Answer::Cancel}) {
         showAndSelect(path("d"), {"a.txt", "c.txt"});
         MessageBox::PresetAnswers({answer});
@@ -473,8 +451,8 @@ TEST_F(ViewCollection, DeleteRemovesTheSelectedFilesOnlyAfterYes)
 
 TEST_F(ViewCollection, DeleteNamesTheFilesItCouldNotRemove)
 {
-    writeBytes(path("d/a.txt"), "a");
-    writeBytes(path("d/b.txt"), "b");
+    writeFile(path("d/a.txt"), "a");
+    writeFile(path("d/b.txt"), "b");
     showAndSelect(path("d"), {"a.txt", "b.txt"});
     QFile::remove(path("d/a.txt"));
     QDir().mkpath(path("d/a.txt")); // a folder took its name meanwhile
