@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QLocale>
+#include <QStringDecoder>
 #include <algorithm>
 #include <vector>
 
@@ -36,6 +37,22 @@ std::vector<QByteArrayView> LineViews(const QByteArray& bytes)
         p = q;
     }
     return lines;
+}
+
+// A first line that itself begins with a byte-order mark would lose it to the reader, which
+// takes a mark at the start of a file for the encoding's; one more mark in front keeps it.
+void ProtectLeadingMark(QByteArray& out)
+{
+    if (out.startsWith("\xEF\xBB\xBF"))
+        out.prepend("\xEF\xBB\xBF");
+}
+
+// A line's text with a leading U+FEFF kept: QString::fromUtf8 drops it, and the line would then
+// match an address it differs from.
+QString DecodeLine(QByteArrayView line)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(line);
 }
 
 void Report(const EMailListProgress& progress, qint64 done, qint64 total)
@@ -68,6 +85,7 @@ QByteArray FormatEMailList(const QStringList& entries)
         out += e.toUtf8();
         out += "\r\n";
     }
+    ProtectLeadingMark(out);
     return out;
 }
 
@@ -99,7 +117,7 @@ QByteArray MergeEMailList(const QByteArray& existing, const QStringList& address
     std::vector<QCollatorSortKey> sortKeys;
     sortKeys.reserve(size_t(n + m));
     for (qsizetype i = 0; i < n; ++i) {
-        const QString key = locale.toLower(QString::fromUtf8(lines[size_t(i)]));
+        const QString key = locale.toLower(DecodeLine(lines[size_t(i)]));
         if (!firstRow.isEmpty())
             firstRow.remove(key);
         sortKeys.push_back(collator.sortKey(key));
@@ -134,6 +152,7 @@ QByteArray MergeEMailList(const QByteArray& existing, const QStringList& address
             out += addresses[added[size_t(i - n)]].toUtf8();
         out += "\r\n";
     }
+    ProtectLeadingMark(out);
     return out;
 }
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
   qt6-base-dev qt6-websockets-dev qt6-svg-dev libgl-dev
   libopencc-dev libopencc-data
   libx11-dev zlib1g-dev libbrotli-dev

@@ -1,0 +1,276 @@
+#include "FuzzTargets.h"
+
+#include "CdpProtocol.h"
+#include "EMailList.h"
+#include "Errors.h"
+#include "IniFile.h"
+#include "PaletteFile.h"
+#include "u_Language.h"
+#include "u_Public.h"
+#include "u_SaveIE.h"
+#include "u_Store.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Stops the run with the broken property, so that the fuzzer keeps the input as a crash.
+[[noreturn]] void Fail(const char* what, const QString& detail = QString())
+{
+    std::fprintf(stderr, "fuzz check failed: %s %s\n", what, qPrintable(detail));
+    std::abort();
+}
+
+// The input cut into Count fields at the first Count - 1 NUL bytes; the last field takes the
+// rest, and missing fields are empty.
+QList<QByteArray> Fields(const uint8_t* data, size_t size, int count)
+{
+    const QByteArray all(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    QList<QByteArray> fields;
+    qsizetype from = 0;
+    for (int i = 0; i + 1 < count; ++i) {
+        const qsizetype nul = all.indexOf('\0', from);
+        if (nul < 0) {
+            fields.append(all.mid(from));
+            from = all.size();
+            continue;
+        }
+        fields.append(all.mid(from, nul - from));
+        from = nul + 1;
+    }
+    fields.append(all.mid(from));
+    return fields;
+}
+
+bool WriteBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// True when Path, taken apart as the file system would, lies below Folder.
+bool IsBelow(const QString& path, const QString& folder)
+{
+    const QString base = QDir::cleanPath(folder) + u'/';
+    return QDir::cleanPath(path).startsWith(base);
+}
+
+// Letters, digits, "_" and "-" only: a name no path-making step needs to change.
+bool IsPlainFolderName(const QString& name)
+{
+    if (name.isEmpty())
+        return false;
+    for (const QChar c : name)
+        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'_' && c != u'-')
+            return false;
+    return true;
+}
+
+} // namespace
+
+int FuzzIni(const uint8_t* data, size_t size)
+{
+    const QList<QByteArray> f = Fields(data, size, 3);
+    const QString text = QString::fromUtf8(f[2]);
+    const QString value = IniFile::ReadStringFromText(
+        text, QString::fromUtf8(f[0]), QString::fromUtf8(f[1]), QStringLiteral("(default)"));
+    if (value.size() > IniFile::MaxValueLength)
+        Fail("ini value longer than the limit");
+    (void)IniFile::TrimBlanks(text);
+    return 0;
+}
+
+int FuzzPalette(const uint8_t* data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    PaletteCells cells{};
+    const bool parsed = ParsePalette(bytes, &cells);
+
+    // The file reader must agree with the parser on the same bytes.
+    QTemporaryDir dir;
+    if (dir.isValid() && WriteBytes(dir.filePath(QStringLiteral("p.pal")), bytes)) {
+        PaletteCells fromFile{};
+        bool read = false;
+        try {
+            read = ReadPalette(dir.filePath(QStringLiteral("p.pal")), &fromFile);
+        } catch (const NimbrilError&) {
+            Fail("palette file could not be read back");
+        }
+        if (read != parsed || (parsed && fromFile != cells))
+            Fail("palette file and bytes disagree");
+    }
+
+    // Whatever was read is written and read back unchanged.
+    if (parsed) {
+        PaletteCells again{};
+        if (!ParsePalette(PaletteBytes(cells), &again) || again != cells)
+            Fail("palette round trip");
+    }
+    return 0;
+}
+
+int FuzzLanguage(const uint8_t* data, size_t size)
+{
+    const QList<QByteArray> f = Fields(data, size, 3);
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 0;
+    const QString oldAppDir = AppDir;
+    const QString oldLanguage = CurrentLanguage;
+    AppDir = dir.path() + u'/';
+    const bool traditional = !f[0].isEmpty() && (f[0].at(0) & 1);
+    const QString fileLanguage = traditional ? SimplifiedChineseName : QStringLiteral("Fuzz");
+    CurrentLanguage = traditional ? TraditionalChineseName : fileLanguage;
+    if (WriteBytes(LanguageFile(fileLanguage), f[2])) {
+        const QString text = Translate(QString::fromUtf8(f[1]));
+        if (text.size() > 4 * IniFile::MaxValueLength)
+            Fail("translation longer than any value");
+        (void)AvailableLanguages();
+    }
+    AppDir = oldAppDir;
+    CurrentLanguage = oldLanguage;
+    return 0;
+}
+
+int FuzzEMailList(const uint8_t* data, size_t size)
+{
+    const QList<QByteArray> f = Fields(data, size, 2);
+    const QByteArrayList existingLines = SplitEMailListLines(f[0]);
+    QStringList addresses;
+    for (const QByteArray& line : SplitEMailListLines(f[1]))
+        addresses.append(QString::fromUtf8(line));
+
+    const QByteArray merged = MergeEMailList(f[0], addresses);
+    const QByteArrayList mergedLines = SplitEMailListLines(merged);
+    // Every old line survives byte for byte, and nothing beyond the new addresses is added.
+    for (const QByteArray& line : existingLines) {
+        if (!mergedLines.contains(line))
+            Fail("merge lost a line", QString::fromUtf8(line));
+    }
+    if (mergedLines.size() < existingLines.size() ||
+        mergedLines.size() > existingLines.size() + addresses.size())
+        Fail("merge changed the number of lines unexpectedly");
+    // Merging the same addresses again adds nothing.
+    if (SplitEMailListLines(MergeEMailList(merged, addresses)).size() != mergedLines.size())
+        Fail("second merge added lines");
+
+    // The file operations give the same bytes as the in-memory merge.
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("list.txt"));
+    if (dir.isValid() && WriteBytes(file, f[0])) {
+        try {
+            MergeIntoEMailListFile(file, addresses);
+        } catch (const NimbrilError&) {
+            Fail("merging into a list file failed");
+        }
+        QFile in(file);
+        if (!in.open(QIODevice::ReadOnly) || in.readAll() != merged)
+            Fail("list file differs from the merge");
+    }
+    return 0;
+}
+
+int FuzzCacheCopy(const uint8_t* data, size_t size)
+{
+    // pageUrl, resourceUrl, subFolder, cache file name, flags
+    const QList<QByteArray> f = Fields(data, size, 5);
+    const QString rel = RelativeResourcePath(QString::fromUtf8(f[0]), QString::fromUtf8(f[1]));
+    const QString subFolder = QString::fromUtf8(f[2]);
+    const bool keepDirs = f[4].isEmpty() || (f[4].at(0) & 1);
+
+    QTemporaryDir temp;
+    if (!temp.isValid())
+        return 0;
+    const QString root = temp.path() + QStringLiteral("/root");
+    QDir().mkpath(root);
+
+    const QString target = TSaveIE::CacheCopyTarget(rel, root, subFolder, keepDirs);
+    if (!target.isEmpty()) {
+        if (!IsBelow(target, root))
+            Fail("copy target outside the root", target);
+        // A plain subfolder name is used as it stands; others are made safe first.
+        if (IsPlainFolderName(subFolder) && !IsBelow(target, root + u'/' + subFolder))
+            Fail("copy target outside the subfolder", target);
+    }
+
+    // A real copy: afterwards nothing but the cache file may lie outside the root.
+    QString cacheName = QString::fromUtf8(f[3]);
+    if (cacheName.isEmpty() || cacheName.contains(u'/') || cacheName == u"." ||
+        cacheName == u".." || cacheName.toUtf8().size() > 200)
+        cacheName = QStringLiteral("cached.bin");
+    QDir().mkpath(temp.path() + QStringLiteral("/cache"));
+    const QString cacheFile = temp.path() + QStringLiteral("/cache/") + cacheName;
+    if (!WriteBytes(cacheFile, QByteArrayLiteral("bytes")))
+        return 0;
+    const QString copied = TSaveIE::CopyCacheFile(cacheFile, rel, root + u'/', subFolder, keepDirs,
+                                                  GetFileSize(cacheFile));
+    if (!copied.isEmpty() && !IsBelow(copied, root))
+        Fail("copy outside the root", copied);
+    QDirIterator it(temp.path(),
+                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path == cacheFile || path == temp.path() + QStringLiteral("/cache") || path == root)
+            continue;
+        if (!IsBelow(path, root))
+            Fail("file written outside the root", path);
+    }
+    return 0;
+}
+
+int FuzzCdp(const uint8_t* data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    const Cdp::Message m = Cdp::parseMessage(bytes);
+    const QJsonObject object = m.kind == Cdp::Message::Kind::Event ? m.params : m.result;
+    (void)Cdp::parseEvaluation(object);
+    const Cdp::FrameTree tree = Cdp::parseFrameTree(object);
+    for (const Cdp::ResourceInfo& r : tree.resources)
+        if (r.contentSize < -1)
+            Fail("negative resource size");
+    (void)Cdp::pageTargets(Cdp::parseTargets(object));
+    (void)Cdp::parseTargetInfo(object);
+    (void)Cdp::parseBody(object);
+
+    const QString text = QString::fromUtf8(bytes);
+    if (const auto port = Cdp::parseActivePort(text)) {
+        if (port->port < 1 || port->port > 65535 || !port->browserPath.startsWith(u'/'))
+            Fail("bad active port accepted");
+        (void)Cdp::activePortUrl(*port);
+    }
+    if (const auto hostPort = Cdp::parseHostPort(text)) {
+        if (hostPort->port < 1 || hostPort->port > 65535 || hostPort->host.isEmpty())
+            Fail("bad host and port accepted");
+        (void)Cdp::isLoopbackHost(hostPort->host);
+    }
+    if (const auto url = Cdp::parseVersionReply(bytes)) {
+        if (!Cdp::isLoopbackWebSocketUrl(*url))
+            Fail("non-loopback websocket accepted", url->toString());
+    }
+    return 0;
+}
+
+FuzzTarget FuzzTargetByName(const char* name)
+{
+    static const struct
+    {
+        const char* name;
+        FuzzTarget target;
+    } targets[] = {
+        {"ini", FuzzIni},         {"palette", FuzzPalette},     {"language", FuzzLanguage},
+        {"email", FuzzEMailList}, {"cachecopy", FuzzCacheCopy}, {"cdp", FuzzCdp},
+    };
+    for (const auto& t : targets)
+        if (std::strcmp(t.name, name) == 0)
+            return t.target;
+    return nullptr;
+}

@@ -1,0 +1,142 @@
+// The browser dies in the middle of a save: the run ends with a clear error instead of hanging,
+// the files saved so far stay, and the next run is told plainly that no browser is reachable.
+#include "CdpBrowser.h"
+#include "CdpConnection.h"
+#include "ChromiumProcess.h"
+#include "Errors.h"
+#include "TestFiles.h"
+#include "TestHttpServer.h"
+#include "u_SaveIE.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QByteArray kGif =
+    QByteArray::fromBase64("R0lGODlhAQABAIAAAP///wAAACH5BAAAAAAALAAAAAABAAEAAAICRAEAOw==");
+constexpr int kImages = 20;
+
+// Runs events (the test server lives on them) until the condition holds or the time is up.
+bool spinUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+// A file label that runs an action when the engine shows its Nth file.
+class TripwireDisplay : public PlainTextDisplay
+{
+public:
+    void setText(const QString& text) override
+    {
+        PlainTextDisplay::setText(text);
+        if (!text.isEmpty() && ++shown == tripAt && trip)
+            trip();
+    }
+    int shown = 0;
+    int tripAt = 0;
+    std::function<void()> trip;
+};
+
+} // namespace
+
+TEST(BrowserKilled, MidSaveEndsWithAClearErrorAndKeepsTheFilesSoFar)
+{
+    ChromiumProcess chromium;
+    if (!chromium.start())
+        GTEST_SKIP() << chromium.failure().toStdString();
+    TestHttpServer http;
+    ASSERT_TRUE(http.start());
+    QByteArray html = "<html><head><title>Gallery</title></head><body>";
+    for (int i = 0; i < kImages; ++i) {
+        const QByteArray name = "img/i" + QByteArray::number(i) + ".gif";
+        html += "<img src=\"" + name + "\">";
+        http.serve(QStringLiteral("/g/") + QString::fromLatin1(name), "image/gif", kGif);
+    }
+    http.serve(QStringLiteral("/g/page.htm"), "text/html", html + "</body></html>");
+
+    {
+        CdpConnection control;
+        control.connectTo(chromium.browserUrl());
+        const QString url = http.url(QStringLiteral("/g/page.htm")).toString();
+        const QString target =
+            control.call("Target.createTarget", {{"url", url}}).value("targetId").toString();
+        const QString session =
+            control.call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}})
+                .value("sessionId")
+                .toString();
+        const QString loaded =
+            QStringLiteral("location.href === '%1' && document.readyState === 'complete'").arg(url);
+        ASSERT_TRUE(spinUntil(
+            [&] {
+                return Cdp::parseEvaluation(
+                           control.call("Runtime.evaluate", {{"expression", loaded}}, session))
+                    .value.toBool();
+            },
+            20000));
+    }
+
+    QTemporaryDir tmp;
+    const QString dest = tmp.filePath(QStringLiteral("WebPage"));
+    QDir().mkpath(dest);
+    CdpEndpoint::Sources sources;
+    sources.override = QStringLiteral("127.0.0.1:%1").arg(chromium.port());
+    sources.profileFolders.clear();
+    CdpBrowser browser(sources);
+    browser.setCacheFolder(tmp.filePath(QStringLiteral("cache")));
+    SetBrowserAccess(&browser);
+    SetBrowserCache(&browser);
+
+    PlainTextDisplay page;
+    PlainTextDisplay address;
+    TripwireDisplay file;
+    file.tripAt = 5;
+    file.trip = [&] { chromium.stop(); };
+    TSaveIE engine(&browser);
+    engine.PageLabel = &page;
+    engine.UrlLabel = &address;
+    engine.FileLabel = &file;
+
+    QString error;
+    try {
+        engine.CapturePages(dest, csAllPages, ckWebPage);
+    } catch (const NimbrilError& e) {
+        error = e.text();
+    }
+    EXPECT_GE(file.shown, file.tripAt) << "the browser was never stopped";
+    EXPECT_FALSE(error.isEmpty()) << "a save whose browser died was reported as a success";
+    // What was saved before the browser died is still there; nothing beyond the images, the
+    // page's url.ini and (when the page got that far) the page itself.
+    const QStringList saved = filesBelow(dest);
+    EXPECT_GE(saved.size(), 1) << error.toStdString();
+    for (const QString& f : saved) {
+        EXPECT_TRUE(f.startsWith(QLatin1String("Gallery"))) << f.toStdString();
+        if (f.endsWith(QLatin1String(".gif"))) {
+            EXPECT_EQ(readFile(dest + u'/' + f), kGif) << f.toStdString();
+        }
+    }
+
+    // The next run learns at once that there is no browser, in words for the user.
+    try {
+        engine.CapturePages(dest, csAllPages, ckWebPage);
+        ADD_FAILURE() << "a run without a browser succeeded";
+    } catch (const NimbrilError& e) {
+        EXPECT_FALSE(e.text().isEmpty());
+    }
+    SetBrowserAccess(nullptr);
+    SetBrowserCache(nullptr);
+}

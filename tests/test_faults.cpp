@@ -1,0 +1,181 @@
+// Faults around saving: a full disk or a file standing where a folder should be never leaves a
+// half-written Config.ini, palette or e-mail list, and a page with very many images costs the
+// engine a bounded number of browser calls per image.
+#include "EMailList.h"
+#include "Errors.h"
+#include "FakeBrowser.h"
+#include "FolderBrowserCache.h"
+#include "IniFile.h"
+#include "PaletteFile.h"
+#include "TestFiles.h"
+#include "u_SaveIE.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <csignal>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+namespace {
+
+// Makes every file write beyond a few bytes fail as on a full disk, for the scope's life. The
+// limit holds for root too, unlike permissions.
+class DiskAlmostFull
+{
+public:
+    DiskAlmostFull()
+    {
+        m_oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit small = m_old;
+        small.rlim_cur = 16;
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~DiskAlmostFull()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldSignal);
+    }
+    DiskAlmostFull(const DiskAlmostFull&) = delete;
+    DiskAlmostFull& operator=(const DiskAlmostFull&) = delete;
+
+private:
+    rlimit m_old{};
+    void (*m_oldSignal)(int) = nullptr;
+};
+
+struct WriteCase
+{
+    const char* what;
+    // Replaces the file at the path with new content; throws on failure.
+    std::function<void(const QString&)> write;
+};
+
+PaletteCells RedCells()
+{
+    PaletteCells cells{};
+    cells.fill(0x0000FF);
+    return cells;
+}
+
+const WriteCase kWrites[] = {
+    {"ConfigIni",
+     [](const QString& path) {
+         IniFile::WriteString(path, QStringLiteral("Setup"), QStringLiteral("Language"),
+                              QStringLiteral("A value long enough to need more than a few bytes"));
+     }},
+    {"Palette", [](const QString& path) { WritePalette(path, RedCells()); }},
+    {"EMailListWrite",
+     [](const QString& path) {
+         WriteEMailList(path,
+                        {QStringLiteral("new@example.com"), QStringLiteral("other@example.com")});
+     }},
+    {"EMailListMerge",
+     [](const QString& path) {
+         MergeIntoEMailListFile(
+             path, {QStringLiteral("new@example.com"), QStringLiteral("other@example.com")});
+     }},
+};
+
+class WriteFault : public ::testing::TestWithParam<WriteCase>
+{
+protected:
+    QTemporaryDir tmp;
+};
+
+std::string CaseName(const ::testing::TestParamInfo<WriteCase>& info)
+{
+    return info.param.what;
+}
+
+} // namespace
+
+TEST_P(WriteFault, FullDiskKeepsTheOldFileWholeAndLeavesNoTemporaryFile)
+{
+    ASSERT_TRUE(tmp.isValid());
+    const QString path = tmp.filePath(QStringLiteral("target.txt"));
+    const QByteArray old = "[Setup]\r\nLanguage=English\r\nold@example.com\r\n";
+    writeFile(path, old);
+    {
+        DiskAlmostFull full;
+        EXPECT_THROW(GetParam().write(path), NimbrilError);
+    }
+    EXPECT_EQ(readFile(path), old);
+    EXPECT_EQ(filesBelow(tmp.path()), QStringList({"target.txt"}));
+}
+
+TEST_P(WriteFault, AFileWhereTheFolderShouldBeIsAClearError)
+{
+    ASSERT_TRUE(tmp.isValid());
+    writeFile(tmp.filePath(QStringLiteral("Collection")), "not a folder");
+    const QString path = tmp.filePath(QStringLiteral("Collection/target.txt"));
+    try {
+        GetParam().write(path);
+        ADD_FAILURE() << "no error";
+    } catch (const NimbrilError& e) {
+        EXPECT_TRUE(QString::fromStdString(e.what()).contains(path)) << e.what();
+    }
+    EXPECT_EQ(readFile(tmp.filePath(QStringLiteral("Collection"))), "not a folder");
+    EXPECT_EQ(filesBelow(tmp.path()), QStringList({"Collection"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, WriteFault, ::testing::ValuesIn(kWrites), CaseName);
+
+// ---- very large pages ------------------------------------------------------------------------
+
+namespace {
+
+// The browser calls and copied files for saving one page with Count cached images.
+struct SaveCost
+{
+    qsizetype calls = 0;
+    qsizetype files = 0;
+};
+
+SaveCost SavePageWithImages(int count)
+{
+    QTemporaryDir tmp;
+    const QString dest = tmp.filePath(QStringLiteral("coll/WebPage"));
+    QDir().mkpath(dest);
+    FakeBrowser browser;
+    FolderBrowserCache cache{tmp.filePath(QStringLiteral("cache"))};
+    ScopedBrowserCache cacheInstalled{&cache};
+    TSaveIE engine{&browser};
+    PlainTextDisplay pageLabel;
+    PlainTextDisplay urlLabel;
+    PlainTextDisplay fileLabel;
+    PlainProgressBar pageBar;
+    engine.PageLabel = &pageLabel;
+    engine.UrlLabel = &urlLabel;
+    engine.FileLabel = &fileLabel;
+    engine.PageBar = &pageBar;
+
+    const FakeDocumentPtr doc =
+        browser.newDocument(QStringLiteral("http://h/d/p.htm"), QStringLiteral("Big"));
+    const auto window = browser.addBrowserWindow(doc);
+    for (int i = 0; i < count; ++i) {
+        const QString name = QStringLiteral("i") + QString::number(i) + QStringLiteral(".gif");
+        doc->addToBody("IMG", {{"src", name}});
+        cache.add(QStringLiteral("http://h/d/") + name, QByteArray::number(i),
+                  QStringLiteral("c") + QString::number(i));
+    }
+    browser.context()->resetCalls();
+    engine.CapturePages(dest, csAllPages, ckWebPage);
+    return {browser.context()->callLog().size(),
+            filesBelow(dest + QStringLiteral("/Big.files")).size()};
+}
+
+} // namespace
+
+TEST(LargePage, TenThousandImagesCostTheSameBrowserCallsPerImageAsAHundred)
+{
+    const SaveCost small = SavePageWithImages(100);
+    const SaveCost large = SavePageWithImages(10000);
+    EXPECT_EQ(small.files, 100 + 1); // the images and url.ini
+    EXPECT_EQ(large.files, 10000 + 1);
+    // Linear work (a fixed part plus a part per image) grows at most a hundredfold for a
+    // hundred times the images; work per pair of images would grow ten-thousandfold.
+    EXPECT_GT(large.calls, small.calls);
+    EXPECT_LE(large.calls, 100 * small.calls) << small.calls << " " << large.calls;
+}
