@@ -17,16 +17,6 @@
 
 namespace {
 
-QString TrimControls(const QString& text)
-{
-    qsizetype b = 0, e = text.size();
-    while (b < e && text[b].unicode() <= 32)
-        ++b;
-    while (e > b && text[e - 1].unicode() <= 32)
-        --e;
-    return text.mid(b, e - b);
-}
-
 QString Utf16OrUtf8(const QByteArray& bytes)
 {
     // text/x-moz-url comes as UTF-16 from most programs, as UTF-8 from a few.
@@ -97,8 +87,8 @@ std::optional<TextDrop> DecodeTextDrop(const QMimeData* data)
             continue;
         const QStringList lines =
             Utf16OrUtf8(data->data(mime)).split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
-        if (!lines.isEmpty() && IsWebUrl(TrimControls(lines[0])))
-            return TextDrop{TextDrop::Url, TrimControls(lines[0]),
+        if (!lines.isEmpty() && IsWebUrl(TrimControlChars(lines[0])))
+            return TextDrop{TextDrop::Url, TrimControlChars(lines[0]),
                             lines.size() > 1 ? lines[1] : QString()};
     }
 
@@ -151,7 +141,7 @@ QString NewCollectionFileName(const QString& folder, const QString& ext)
 void TTDrop(const TextDrop& drop, FolderCopyObserver* owner)
 {
     if (drop.format == TextDrop::PlainText) {
-        if (TrimControls(drop.text).isEmpty())
+        if (TrimControlChars(drop.text).isEmpty())
             return;
         QDir().mkpath(CollectionRoot + QStringLiteral("Text"));
         const QString name = NewCollectionFileName(QStringLiteral("Text"), QStringLiteral(".txt"));
@@ -217,10 +207,10 @@ void StoreDroppedPath(const QString& path, FolderCopyObserver* owner)
 
 void CreateUrlShortcut(const QString& url, const QString& name, const QString& folder)
 {
-    const QString cleanUrl = TrimControls(url);
+    const QString cleanUrl = TrimControlChars(url);
     // A title may hold "/", ".." or characters a file name cannot: it names a file only once it
     // is made safe.
-    const QString cleanName = CutToBytes(CleanFileName(TrimControls(name)), 255 - 4);
+    const QString cleanName = CutToBytes(CleanFileName(TrimControlChars(name)), 255 - 4);
     if (cleanUrl.isEmpty() || cleanName.isEmpty())
         return;
     QString dir = folder.isEmpty() ? FavoritesDir : folder;

@@ -587,8 +587,16 @@ QString CdpBrowser::pageSession(const QString& targetId)
             .toString();
     if (session.isEmpty())
         throw SafecallError();
+    prepareSession(session);
+    m_pageSessions.insert(targetId, session);
+    return session;
+}
+
+void CdpBrowser::prepareSession(const QString& session)
+{
     // Frames from other sites arrive as their own sessions; loads from now on are watched so
     // that even bodies the server marked no-store can be read.
+    CdpConnection& c = *m_connection;
     const QList<int> ids = {
         c.send(QStringLiteral("Page.enable"), {}, session),
         c.send(QStringLiteral("Network.enable"),
@@ -602,8 +610,6 @@ QString CdpBrowser::pageSession(const QString& targetId)
                session),
     };
     c.waitAll(ids, kCallTimeoutMs);
-    m_pageSessions.insert(targetId, session);
-    return session;
 }
 
 QString CdpBrowser::frameSession(const QString& frameId, const QString& parentSession)
@@ -612,17 +618,7 @@ QString CdpBrowser::frameSession(const QString& frameId, const QString& parentSe
     if (session.isEmpty())
         return parentSession; // a frame of the same site lives in its parent's process
     if (!m_pageSessions.contains(frameId)) {
-        CdpConnection& c = *m_connection;
-        const QList<int> ids = {
-            c.send(QStringLiteral("Page.enable"), {}, session),
-            c.send(QStringLiteral("Network.enable"), {}, session),
-            c.send(QStringLiteral("Target.setAutoAttach"),
-                   {{QStringLiteral("autoAttach"), true},
-                    {QStringLiteral("waitForDebuggerOnStart"), false},
-                    {QStringLiteral("flatten"), true}},
-                   session),
-        };
-        c.waitAll(ids, kCallTimeoutMs);
+        prepareSession(session);
         m_pageSessions.insert(frameId, session);
     }
     return session;

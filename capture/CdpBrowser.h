@@ -72,6 +72,8 @@ public:
 private:
     void onEvent(const QString& method, const class QJsonObject& params, const QString& session);
     void forgetSessions();
+    // Enables what the layer needs on a newly attached page or frame session.
+    void prepareSession(const QString& session);
     QStringList activationOrder();
     void prefetch(const std::shared_ptr<CdpDocState>& doc, const QStringList& urls);
     QString writeCacheFile(const QString& url, const QByteArray& bytes);

@@ -49,19 +49,9 @@ char16_t asciiUpper(char16_t c)
     return (c >= u'a' && c <= u'z') ? char16_t(c - u'a' + u'A') : c;
 }
 
-bool asciiEqualsIgnoreCase(QStringView a, QStringView b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i)
-        if (asciiUpper(a[i].unicode()) != asciiUpper(b[i].unicode()))
-            return false;
-    return true;
-}
-
 bool startsWithIgnoreCase(QStringView text, QStringView prefix)
 {
-    return text.size() >= prefix.size() && asciiEqualsIgnoreCase(text.left(prefix.size()), prefix);
+    return text.size() >= prefix.size() && AsciiEqualsIgnoreCase(text.left(prefix.size()), prefix);
 }
 
 constexpr int kCombinedUrlLimit = 2054; // a 2,055-byte buffer with its terminating zero
@@ -120,9 +110,9 @@ QString RelativeResourcePath(const QString& pageUrl, const QString& resourceUrl)
             continue;
         // URLs that part inside the scheme (http and https) or right after it share no folder.
         const QStringView prefix = QStringView(resourceUrl).left(i);
-        if (prefix.contains(u"://") && !asciiEqualsIgnoreCase(prefix, u"http://") &&
-            !asciiEqualsIgnoreCase(prefix, u"https://") &&
-            !asciiEqualsIgnoreCase(prefix, u"ftp://"))
+        if (prefix.contains(u"://") && !AsciiEqualsIgnoreCase(prefix, u"http://") &&
+            !AsciiEqualsIgnoreCase(prefix, u"https://") &&
+            !AsciiEqualsIgnoreCase(prefix, u"ftp://"))
             return resourceUrl.mid(i);
         return UrlFileNamePart(resourceUrl);
     }
@@ -241,12 +231,27 @@ QString CleanFileName(const QString& text)
     for (const QChar c : {u'\\', u':', u'*', u'?', u'"', u'<', u'>', u'|', u'\r', u'\n'})
         s.remove(c);
     s.replace(u'/', u'-');
-    qsizetype b = 0, e = s.size();
-    while (b < e && s[b].unicode() <= 32)
+    return TrimControlChars(s);
+}
+
+QString TrimControlChars(const QString& text)
+{
+    qsizetype b = 0, e = text.size();
+    while (b < e && text[b].unicode() <= 32)
         ++b;
-    while (e > b && s[e - 1].unicode() <= 32)
+    while (e > b && text[e - 1].unicode() <= 32)
         --e;
-    return s.mid(b, e - b);
+    return text.mid(b, e - b);
+}
+
+bool AsciiEqualsIgnoreCase(QStringView a, QStringView b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        if (asciiUpper(a[i].unicode()) != asciiUpper(b[i].unicode()))
+            return false;
+    return true;
 }
 
 FileClass ClassifyFile(const QString& path)
@@ -261,9 +266,9 @@ FileClass ClassifyFile(const QString& path)
         return fcMusic;
     if (TextInList(ext, WebPageExts, 1))
         return fcWebPage;
-    if (asciiEqualsIgnoreCase(ext, u"SWF"))
+    if (AsciiEqualsIgnoreCase(ext, u"SWF"))
         return fcFlash;
-    if (asciiEqualsIgnoreCase(ext, u"TXT"))
+    if (AsciiEqualsIgnoreCase(ext, u"TXT"))
         return fcText;
     return fcOther;
 }
@@ -271,7 +276,7 @@ FileClass ClassifyFile(const QString& path)
 bool TextInList(const QString& text, const QStringList& list, int highIndex)
 {
     for (int i = 0; i <= highIndex && i < list.size(); ++i)
-        if (asciiEqualsIgnoreCase(text, list[i]))
+        if (AsciiEqualsIgnoreCase(text, list[i]))
             return true;
     return false;
 }

@@ -77,6 +77,12 @@ QString CleanFileName(const QString& text);
 // The file class of an existing file by the text after the last "." of its path.
 FileClass ClassifyFile(const QString& path);
 
+// True when the texts are equal with ASCII letters compared without case.
+bool AsciiEqualsIgnoreCase(QStringView a, QStringView b);
+
+// The text without the characters of code 0 to 32 at both ends.
+QString TrimControlChars(const QString& text);
+
 // True when Text equals one of List[0..HighIndex], ASCII letters compared without case.
 bool TextInList(const QString& text, const QStringList& list, int highIndex);
 

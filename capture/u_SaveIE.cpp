@@ -32,26 +32,7 @@ QString withSlash(const QString& dir)
 // Empty after trimming spaces and control characters.
 bool IsBlank(const QString& text)
 {
-    for (const QChar c : text)
-        if (c.unicode() > 32)
-            return false;
-    return true;
-}
-
-bool SameUrl(const QString& a, const QString& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        char16_t x = a[i].unicode(), y = b[i].unicode();
-        if (x >= u'a' && x <= u'z')
-            x = char16_t(x - 32);
-        if (y >= u'a' && y <= u'z')
-            y = char16_t(y - 32);
-        if (x != y)
-            return false;
-    }
-    return true;
+    return TrimControlChars(text).isEmpty();
 }
 
 // The first n UTF-16 code units, without cutting a character in two.
@@ -351,7 +332,7 @@ QString TSaveIE::MakePageName(const DocumentPtr& doc, const QString& path)
             for (;;) {
                 const QString stored =
                     IniFile::ReadString(iniFile(), QStringLiteral("Site"), QStringLiteral("URL"));
-                if (stored.isEmpty() || SameUrl(stored, url))
+                if (stored.isEmpty() || AsciiEqualsIgnoreCase(stored, url))
                     break;
                 name = NextCounterName(name);
                 PumpMessages();

@@ -12,23 +12,6 @@ namespace {
 
 QString g_currentPaletteFile;
 
-bool AsciiEqualsIgnoreCase(QStringView a, QStringView b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        char16_t x = a[i].unicode();
-        char16_t y = b[i].unicode();
-        if (x >= u'A' && x <= u'Z')
-            x = char16_t(x + 32);
-        if (y >= u'A' && y <= u'Z')
-            y = char16_t(y + 32);
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 // Lines as the runtime's line reader sees them: ended by CR LF, LF or CR; a final terminator
 // starts no further line.
 QStringList SplitLines(const QString& text)

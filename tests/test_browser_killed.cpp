@@ -6,6 +6,7 @@
 #include "Errors.h"
 #include "TestFiles.h"
 #include "TestHttpServer.h"
+#include "TestWait.h"
 #include "u_SaveIE.h"
 
 #include <QDir>
@@ -21,21 +22,6 @@ namespace {
 const QByteArray kGif =
     QByteArray::fromBase64("R0lGODlhAQABAIAAAP///wAAACH5BAAAAAAALAAAAAABAAEAAAICRAEAOw==");
 constexpr int kImages = 20;
-
-// Runs events (the test server lives on them) until the condition holds or the time is up.
-bool spinUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(20, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
 
 // A file label that runs an action when the engine shows its Nth file.
 class TripwireDisplay : public PlainTextDisplay

@@ -7,6 +7,7 @@
 #include "Errors.h"
 #include "TestFiles.h"
 #include "TestHttpServer.h"
+#include "TestWait.h"
 #include "u_SaveIE.h"
 
 #include <QDir>
@@ -26,21 +27,6 @@ const QByteArray kGif =
     QByteArray::fromBase64("R0lGODlhAQABAIAAAP///wAAACH5BAAAAAAALAAAAAABAAEAAAICRAEAOw==");
 const QByteArray kPng = QByteArray::fromBase64(
     "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAQAAAC1HAwCAAAAC0lEQVR42mNkYAAAAAYAAjCB0C8AAAAASUVORK5CYII=");
-
-// Runs events (the test server lives on them) until the condition holds or the time is up.
-bool spinUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(20, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
 
 class CdpBrowserE2E : public ::testing::Test
 {
