@@ -91,7 +91,12 @@ int main(int argc, char* argv[])
     const QCommandLineOption stats(QStringLiteral("stats"),
                                    QStringLiteral("Print how long the run took and how much of it "
                                                   "went to reading from the browser and to disk."));
-    parser.addOptions({endpoint, scope, dest, stats});
+    const QCommandLineOption route(
+        QStringLiteral("route"),
+        QStringLiteral("Where resource bytes come from: auto (the browser's disk cache first, "
+                       "then the browser; default) or devtools (the browser only)."),
+        QStringLiteral("auto|devtools"), QStringLiteral("auto"));
+    parser.addOptions({endpoint, scope, dest, stats, route});
     parser.addPositionalArgument(QStringLiteral("KIND"),
                                  QStringLiteral("page, photo, music, flash, text or email"));
     parser.process(app);
@@ -102,9 +107,11 @@ int main(int argc, char* argv[])
         if (args.size() == 1 && args[0] == QLatin1String(k.name))
             kind = &k;
     const QString scopeText = parser.value(scope);
-    if (!kind || (scopeText != QLatin1String("current") && scopeText != QLatin1String("all"))) {
-        err << "nimbril-capture: give one KIND (page, photo, music, flash, text, email) and "
-               "--scope current or all; see --help."
+    const QString routeText = parser.value(route);
+    if (!kind || (scopeText != QLatin1String("current") && scopeText != QLatin1String("all")) ||
+        (routeText != QLatin1String("auto") && routeText != QLatin1String("devtools"))) {
+        err << "nimbril-capture: give one KIND (page, photo, music, flash, text, email), "
+               "--scope current or all and --route auto or devtools; see --help."
             << Qt::endl;
         return 2;
     }
@@ -127,6 +134,7 @@ int main(int argc, char* argv[])
         if (parser.isSet(endpoint))
             sources.override = parser.value(endpoint);
         CdpBrowser browser(sources);
+        browser.setDiskCacheEnabled(routeText == QLatin1String("auto"));
         browser.setWindowSystem(
             {[] { return Desktop().topmostWindowCaption(BrowserWindowClasses()); },
              [] { return Desktop().closeWindows(BrowserWindowClasses()); }});
@@ -151,7 +159,9 @@ int main(int argc, char* argv[])
         if (parser.isSet(stats)) {
             const CdpBrowser::Stats& s = browser.stats();
             err << "stats: total " << total << " ms; resource reads " << s.resourceReads << " ("
-                << s.resourceBytes << " bytes) waiting " << s.protocolMs << " ms, writing "
+                << s.resourceBytes << " bytes), of them from the disk cache " << s.diskReads
+                << " (" << s.diskBytes << " bytes) reading " << s.cacheMs
+                << " ms; waiting for the browser " << s.protocolMs << " ms, writing "
                 << s.diskMs << " ms" << Qt::endl;
         }
         return 0;

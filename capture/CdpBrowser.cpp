@@ -125,6 +125,7 @@ struct CdpDocState
     int contextId = 0;
     int docIndex = 0;
     QString url;
+    QString topUrl; // the page's own address: the browser's cache is split by it
     QString title;
     QString contentType;
     int root = -1;
@@ -144,6 +145,7 @@ struct CdpDocState
     };
     QList<Write> writes;
     QHash<QString, QString> resourceFrames; // url -> frame id, from the resource tree
+    QHash<QString, qint64> resourceSizes;   // url -> decoded size, where the tree gives one
     QStringList styleUrls;                  // style sheets and manifests of the session's frames
     QSet<QString> prefetched;               // tags whose addresses were fetched together
 
@@ -301,7 +303,7 @@ private:
 };
 
 std::shared_ptr<CdpDocState> OpenDocument(CdpBrowser* browser, const QString& session,
-                                          const QString& frameId);
+                                          const QString& frameId, const QString& topUrl);
 
 class CdpFrames : public FrameCollection
 {
@@ -371,14 +373,15 @@ DocumentPtr CdpFrames::documentByName(const QString& name)
         return nullptr;
     const QString session = m_doc->browser->frameSession(frameId, m_doc->session);
     try {
-        return std::make_shared<CdpDocument>(OpenDocument(m_doc->browser, session, frameId));
+        return std::make_shared<CdpDocument>(
+            OpenDocument(m_doc->browser, session, frameId, m_doc->topUrl));
     } catch (const SafecallError&) {
         return nullptr; // a frame with no document (yet) is no frame to save
     }
 }
 
 std::shared_ptr<CdpDocState> OpenDocument(CdpBrowser* browser, const QString& session,
-                                          const QString& frameId)
+                                          const QString& frameId, const QString& topUrl)
 {
     CdpConnection& c = browser->connection();
     auto doc = std::make_shared<CdpDocState>();
@@ -405,6 +408,8 @@ std::shared_ptr<CdpDocState> OpenDocument(CdpBrowser* browser, const QString& se
         if (r.failed || r.canceled)
             continue;
         doc->resourceFrames.insert(r.url, r.frameId);
+        if (r.contentSize > 0)
+            doc->resourceSizes.insert(r.url, r.contentSize);
         if (r.type == QLatin1String("Stylesheet") || r.type == QLatin1String("Manifest"))
             doc->styleUrls << r.url;
     }
@@ -412,6 +417,7 @@ std::shared_ptr<CdpDocState> OpenDocument(CdpBrowser* browser, const QString& se
     const QJsonObject snap = doc->evaluate(QString::fromLatin1(kSnapshotScript)).toObject();
     doc->docIndex = snap.value(QStringLiteral("id")).toInt();
     doc->url = snap.value(QStringLiteral("url")).toString();
+    doc->topUrl = topUrl.isEmpty() ? doc->url : topUrl;
     doc->title = snap.value(QStringLiteral("title")).toString();
     doc->contentType = snap.value(QStringLiteral("contentType")).toString();
     doc->root = snap.value(QStringLiteral("root")).toInt(-1);
@@ -468,7 +474,7 @@ public:
         if (!IsWebUrl(m_target.url))
             return std::make_shared<TargetOnlyDocument>(m_target);
         const QString session = m_browser->pageSession(m_target.targetId);
-        auto doc = OpenDocument(m_browser, session, m_target.targetId);
+        auto doc = OpenDocument(m_browser, session, m_target.targetId, QString());
         const QString type = doc->contentType;
         if (type != QLatin1String("text/html") && type != QLatin1String("application/xhtml+xml"))
             return nullptr;
@@ -538,7 +544,33 @@ void CdpBrowser::ensureConnected()
         return;
     forgetSessions();
     m_httpListAnswers = true;
-    CdpEndpoint::connectBrowser(*m_connection, m_sources);
+    const CdpEndpoint::Found found = CdpEndpoint::connectBrowser(*m_connection, m_sources);
+    findDiskCache(found.profileFolder);
+}
+
+void CdpBrowser::findDiskCache(const QString& profileHint)
+{
+    // The browser names its own process; its command line and environment say where its
+    // profile keeps the cache. A browser that does not answer leaves only the hint.
+    qint64 pid = 0;
+    try {
+        const QJsonArray infos =
+            m_connection
+                ->call(QStringLiteral("SystemInfo.getProcessInfo"), {}, {}, kCallTimeoutMs)
+                .value(QStringLiteral("processInfo"))
+                .toArray();
+        for (const QJsonValue& info : infos)
+            if (info.toObject().value(QStringLiteral("type")).toString() ==
+                QLatin1String("browser"))
+                pid = info.toObject().value(QStringLiteral("id")).toInteger();
+    } catch (const SafecallError&) {
+        if (!m_connection->isConnected())
+            throw;
+    }
+    const DiskCache::BrowserProcess process =
+        DiskCache::ReadProcess(pid).value_or(DiskCache::BrowserProcess{});
+    m_diskCache.setFolders(
+        DiskCache::CacheFolders(process, profileHint, m_connection->url().port()));
 }
 
 void CdpBrowser::forgetSessions()
@@ -741,35 +773,63 @@ QString CdpBrowser::writeCacheFile(const QString& url, const QByteArray& bytes)
     return result;
 }
 
-void CdpBrowser::prefetch(const std::shared_ptr<CdpDocState>& doc, const QStringList& urls)
+void CdpBrowser::readDiskCache(const CdpDocState& doc, QStringList& todo,
+                               QList<std::pair<QString, QByteArray>>& got)
 {
-    // Three ways to the bytes the browser holds, none of which asks the server: bodies the
-    // layer saw arrive, the page's memory, and the HTTP cache for the document's own origin
-    // (for what the page no longer keeps in memory).
-    // Each way sends all its reads before it waits for the first reply.
     QElapsedTimer timer;
     timer.start();
+    for (auto it = todo.begin(); it != todo.end();) {
+        std::optional<QByteArray> bytes = m_diskCache.read(doc.topUrl, doc.url, *it);
+        // The page's own account of the size it holds outweighs the disk's copy.
+        const qint64 size = doc.resourceSizes.value(*it, -1);
+        if (bytes && (size < 0 || size == bytes->size())) {
+            ++m_stats.diskReads;
+            m_stats.diskBytes += bytes->size();
+            got.append({*it, std::move(*bytes)});
+            it = todo.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    m_stats.cacheMs += timer.elapsed();
+}
+
+void CdpBrowser::prefetch(const std::shared_ptr<CdpDocState>& doc, const QStringList& urls)
+{
+    // Four ways to the bytes the browser holds, none of which asks the server: its HTTP cache
+    // on disk, read directly; bodies the layer saw arrive; the page's memory; and the HTTP
+    // cache for the document's own origin through the page (for what the page no longer keeps
+    // in memory and the disk reader could not use). Each way over the protocol sends all its
+    // reads before it waits for the first reply.
     CdpConnection& c = *m_connection;
     QStringList todo;
+    QSet<QString> seen;
     for (const QString& url : urls) {
-        if (m_fetched.contains(url) || !IsWebUrl(url) || todo.contains(url))
+        if (m_fetched.contains(url) || !IsWebUrl(url) || seen.contains(url))
             continue;
+        seen.insert(url);
         todo << url;
         m_fetched.insert(url, QString());
     }
     QList<std::pair<QString, QByteArray>> got;
+    if (m_diskCacheEnabled)
+        readDiskCache(*doc, todo, got);
+    QElapsedTimer timer;
+    timer.start();
     auto collect = [&](const QList<std::pair<QString, int>>& sent) {
+        QSet<QString> found;
         for (const auto& [url, id] : sent) {
             try {
                 if (const auto bytes = Cdp::parseBody(c.wait(id, kCallTimeoutMs))) {
                     got.append({url, *bytes});
-                    todo.removeOne(url);
+                    found.insert(url);
                 }
             } catch (const SafecallError&) {
                 if (!c.isConnected())
                     throw;
             }
         }
+        todo.removeIf([&found](const QString& url) { return found.contains(url); });
     };
 
     QList<std::pair<QString, int>> sent;
@@ -826,13 +886,10 @@ void CdpBrowser::prefetch(const std::shared_ptr<CdpDocState>& doc, const QString
                                          {QStringLiteral("returnByValue"), true}},
                                         doc->session, kCallTimeoutMs));
         const QJsonArray bodies = e.value.toArray();
-        for (qsizetype i = 0; i < sameOrigin.size() && i < bodies.size(); ++i) {
-            if (!bodies[i].isString())
-                continue;
-            const QString url = sameOrigin[i].toString();
-            got.append({url, QByteArray::fromBase64(bodies[i].toString().toLatin1())});
-            todo.removeOne(url);
-        }
+        for (qsizetype i = 0; i < sameOrigin.size() && i < bodies.size(); ++i)
+            if (bodies[i].isString())
+                got.append({sameOrigin[i].toString(),
+                            QByteArray::fromBase64(bodies[i].toString().toLatin1())});
     }
 
     m_stats.protocolMs += timer.elapsed();

@@ -4,6 +4,7 @@
 #include "BrowserCache.h"
 #include "CdpEndpoint.h"
 #include "CdpProtocol.h"
+#include "DiskCache.h"
 
 #include <QHash>
 #include <QObject>
@@ -39,6 +40,11 @@ public:
     void setWindowSystem(WindowSystem windowSystem) { m_windowSystem = std::move(windowSystem); }
     // Where fetched bytes are written; BrowserCacheFolder() by default.
     void setCacheFolder(const QString& folder) { m_cacheFolder = folder; }
+    // Whether resource bytes are read from the browser's disk cache before they are asked of the
+    // browser (on by default; off, every byte comes through the protocol).
+    void setDiskCacheEnabled(bool enabled) { m_diskCacheEnabled = enabled; }
+    // The browser's cache folders the disk route reads (found when connecting).
+    QStringList diskCacheFolders() const { return m_diskCache.folders(); }
 
     // Connects when not connected; throws BrowserUnreachableError with a text for the user.
     void ensureConnected();
@@ -54,7 +60,10 @@ public:
     {
         int resourceReads = 0;
         qint64 resourceBytes = 0;
-        qint64 protocolMs = 0; // time spent waiting for resource bytes
+        int diskReads = 0;     // of resourceReads, those read from the browser's disk cache
+        qint64 diskBytes = 0;  // of resourceBytes, those read from the browser's disk cache
+        qint64 cacheMs = 0;    // time spent reading the disk cache
+        qint64 protocolMs = 0; // time spent waiting for resource bytes from the browser
         qint64 diskMs = 0;     // time spent writing them
     };
     const Stats& stats() const { return m_stats; }
@@ -77,6 +86,10 @@ private:
     QStringList activationOrder();
     void prefetch(const std::shared_ptr<CdpDocState>& doc, const QStringList& urls);
     QString writeCacheFile(const QString& url, const QByteArray& bytes);
+    void findDiskCache(const QString& profileHint);
+    // Reads what it can of `todo` from the browser's disk cache, removing what it found.
+    void readDiskCache(const CdpDocState& doc, QStringList& todo,
+                       QList<std::pair<QString, QByteArray>>& got);
 
     CdpEndpoint::Sources m_sources;
     std::unique_ptr<CdpConnection> m_connection;
@@ -89,4 +102,6 @@ private:
     QHash<QString, QString> m_fetched;                  // url -> local file ("" = not held)
     Stats m_stats;
     bool m_httpListAnswers = true;
+    bool m_diskCacheEnabled = true;
+    DiskCache::Reader m_diskCache;
 };

@@ -168,7 +168,7 @@ Found discover(const Sources& sources, int timeoutMs)
             throw BrowserUnreachableError(notLoopbackText(hp->host));
         const QString hint = startHint(hp->port, ownProfile);
         if (const std::optional<QUrl> url = viaHttp(*hp, timeoutMs, hint))
-            return {*url, Kind::Override};
+            return {*url, Kind::Override, {}};
         throw BrowserUnreachableError(
             QStringLiteral("No Chromium with remote debugging answers at %1 (NIMBRIL_DEVTOOLS). %2")
                 .arg(hostPortText(*hp), hint));
@@ -181,7 +181,7 @@ Found discover(const Sources& sources, int timeoutMs)
         const std::optional<Cdp::ActivePort> ap =
             Cdp::parseActivePort(QString::fromUtf8(file.read(4096)));
         if (ap && acceptsTcp(ap->port, timeoutMs))
-            return {Cdp::activePortUrl(*ap), Kind::ActivePort};
+            return {Cdp::activePortUrl(*ap), Kind::ActivePort, folder};
     }
 
     const std::optional<Cdp::HostPort> fallback = Cdp::parseHostPort(sources.fallback);
@@ -189,18 +189,19 @@ Found discover(const Sources& sources, int timeoutMs)
     const QString hint = startHint(port, ownProfile);
     if (fallback && Cdp::isLoopbackHost(fallback->host)) {
         if (const std::optional<QUrl> url = viaHttp(*fallback, timeoutMs, hint))
-            return {*url, Kind::Fallback};
+            return {*url, Kind::Fallback, {}};
     }
     throw BrowserUnreachableError(
         QStringLiteral("No Chromium with remote debugging is running. %1").arg(hint));
 }
 
-void connectBrowser(CdpConnection& connection, const Sources& sources)
+Found connectBrowser(CdpConnection& connection, const Sources& sources)
 {
     const Found found = discover(sources);
     connection.connectTo(found.url, found.kind == Kind::ActivePort
                                         ? ActivePortHandshakeMs
                                         : CdpConnection::DefaultConnectTimeoutMs);
+    return found;
 }
 
 } // namespace CdpEndpoint

@@ -30,6 +30,7 @@ struct Found
 {
     QUrl url; // ws://127.0.0.1:PORT/devtools/browser/ID
     Kind kind = Kind::Fallback;
+    QString profileFolder; // the folder of the DevToolsActivePort file (ActivePort only)
 };
 
 // $XDG_CONFIG_HOME (or ~/.config) + /nimbril/browser-profile (Nimbril's own browser profile),
@@ -51,6 +52,6 @@ Found discover(const Sources& sources = defaultSources(), int timeoutMs = 3000);
 
 // discover() and CdpConnection::connectTo(); a browser found through DevToolsActivePort gets
 // a minute for the handshake, the time the user may take to allow the connection.
-void connectBrowser(CdpConnection& connection, const Sources& sources = defaultSources());
+Found connectBrowser(CdpConnection& connection, const Sources& sources = defaultSources());
 
 } // namespace CdpEndpoint
