@@ -126,6 +126,7 @@ struct CdpDocState
     int docIndex = 0;
     QString url;
     QString topUrl; // the page's own address: the browser's cache is split by it
+    bool onDisk = false; // whether the page's context keeps its cache in the folders found
     QString title;
     QString contentType;
     int root = -1;
@@ -303,7 +304,8 @@ private:
 };
 
 std::shared_ptr<CdpDocState> OpenDocument(CdpBrowser* browser, const QString& session,
-                                          const QString& frameId, const QString& topUrl);
+                                          const QString& frameId, const QString& topUrl,
+                                          bool onDisk);
 
 class CdpFrames : public FrameCollection
 {
@@ -374,20 +376,22 @@ DocumentPtr CdpFrames::documentByName(const QString& name)
     const QString session = m_doc->browser->frameSession(frameId, m_doc->session);
     try {
         return std::make_shared<CdpDocument>(
-            OpenDocument(m_doc->browser, session, frameId, m_doc->topUrl));
+            OpenDocument(m_doc->browser, session, frameId, m_doc->topUrl, m_doc->onDisk));
     } catch (const SafecallError&) {
         return nullptr; // a frame with no document (yet) is no frame to save
     }
 }
 
 std::shared_ptr<CdpDocState> OpenDocument(CdpBrowser* browser, const QString& session,
-                                          const QString& frameId, const QString& topUrl)
+                                          const QString& frameId, const QString& topUrl,
+                                          bool onDisk)
 {
     CdpConnection& c = browser->connection();
     auto doc = std::make_shared<CdpDocState>();
     doc->browser = browser;
     doc->session = session;
     doc->frameId = frameId;
+    doc->onDisk = onDisk;
     // The isolated world sees the page's DOM but none of its scripts' globals, and the page
     // sees nothing of ours.
     const int world = c.send(QStringLiteral("Page.createIsolatedWorld"),
@@ -474,7 +478,8 @@ public:
         if (!IsWebUrl(m_target.url))
             return std::make_shared<TargetOnlyDocument>(m_target);
         const QString session = m_browser->pageSession(m_target.targetId);
-        auto doc = OpenDocument(m_browser, session, m_target.targetId, QString());
+        auto doc = OpenDocument(m_browser, session, m_target.targetId, QString(),
+                                m_browser->diskCacheServes(m_target.browserContextId));
         const QString type = doc->contentType;
         if (type != QLatin1String("text/html") && type != QLatin1String("application/xhtml+xml"))
             return nullptr;
@@ -563,6 +568,17 @@ void CdpBrowser::findDiskCache(const QString& profileHint)
             if (info.toObject().value(QStringLiteral("type")).toString() ==
                 QLatin1String("browser"))
                 pid = info.toObject().value(QStringLiteral("id")).toInteger();
+    } catch (const SafecallError&) {
+        if (!m_connection->isConnected())
+            throw;
+    }
+    m_defaultContext.clear();
+    try {
+        m_defaultContext =
+            m_connection
+                ->call(QStringLiteral("Target.getBrowserContexts"), {}, {}, kCallTimeoutMs)
+                .value(QStringLiteral("defaultBrowserContextId"))
+                .toString();
     } catch (const SafecallError&) {
         if (!m_connection->isConnected())
             throw;
@@ -773,6 +789,14 @@ QString CdpBrowser::writeCacheFile(const QString& url, const QByteArray& bytes)
     return result;
 }
 
+bool CdpBrowser::diskCacheServes(const QString& browserContextId) const
+{
+    // Without the browser's word on which context is the profile's own, only the check of each
+    // entry's size against the page's guards the copies taken.
+    return m_diskCacheEnabled && (m_defaultContext.isEmpty() || browserContextId.isEmpty() ||
+                                  browserContextId == m_defaultContext);
+}
+
 void CdpBrowser::readDiskCache(const CdpDocState& doc, QStringList& todo,
                                QList<std::pair<QString, QByteArray>>& got)
 {
@@ -812,7 +836,7 @@ void CdpBrowser::prefetch(const std::shared_ptr<CdpDocState>& doc, const QString
         m_fetched.insert(url, QString());
     }
     QList<std::pair<QString, QByteArray>> got;
-    if (m_diskCacheEnabled)
+    if (m_diskCacheEnabled && doc->onDisk)
         readDiskCache(*doc, todo, got);
     QElapsedTimer timer;
     timer.start();

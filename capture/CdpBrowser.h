@@ -72,6 +72,9 @@ public:
     QString pageSession(const QString& targetId);
     // Internal: the session that serves a frame (an out-of-process frame has its own).
     QString frameSession(const QString& frameId, const QString& parentSession);
+    // Internal: whether pages of this browser context keep their cache in the folders found
+    // (a private window's context keeps it in memory).
+    bool diskCacheServes(const QString& browserContextId) const;
     // Internal: a document whose resources localFile() may be asked for.
     void registerDocument(const std::shared_ptr<CdpDocState>& doc);
     QString browserTitleFallback();
@@ -104,4 +107,5 @@ private:
     bool m_httpListAnswers = true;
     bool m_diskCacheEnabled = true;
     DiskCache::Reader m_diskCache;
+    QString m_defaultContext; // the browser context whose cache is the one on disk
 };

@@ -1,6 +1,7 @@
 #include "FuzzTargets.h"
 
 #include "CdpProtocol.h"
+#include "DiskCache.h"
 #include "EMailList.h"
 #include "Errors.h"
 #include "IniFile.h"
@@ -259,6 +260,35 @@ int FuzzCdp(const uint8_t* data, size_t size)
     return 0;
 }
 
+int FuzzDiskCache(const uint8_t* data, size_t size)
+{
+    // One byte of key length, the key, then the entry file.
+    const QByteArray all(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    const qsizetype keyLength = all.isEmpty() ? 0 : quint8(all.at(0));
+    const QByteArray key = all.mid(1, keyLength);
+    const QByteArray file = all.mid(1 + keyLength);
+
+    DiskCache::Miss why = DiskCache::Miss::None;
+    const std::optional<QByteArray> body = DiskCache::ParseEntry(file, key, &why);
+    if (body.has_value() != (why == DiskCache::Miss::None))
+        Fail("entry result and reason disagree");
+    // Without an encoding the body is the bytes right after the key, never more.
+    if (body && !file.toLower().contains("content-encoding") &&
+        file.mid(24 + key.size(), body->size()) != *body)
+        Fail("unencoded body is not the stored one");
+
+    // The key doubles as an encoding list; the table makes the fuzzer reach the decoders.
+    constexpr qint64 limit = 4096;
+    static const char* const encodings[] = {"gzip", "deflate", "br", "gzip, br", "br, deflate"};
+    for (const QByteArray& encoding :
+         {key, QByteArray(encodings[size % (sizeof encodings / sizeof *encodings)])}) {
+        if (const auto decoded = DiskCache::DecodeContent(file, encoding, limit);
+            decoded && decoded->size() > limit)
+            Fail("decoded output over the limit", QString::fromLatin1(encoding));
+    }
+    return 0;
+}
+
 FuzzTarget FuzzTargetByName(const char* name)
 {
     static const struct
@@ -268,6 +298,7 @@ FuzzTarget FuzzTargetByName(const char* name)
     } targets[] = {
         {"ini", FuzzIni},         {"palette", FuzzPalette},     {"language", FuzzLanguage},
         {"email", FuzzEMailList}, {"cachecopy", FuzzCacheCopy}, {"cdp", FuzzCdp},
+        {"diskcache", FuzzDiskCache},
     };
     for (const auto& t : targets)
         if (std::strcmp(t.name, name) == 0)

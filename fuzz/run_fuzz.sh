@@ -12,7 +12,7 @@ SRC=$(dirname "$HERE")
 BUILD="$SRC/build-fuzz"
 TARGETS=("$@")
 if ((${#TARGETS[@]} == 0)); then
-  TARGETS=(ini palette language email cachecopy cdp)
+  TARGETS=(ini palette language email cachecopy cdp diskcache)
 fi
 
 "$SRC/scripts/deps.sh"

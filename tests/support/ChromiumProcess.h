@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -22,6 +23,8 @@ public:
     //     if (!chromium.start())
     //         GTEST_SKIP() << chromium.failure().toStdString();
     bool start(int timeoutMs = DefaultStartTimeoutMs);
+    // Switches added to the usual ones, for a browser set up differently (before start()).
+    void setExtraArguments(const QStringList& arguments) { m_extraArguments = arguments; }
     // Ends the browser (the process group, then the main process) and waits for it.
     void stop();
 
@@ -38,6 +41,7 @@ public:
 
 private:
     QString m_program;
+    QStringList m_extraArguments;
     QTemporaryDir m_profile; // holds profile/, home/, tmp/ and chromium.log
     QProcess m_process;
     qint64 m_pid = 0;

@@ -1,0 +1,328 @@
+// End to end: a real headless Chromium loads pages from a loopback server into its own disk
+// cache, and the layer reads resource bytes from there. Every result must be the bytes the
+// DevTools route gives; whatever the disk cannot give whole falls back to that route; the
+// browser's profile is never changed.
+#include "CdpBrowser.h"
+#include "CdpConnection.h"
+#include "ChromiumProcess.h"
+#include "DiskCache.h"
+#include "TestFiles.h"
+#include "TestHttpServer.h"
+#include "TestWait.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+namespace {
+
+const QByteArray kPng = QByteArray::fromBase64(
+    "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAQAAAC1HAwCAAAAC0lEQVR42mNkYAAAAAYAAjCB0C8AAAAASUVORK5CYII=");
+
+// A picture the browser shows, made distinct (and large where asked) by bytes after its end.
+QByteArray Picture(int seed, int extra)
+{
+    QByteArray tail(extra, Qt::Uninitialized);
+    QRandomGenerator rnd(quint32(seed + 1));
+    for (char& c : tail)
+        c = char(rnd.generate() & 0xff);
+    return kPng + tail;
+}
+
+QByteArray Gzip(const QByteArray& in)
+{
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&z, uLong(in.size()))), Qt::Uninitialized);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.constData()));
+    z.avail_in = uInt(in.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return out;
+}
+
+const QByteArray kScript =
+    QByteArray("var counter = 0; // the script, sent compressed\n").repeated(300);
+
+class DiskCacheE2E : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        chromium = std::make_unique<ChromiumProcess>();
+        if (!chromium->start()) {
+            skipReason = chromium->failure();
+            return;
+        }
+        http = std::make_unique<TestHttpServer>();
+        if (!http->start()) {
+            skipReason = QStringLiteral("test server did not start");
+            return;
+        }
+        QByteArray tags;
+        for (int i = 0; i < 8; ++i) {
+            const QString path = QStringLiteral("/c/img/p%1.png").arg(i);
+            // Small, medium and one picture of 3 MB.
+            files.insert(path, Picture(i, i == 7 ? 3 << 20 : i * 9000));
+            http->serve(path, "image/png", files.value(path));
+            tags += "<img src=\"" + path.toUtf8() + "\">";
+        }
+        files.insert("/c/app.js", kScript);
+        http->serve("/c/app.js", TestHttpServer::Response{"text/javascript",
+                                                          Gzip(kScript),
+                                                          {{"Content-Encoding", "gzip"}}});
+        files.insert("/c/site.css", QByteArray("h1 { color: #123 }\n").repeated(50));
+        http->serve("/c/site.css", "text/css", files.value("/c/site.css"));
+        files.insert("/c/private.png", Picture(100, 500));
+        http->serve("/c/private.png", TestHttpServer::Response{"image/png",
+                                                               files.value("/c/private.png"),
+                                                               {{"Cache-Control", "no-store"}}});
+        http->serve("/c/page.htm", "text/html",
+                    "<html><head><title>Cached</title><link rel=\"stylesheet\" href=\"site.css\">"
+                    "<script src=\"app.js\"></script></head><body><h1>Cached</h1>" +
+                        tags + "<img src=\"private.png\"></body></html>");
+        files.insert("/c/cut.png", Picture(200, 40000));
+        http->serve("/c/cut.png", "image/png", files.value("/c/cut.png"));
+        http->serve("/c/cut.htm", "text/html", "<html><body><img src=\"cut.png\"></body></html>");
+        // A frame of another site: its resources are stored under that site's part of the cache.
+        files.insert("/c/framed.png", Picture(300, 7000));
+        http->serve("/c/framed.png", "image/png", files.value("/c/framed.png"));
+        http->serve("/c/inner.htm", "text/html",
+                    "<html><body><img src=\"framed.png\"></body></html>");
+        http->serve("/c/frames.htm", "text/html",
+                    "<html><frameset cols=\"50%,50%\"><frame name=\"left\" src=\"page.htm\">"
+                    "<frame name=\"right\" src=\"http://localhost:" +
+                        QByteArray::number(http->port()) + "/c/inner.htm\"></frameset></html>");
+        control = std::make_unique<CdpConnection>();
+        control->connectTo(chromium->browserUrl());
+        for (const char* path : {"/c/page.htm", "/c/cut.htm", "/c/frames.htm"})
+            openPage(*control, http->url(QString::fromLatin1(path)).toString());
+    }
+    static void TearDownTestSuite()
+    {
+        control.reset();
+        http.reset();
+        chromium.reset();
+    }
+
+    static QString openPage(CdpConnection& c, const QString& url)
+    {
+        const QString target =
+            c.call("Target.createTarget", {{"url", url}}).value("targetId").toString();
+        waitLoaded(c, target, url);
+        return target;
+    }
+    static void waitLoaded(CdpConnection& c, const QString& target, const QString& url)
+    {
+        const QString session =
+            c.call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}})
+                .value("sessionId")
+                .toString();
+        const QString loaded =
+            QStringLiteral("location.href === '%1' && document.readyState === 'complete'").arg(url);
+        spinUntil(
+            [&] {
+                return Cdp::parseEvaluation(
+                           c.call("Runtime.evaluate", {{"expression", loaded}}, session))
+                    .value.toBool();
+            },
+            20000);
+        c.call("Target.detachFromTarget", {{"sessionId", session}});
+    }
+
+    void SetUp() override
+    {
+        if (!skipReason.isEmpty())
+            GTEST_SKIP() << skipReason.toStdString();
+    }
+
+    CdpEndpoint::Sources sourcesFor(const ChromiumProcess& browser) const
+    {
+        CdpEndpoint::Sources sources;
+        sources.override = QStringLiteral("127.0.0.1:%1").arg(browser.port());
+        return sources;
+    }
+
+    // The document shown by the page at `url`, opened through the layer. The layer reads only
+    // for documents alive, as the engine's run keeps them: so does the test.
+    DocumentPtr document(CdpBrowser& browser, const QString& url)
+    {
+        const WindowListPtr list = browser.windows();
+        held << list;
+        for (int i = 0; i < list->count(); ++i)
+            if (BrowserWindow* w = list->item(i)->asBrowser())
+                if (DocumentPtr doc = w->htmlDocument(); doc && doc->url() == url)
+                    return doc;
+        return nullptr;
+    }
+
+    // Reads every named resource through the layer: path -> bytes ("" for none).
+    QHash<QString, QByteArray> readAll(CdpBrowser& browser, const QStringList& paths,
+                                       const QString& folder)
+    {
+        browser.setCacheFolder(tmp.filePath(folder));
+        QHash<QString, QByteArray> got;
+        for (const QString& path : paths) {
+            const QString file = browser.localFile(http->url(path).toString());
+            got.insert(path, file.isEmpty() ? QByteArray() : readFile(file));
+        }
+        return got;
+    }
+
+    static QStringList pagePaths()
+    {
+        QStringList paths;
+        for (int i = 0; i < 8; ++i)
+            paths << QStringLiteral("/c/img/p%1.png").arg(i);
+        return paths << "/c/app.js"
+                     << "/c/site.css"
+                     << "/c/private.png";
+    }
+
+    // Name, time and bytes of every entry file of the cache folders.
+    static QMap<QString, QByteArray> entryFiles(const QStringList& folders)
+    {
+        QMap<QString, QByteArray> state;
+        for (const QString& folder : folders) {
+            QDirIterator it(folder, QDir::Files);
+            while (it.hasNext()) {
+                const QFileInfo info(it.next());
+                if (info.fileName().startsWith(QLatin1String("index")))
+                    continue; // the browser's own bookkeeping, rewritten on its own schedule
+                state.insert(info.filePath(),
+                             QByteArray::number(info.lastModified().toMSecsSinceEpoch()) + ' ' +
+                                 QCryptographicHash::hash(readFile(info.filePath()),
+                                                          QCryptographicHash::Sha1)
+                                     .toHex());
+            }
+        }
+        return state;
+    }
+
+    static inline std::unique_ptr<ChromiumProcess> chromium;
+    static inline std::unique_ptr<TestHttpServer> http;
+    static inline std::unique_ptr<CdpConnection> control;
+    static inline QHash<QString, QByteArray> files;
+    static inline QString skipReason;
+    QTemporaryDir tmp;
+    QList<WindowListPtr> held;
+};
+
+TEST_F(DiskCacheE2E, DiskRouteGivesTheBytesOfTheDevToolsRouteWithoutTouchingTheProfile)
+{
+    CdpBrowser viaDisk(sourcesFor(*chromium));
+    ASSERT_TRUE(document(viaDisk, http->url("/c/page.htm").toString()));
+    const QStringList folders = viaDisk.diskCacheFolders();
+    ASSERT_FALSE(folders.isEmpty()) << "the profile's cache folder was not found";
+    EXPECT_TRUE(folders.first().startsWith(chromium->profileFolder()))
+        << folders.first().toStdString();
+    const QMap<QString, QByteArray> before = entryFiles(folders);
+    ASSERT_FALSE(before.isEmpty());
+    http->clearLog();
+
+    const QHash<QString, QByteArray> disk = readAll(viaDisk, pagePaths(), "disk");
+
+    CdpBrowser viaProtocol(sourcesFor(*chromium));
+    viaProtocol.setDiskCacheEnabled(false);
+    ASSERT_TRUE(document(viaProtocol, http->url("/c/page.htm").toString()));
+    const QHash<QString, QByteArray> protocol = readAll(viaProtocol, pagePaths(), "protocol");
+
+    for (const QString& path : pagePaths()) {
+        SCOPED_TRACE(path.toStdString());
+        EXPECT_EQ(disk.value(path).size(), files.value(path).size());
+        EXPECT_TRUE(disk.value(path) == files.value(path));
+        EXPECT_TRUE(disk.value(path) == protocol.value(path));
+    }
+    // Everything but the no-store picture came from the disk; the script decoded from gzip.
+    EXPECT_EQ(viaDisk.stats().diskReads, int(pagePaths().size()) - 1);
+    EXPECT_EQ(viaDisk.stats().resourceReads, int(pagePaths().size()));
+    EXPECT_EQ(viaProtocol.stats().diskReads, 0);
+    EXPECT_TRUE(http->requestLog().isEmpty()) << http->requestLog().join(u' ').toStdString();
+    EXPECT_EQ(entryFiles(folders), before);
+}
+
+TEST_F(DiskCacheE2E, FrameOfAnotherSiteIsReadFromItsOwnPartOfTheCache)
+{
+    CdpBrowser browser(sourcesFor(*chromium));
+    const DocumentPtr top = document(browser, http->url("/c/frames.htm").toString());
+    ASSERT_TRUE(top);
+    const DocumentPtr right = top->frames()->documentByName("right");
+    ASSERT_TRUE(right);
+    browser.setCacheFolder(tmp.filePath("frames"));
+    const QString url = QStringLiteral("http://localhost:%1/c/framed.png").arg(http->port());
+    const QString file = browser.localFile(url);
+    ASSERT_FALSE(file.isEmpty());
+    EXPECT_TRUE(readFile(file) == files.value("/c/framed.png"));
+    EXPECT_EQ(browser.stats().diskReads, 1);
+}
+
+TEST_F(DiskCacheE2E, EntryCutShortFallsBackToTheBrowser)
+{
+    // What a reader sees while the browser is still writing an entry: the body, no end.
+    CdpBrowser browser(sourcesFor(*chromium));
+    const QString url = http->url("/c/cut.png").toString();
+    ASSERT_TRUE(document(browser, http->url("/c/cut.htm").toString()));
+    QString entry;
+    for (const QString& folder : browser.diskCacheFolders())
+        for (const QString& site : {QStringLiteral("http://127.0.0.1")})
+            for (const QByteArray& key : DiskCache::CandidateKeys(site, site, url))
+                if (QFileInfo::exists(folder + u'/' + DiskCache::EntryFileName(key)))
+                    entry = folder + u'/' + DiskCache::EntryFileName(key);
+    ASSERT_FALSE(entry.isEmpty()) << "no entry on disk for " << url.toStdString();
+    QFile cut(entry);
+    ASSERT_TRUE(cut.resize(cut.size() - 100));
+
+    browser.setCacheFolder(tmp.filePath("cut"));
+    const QString file = browser.localFile(url);
+    ASSERT_FALSE(file.isEmpty());
+    EXPECT_TRUE(readFile(file) == files.value("/c/cut.png"));
+    EXPECT_EQ(browser.stats().diskReads, 0);
+    EXPECT_EQ(browser.stats().resourceReads, 1);
+}
+
+TEST_F(DiskCacheE2E, PrivateWindowKeepsItsCacheInMemoryAndIsReadThroughTheBrowser)
+{
+    // The page of a private window may be newer than the copy the profile's cache holds for the
+    // same address: the disk is not asked for it.
+    ChromiumProcess incognito;
+    incognito.setExtraArguments({QStringLiteral("--incognito")});
+    if (!incognito.start())
+        GTEST_SKIP() << incognito.failure().toStdString();
+    CdpConnection c;
+    c.connectTo(incognito.browserUrl());
+    QString blank;
+    for (const Cdp::TargetInfo& t :
+         Cdp::pageTargets(Cdp::parseTargets(c.call("Target.getTargets"))))
+        if (t.url == QLatin1String("about:blank"))
+            blank = t.targetId;
+    ASSERT_FALSE(blank.isEmpty());
+    const QString page = http->url("/c/page.htm").toString();
+    // The profile's own context had the same page, and so its entries are on disk.
+    c.call("Target.closeTarget", {{"targetId", openPage(c, page)}});
+    const QString session =
+        c.call("Target.attachToTarget", {{"targetId", blank}, {"flatten", true}})
+            .value("sessionId")
+            .toString();
+    c.call("Page.navigate", {{"url", page}}, session);
+    c.call("Target.detachFromTarget", {{"sessionId", session}});
+    waitLoaded(c, blank, page);
+
+    CdpBrowser browser(sourcesFor(incognito));
+    ASSERT_TRUE(document(browser, page));
+    ASSERT_FALSE(browser.diskCacheFolders().isEmpty());
+    const QHash<QString, QByteArray> got = readAll(browser, pagePaths(), "private");
+    for (const QString& path : pagePaths())
+        EXPECT_TRUE(got.value(path) == files.value(path)) << path.toStdString();
+    EXPECT_EQ(browser.stats().diskReads, 0);
+    EXPECT_EQ(browser.stats().resourceReads, int(pagePaths().size()));
+}
+
+} // namespace
