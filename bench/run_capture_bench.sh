@@ -7,6 +7,7 @@
 #
 #     bench/run_capture_bench.sh [K] [M] [REPEATS]      (defaults 10 100 5)
 #     SWEEP=0 bench/run_capture_bench.sh ...            (main size only, no growth table)
+#     HTTRACK=0 bench/run_capture_bench.sh ...          (without HTTrack, minutes quicker)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -132,19 +133,28 @@ for t in json.load(sys.stdin):
   local out=$cfg/out
   "$capture" --endpoint "127.0.0.1:$cport" --scope all --dest "$out/stats" --stats page \
     2>"$cfg/stats.txt" >/dev/null || true
-  rm -rf "$out/stats"
+  "$capture" --route devtools --endpoint "127.0.0.1:$cport" --scope all --dest "$out/stats-dt" \
+    --stats page 2>>"$cfg/stats.txt" >/dev/null || true
+  rm -rf "$out/stats" "$out/stats-dt"
 
   measure nimbril-page "$out/page" png_stats "$reps" \
     "'$capture' --endpoint 127.0.0.1:$cport --scope all --dest '$out/page' page"
   measure nimbril-photo "$out/photo" png_stats "$reps" \
     "'$capture' --endpoint 127.0.0.1:$cport --scope all --dest '$out/photo' photo"
+  # The same two commands with every byte asked of the browser over DevTools, for comparison.
+  measure nimbril-page-devtools "$out/page-devtools" png_stats "$reps" \
+    "'$capture' --route devtools --endpoint 127.0.0.1:$cport --scope all --dest '$out/page-devtools' page"
+  measure nimbril-photo-devtools "$out/photo-devtools" png_stats "$reps" \
+    "'$capture' --route devtools --endpoint 127.0.0.1:$cport --scope all --dest '$out/photo-devtools' photo"
   measure wget "$out/wget" png_stats "$reps" \
     "wget -q -p -k -E -e robots=off -P '$out/wget' ${urls[*]}"
   # HTTrack fetches about three files a second here even with its limits lifted (-%! -%N0), so
   # it runs once at the larger sizes and not at all in the growth table's 1,000-picture size.
   local httrack_reps=$reps
   ((k * m < 100)) || httrack_reps=1
-  if [[ $main == 1 || $((k * m)) -lt 1000 ]]; then
+  if [[ ${HTTRACK:-1} == 0 ]]; then
+    echo "httrack nan nan nan 0 0 skipped-(HTTRACK=0) 0" >>"$results"
+  elif [[ $main == 1 || $((k * m)) -lt 1000 ]]; then
     measure httrack "$out/httrack" png_stats "$httrack_reps" \
       "httrack -q -Q -r1 --near -s0 -c8 --disable-security-limits -%N0 -O '$out/httrack' ${urls[*]} '+*.png' '+*.css' '+*.js' >/dev/null 2>&1"
   else
@@ -174,7 +184,8 @@ for name, med, lo, hi, files, size, ok, runs in rows:
           f"| {ratio('nimbril-page')} | {ratio('nimbril-photo')} | {ok} |")
 EOF
   echo
-  echo "nimbril-capture page --stats (one extra run): $(grep -h '^stats' "$cfg/stats.txt" || echo none)"
+  echo "nimbril-capture page --stats (one extra run of each route):"
+  grep -h '^stats' "$cfg/stats.txt" | sed 's/^/    /' || echo "    none"
   grep -h "^snapshots" "$cfg"/browser-mhtml.hyperfine.log 2>/dev/null | tail -1 || true
 }
 

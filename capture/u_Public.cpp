@@ -10,6 +10,11 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 const QStringList PhotoExts = {
     QStringLiteral("JPG"), QStringLiteral("JPEG"), QStringLiteral("GIF"),  QStringLiteral("PNG"),
     QStringLiteral("PSD"), QStringLiteral("ICO"),  QStringLiteral("BMP"),  QStringLiteral("WMF"),
@@ -202,7 +207,7 @@ bool ShellCopyFiles(FolderCopyObserver* owner, const QString& sourceFolder, cons
             }
             if (write) {
                 QDir().mkpath(QFileInfo(item.to).path());
-                ok = QFile::copy(item.from, item.to) && ok;
+                ok = CopyNewFile(item.from, item.to) && ok;
             }
         }
         ++done;
@@ -373,4 +378,61 @@ bool SameFileContents(const QString& a, const QString& b)
             break;
     }
     return fb.atEnd();
+}
+
+bool CopyNewFile(const QString& from, const QString& to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    const int in = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    struct stat info {};
+    if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    const int out =
+        ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 0777);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    bool ok = true;
+    off_t left = info.st_size;
+    // The kernel copies without a trip through this process where the file systems allow it.
+    while (ok && left > 0) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(left), 0);
+        if (n > 0) {
+            left -= n;
+        } else if (n == 0 || errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                   errno == EOPNOTSUPP) {
+            break; // the rest by hand
+        } else if (errno != EINTR) {
+            ok = false;
+        }
+    }
+    char buffer[64 * 1024];
+    while (ok) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            ok = errno == EINTR;
+            continue;
+        }
+        for (ssize_t done = 0; ok && done < n;) {
+            const ssize_t w = ::write(out, buffer + done, size_t(n - done));
+            if (w > 0)
+                done += w;
+            else if (w < 0 && errno != EINTR)
+                ok = false;
+        }
+    }
+    ::close(in);
+    if (::close(out) != 0)
+        ok = false;
+    if (!ok)
+        ::unlink(target.constData());
+    return ok;
 }

@@ -102,3 +102,7 @@ QString CutToBytes(const QString& name, int maxBytes);
 
 // True when the two files hold the same bytes.
 bool SameFileContents(const QString& a, const QString& b);
+// Copies a file's bytes (and permission bits) to a new file; false, with nothing left behind,
+// when `to` exists already or the copy fails. Unlike QFile::copy it makes no temporary file
+// and forces nothing to disk, so a save of thousands of small files costs only their writes.
+bool CopyNewFile(const QString& from, const QString& to);

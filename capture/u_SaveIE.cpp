@@ -735,5 +735,5 @@ QString TSaveIE::CopyCacheFile(const QString& cacheFile, const QString& relPath,
     }
 
     QDir().mkpath(dir);
-    return QFile::copy(cacheFile, dir + name) ? dir + name : QString();
+    return CopyNewFile(cacheFile, dir + name) ? dir + name : QString();
 }

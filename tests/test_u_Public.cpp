@@ -362,3 +362,28 @@ TEST(ShellCopyFiles, TargetInsideTheSourceIsNotCopiedIntoItself)
 }
 
 } // namespace
+
+TEST(CopyNewFile, CopiesBytesAndModeButNeverReplaces)
+{
+    QTemporaryDir dir;
+    const QString from = dir.filePath("from.bin");
+    QByteArray bytes(3 * 1024 * 1024 + 17, Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 7 % 251);
+    writeFile(from, bytes);
+    QFile::setPermissions(from, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    ASSERT_TRUE(CopyNewFile(from, dir.filePath("to.bin")));
+    EXPECT_TRUE(readFile(dir.filePath("to.bin")) == bytes);
+    EXPECT_TRUE(QFileInfo(dir.filePath("to.bin")).isExecutable());
+
+    writeFile(dir.filePath("kept.bin"), "old");
+    EXPECT_FALSE(CopyNewFile(from, dir.filePath("kept.bin")));
+    EXPECT_EQ(readFile(dir.filePath("kept.bin")), "old");
+    // Nothing is left behind by a copy that could not start or finish.
+    EXPECT_FALSE(CopyNewFile(dir.filePath("missing"), dir.filePath("none.bin")));
+    EXPECT_FALSE(CopyNewFile(dir.path(), dir.filePath("folder.bin")));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("none.bin")));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("folder.bin")));
+    EXPECT_FALSE(CopyNewFile(from, dir.filePath("no/such/folder/x.bin")));
+}
