@@ -1,0 +1,107 @@
+// A 50 MB page shown in a real headless Chromium is saved whole by nimbril-capture, with the
+// program's memory bounded by a small multiple of the page: the page's text passes through a
+// few copies (protocol message, parsed reply, the saver's rewrite), never one per element.
+#include "CdpConnection.h"
+#include "ChromiumProcess.h"
+#include "TestFiles.h"
+#include "TestHttpServer.h"
+#include "TestWait.h"
+
+#include <QDirIterator>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+namespace {
+
+constexpr qsizetype kPageBytes = 50 * 1024 * 1024;
+
+QByteArray BigPage(int* paragraphs)
+{
+    static const char* const words[] = {"alpha",  "beta",    "gamma", "delta", "report",
+                                        "market", "weather", "sport", "city",  "news"};
+    QByteArray html = "<html><head><title>Big page</title></head><body>\n";
+    html.reserve(kPageBytes + 4096);
+    int n = 0;
+    while (html.size() < kPageBytes) {
+        html += "<p id=\"p" + QByteArray::number(n) + "\">";
+        for (int w = 0; w < 60; ++w)
+            html += QByteArray(words[(n * 7 + w * 3) % 10]) + ' ';
+        html += "</p>\n";
+        if (n % 5000 == 0)
+            html += "<img src=\"a.png\">\n";
+        ++n;
+    }
+    *paragraphs = n;
+    return html + "<p id=\"last\">the end</p></body></html>";
+}
+
+TEST(BigPage, FiftyMegabytePageIsSavedWholeInBoundedMemory)
+{
+    ChromiumProcess chromium;
+    if (!chromium.start())
+        GTEST_SKIP() << chromium.failure().toStdString();
+    TestHttpServer http;
+    ASSERT_TRUE(http.start());
+    int paragraphs = 0;
+    http.serve("/big.htm", "text/html", BigPage(&paragraphs));
+    http.serve(
+        "/a.png", "image/png",
+        QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAQAAAC1HAwCAAAAC0lEQVR42mNkYA"
+                               "AAAAYAAjCB0C8AAAAASUVORK5CYII="));
+
+    CdpConnection control;
+    control.connectTo(chromium.browserUrl());
+    const QString url = http.url("/big.htm").toString();
+    const QString target =
+        control.call("Target.createTarget", {{"url", url}}).value("targetId").toString();
+    const QString session =
+        control.call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}})
+            .value("sessionId")
+            .toString();
+    const QString loaded = QStringLiteral("location.href === '%1' && document.readyState === "
+                                          "'complete' && !!document.getElementById('last')")
+                               .arg(url);
+    ASSERT_TRUE(spinUntil(
+        [&] {
+            return Cdp::parseEvaluation(
+                       control.call("Runtime.evaluate", {{"expression", loaded}}, session, 60000))
+                .value.toBool();
+        },
+        120000));
+
+    QTemporaryDir tmp;
+    QProcess capture;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CACHE_HOME", tmp.filePath("xdg-cache"));
+    env.insert("HOME", tmp.filePath("home"));
+    env.remove("DISPLAY");
+    capture.setProcessEnvironment(env);
+    capture.start(QStringLiteral(NIMBRIL_PROGRAM_DIR "/nimbril-capture"),
+                  {"--endpoint", QStringLiteral("127.0.0.1:%1").arg(chromium.port()), "--scope",
+                   "all", "--dest", tmp.filePath("out"), "page"});
+    ASSERT_TRUE(spinUntil([&] { return capture.state() == QProcess::NotRunning; }, 300000));
+    ASSERT_EQ(capture.exitCode(), 0) << capture.readAllStandardError().toStdString();
+
+    // The browser is still running, so the only child that has ended is the capture.
+    rusage usage{};
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    const qint64 peakBytes = qint64(usage.ru_maxrss) * 1024;
+    EXPECT_LT(peakBytes, 14 * kPageBytes) << "peak resident memory " << peakBytes / 1048576
+                                          << " MB for a " << kPageBytes / 1048576 << " MB page";
+
+    QString saved;
+    QDirIterator it(tmp.filePath("out"), {"*.htm"}, QDir::Files);
+    while (it.hasNext())
+        saved = it.next();
+    ASSERT_FALSE(saved.isEmpty());
+    const QByteArray html = readFile(saved);
+    EXPECT_GE(html.size(), kPageBytes);
+    EXPECT_TRUE(
+        html.contains(QByteArray("<p id=\"p" + QByteArray::number(paragraphs - 1) + "\">")));
+    EXPECT_TRUE(html.contains("<p id=\"last\">the end</p>"));
+    EXPECT_TRUE(html.contains("Big page.files/a.png"));
+}
+
+} // namespace
