@@ -378,6 +378,8 @@ std::optional<QByteArray> DecodeContent(const QByteArray& body, const QByteArray
             return std::nullopt;
         }
     }
+    if (data && data->size() > limit)
+        return std::nullopt;
     return data;
 }
 

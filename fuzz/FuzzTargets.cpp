@@ -296,8 +296,12 @@ FuzzTarget FuzzTargetByName(const char* name)
         const char* name;
         FuzzTarget target;
     } targets[] = {
-        {"ini", FuzzIni},         {"palette", FuzzPalette},     {"language", FuzzLanguage},
-        {"email", FuzzEMailList}, {"cachecopy", FuzzCacheCopy}, {"cdp", FuzzCdp},
+        {"ini", FuzzIni},
+        {"palette", FuzzPalette},
+        {"language", FuzzLanguage},
+        {"email", FuzzEMailList},
+        {"cachecopy", FuzzCacheCopy},
+        {"cdp", FuzzCdp},
         {"diskcache", FuzzDiskCache},
     };
     for (const auto& t : targets)
