@@ -1,14 +1,13 @@
 // A 50 MB page shown in a real headless Chromium is saved whole by nimbril-capture, with the
 // program's memory bounded by a small multiple of the page: the page's text passes through a
 // few copies (protocol message, parsed reply, the saver's rewrite), never one per element.
+#include "BrowserPages.h"
 #include "CdpConnection.h"
 #include "ChromiumProcess.h"
 #include "TestFiles.h"
 #include "TestHttpServer.h"
-#include "TestWait.h"
 
 #include <QDirIterator>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -53,36 +52,16 @@ TEST(BigPage, FiftyMegabytePageIsSavedWholeInBoundedMemory)
 
     CdpConnection control;
     control.connectTo(chromium.browserUrl());
-    const QString url = http.url("/big.htm").toString();
-    const QString target =
-        control.call("Target.createTarget", {{"url", url}}).value("targetId").toString();
-    const QString session =
-        control.call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}})
-            .value("sessionId")
-            .toString();
-    const QString loaded = QStringLiteral("location.href === '%1' && document.readyState === "
-                                          "'complete' && !!document.getElementById('last')")
-                               .arg(url);
-    ASSERT_TRUE(spinUntil(
-        [&] {
-            return Cdp::parseEvaluation(
-                       control.call("Runtime.evaluate", {{"expression", loaded}}, session, 60000))
-                .value.toBool();
-        },
-        120000));
+    ASSERT_FALSE(OpenPage(control, http.url("/big.htm").toString(), 120000,
+                          "!!document.getElementById('last')")
+                     .targetId.isEmpty());
 
     QTemporaryDir tmp;
-    QProcess capture;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CACHE_HOME", tmp.filePath("xdg-cache"));
-    env.insert("HOME", tmp.filePath("home"));
-    env.remove("DISPLAY");
-    capture.setProcessEnvironment(env);
-    capture.start(QStringLiteral(NIMBRIL_PROGRAM_DIR "/nimbril-capture"),
-                  {"--endpoint", QStringLiteral("127.0.0.1:%1").arg(chromium.port()), "--scope",
-                   "all", "--dest", tmp.filePath("out"), "page"});
-    ASSERT_TRUE(spinUntil([&] { return capture.state() == QProcess::NotRunning; }, 300000));
-    ASSERT_EQ(capture.exitCode(), 0) << capture.readAllStandardError().toStdString();
+    const CaptureRun run =
+        RunNimbrilCapture({"--endpoint", QStringLiteral("127.0.0.1:%1").arg(chromium.port()),
+                           "--scope", "all", "--dest", tmp.filePath("out"), "page"},
+                          tmp.path(), 300000);
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
 
     // The browser is still running, so the only child that has ended is the capture.
     rusage usage{};

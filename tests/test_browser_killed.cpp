@@ -1,5 +1,6 @@
 // The browser dies in the middle of a save: the run ends with a clear error instead of hanging,
 // the files saved so far stay, and the next run is told plainly that no browser is reachable.
+#include "BrowserPages.h"
 #include "CdpBrowser.h"
 #include "CdpConnection.h"
 #include "ChromiumProcess.h"
@@ -58,22 +59,8 @@ TEST(BrowserKilled, MidSaveEndsWithAClearErrorAndKeepsTheFilesSoFar)
     {
         CdpConnection control;
         control.connectTo(chromium.browserUrl());
-        const QString url = http.url(QStringLiteral("/g/page.htm")).toString();
-        const QString target =
-            control.call("Target.createTarget", {{"url", url}}).value("targetId").toString();
-        const QString session =
-            control.call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}})
-                .value("sessionId")
-                .toString();
-        const QString loaded =
-            QStringLiteral("location.href === '%1' && document.readyState === 'complete'").arg(url);
-        ASSERT_TRUE(spinUntil(
-            [&] {
-                return Cdp::parseEvaluation(
-                           control.call("Runtime.evaluate", {{"expression", loaded}}, session))
-                    .value.toBool();
-            },
-            20000));
+        ASSERT_FALSE(OpenPage(control, http.url(QStringLiteral("/g/page.htm")).toString())
+                         .targetId.isEmpty());
     }
 
     QTemporaryDir tmp;

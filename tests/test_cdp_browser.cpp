@@ -1,6 +1,7 @@
 // End to end: a real headless Chromium shows pages from a loopback server, and captures run
 // through the DevTools layer and through nimbril-capture. The server's request log proves that
 // nothing is downloaded again; the live pages must end exactly as they were.
+#include "BrowserPages.h"
 #include "CdpBrowser.h"
 #include "CdpConnection.h"
 #include "ChromiumProcess.h"
@@ -119,27 +120,12 @@ protected:
         http->serve("/up.gif", "image/gif", kGif + "u");
     }
 
-    // Opens a tab and waits until it and its frames have loaded.
+    // Opens a tab and waits until it and its frames have loaded; its session stays attached.
     static QString openPage(const QString& url)
     {
-        const QString target =
-            control->call("Target.createTarget", {{"url", url}}).value("targetId").toString();
-        const QString session =
-            control->call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}})
-                .value("sessionId")
-                .toString();
-        sessions.insert(url, session);
-        // The new tab shows about:blank, complete at once, before the page itself commits.
-        const QString loaded =
-            QStringLiteral("location.href === '%1' && document.readyState === 'complete'").arg(url);
-        spinUntil(
-            [&] {
-                return Cdp::parseEvaluation(
-                           control->call("Runtime.evaluate", {{"expression", loaded}}, session))
-                    .value.toBool();
-            },
-            20000);
-        return target;
+        const OpenedPage page = OpenPage(*control, url);
+        sessions.insert(url, page.sessionId);
+        return page.targetId;
     }
 
     static QString liveHtml(const QString& path)
@@ -160,26 +146,7 @@ protected:
     }
 
     // Runs nimbril-capture; its exit code, standard output and error.
-    struct Run
-    {
-        int code = -1;
-        QString out;
-        QString err;
-    };
-    Run capture(const QStringList& args)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CACHE_HOME", tmp.filePath("xdg-cache"));
-        env.insert("HOME", tmp.filePath("home"));
-        env.remove("DISPLAY");
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(NIMBRIL_PROGRAM_DIR "/nimbril-capture"), args);
-        spinUntil([&] { return p.state() == QProcess::NotRunning; }, 120000);
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
-    }
+    CaptureRun capture(const QStringList& args) { return RunNimbrilCapture(args, tmp.path()); }
     QStringList endpointArgs() const
     {
         return {"--endpoint", QStringLiteral("127.0.0.1:%1").arg(chromium->port())};
@@ -283,7 +250,7 @@ TEST_F(CdpBrowserE2E, EveryKindThroughTheCommand)
     http->clearLog();
     const QString base = tmp.filePath("out");
 
-    Run photo =
+    CaptureRun photo =
         capture(endpointArgs() + QStringList{"--scope", "all", "--dest", base + "/Photo", "photo"});
     ASSERT_EQ(photo.code, 0) << photo.err.toStdString();
     EXPECT_TRUE(photo.err.contains("page: Daily News"));
@@ -291,13 +258,13 @@ TEST_F(CdpBrowserE2E, EveryKindThroughTheCommand)
     for (const char* name : {"a.gif", "b.png", "private.gif", "m.gif", "x.gif"})
         EXPECT_TRUE(photos.contains(name)) << name << " not in " << photos.join(", ").toStdString();
 
-    Run text =
+    CaptureRun text =
         capture(endpointArgs() + QStringList{"--scope", "all", "--dest", base + "/Text", "text"});
     ASSERT_EQ(text.code, 0) << text.err.toStdString();
     EXPECT_TRUE(readFile(base + "/Text/Daily News.txt").contains("Headline"));
     EXPECT_FALSE(QFile::exists(base + "/Text/Menu.txt")); // frames are not visited for text
 
-    Run email =
+    CaptureRun email =
         capture(endpointArgs() + QStringList{"--scope", "all", "--dest", base + "/EMail", "email"});
     ASSERT_EQ(email.code, 0) << email.err.toStdString();
     const QStringList addresses = email.out.split('\n', Qt::SkipEmptyParts);
@@ -311,11 +278,11 @@ TEST_F(CdpBrowserE2E, EveryKindThroughTheCommand)
         EXPECT_FALSE(a.contains("host.example.org")) << a.toStdString();
 
     for (const char* kind : {"music", "flash"}) {
-        Run r = capture(endpointArgs() +
-                        QStringList{"--scope", "all", "--dest", base + "/" + kind, kind});
+        CaptureRun r = capture(endpointArgs() +
+                               QStringList{"--scope", "all", "--dest", base + "/" + kind, kind});
         EXPECT_EQ(r.code, 0) << kind << ": " << r.err.toStdString();
     }
-    Run page = capture(endpointArgs() + QStringList{"--dest", base + "/WebPage", "page"});
+    CaptureRun page = capture(endpointArgs() + QStringList{"--dest", base + "/WebPage", "page"});
     ASSERT_EQ(page.code, 0) << page.err.toStdString();
     // Only the page looked at last is saved.
     CdpBrowser browser(sources);
@@ -359,12 +326,12 @@ TEST_F(CdpBrowserE2E, NoBrowserGetsAPlainMessage)
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
     const quint16 port = closed.serverPort();
     closed.close();
-    Run r = capture({"--endpoint", QStringLiteral("127.0.0.1:%1").arg(port), "--dest",
-                     tmp.filePath("x"), "page"});
+    CaptureRun r = capture({"--endpoint", QStringLiteral("127.0.0.1:%1").arg(port), "--dest",
+                            tmp.filePath("x"), "page"});
     EXPECT_EQ(r.code, 3);
     EXPECT_TRUE(r.err.contains("--remote-debugging-port")) << r.err.toStdString();
 
-    Run bad = capture({"nonsense"});
+    CaptureRun bad = capture({"nonsense"});
     EXPECT_EQ(bad.code, 2);
 }
 

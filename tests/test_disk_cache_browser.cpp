@@ -2,6 +2,7 @@
 // cache, and the layer reads resource bytes from there. Every result must be the bytes the
 // DevTools route gives; whatever the disk cannot give whole falls back to that route; the
 // browser's profile is never changed.
+#include "BrowserPages.h"
 #include "CdpBrowser.h"
 #include "CdpConnection.h"
 #include "ChromiumProcess.h"
@@ -104,38 +105,13 @@ protected:
         control = std::make_unique<CdpConnection>();
         control->connectTo(chromium->browserUrl());
         for (const char* path : {"/c/page.htm", "/c/cut.htm", "/c/frames.htm"})
-            openPage(*control, http->url(QString::fromLatin1(path)).toString());
+            OpenPage(*control, http->url(QString::fromLatin1(path)).toString());
     }
     static void TearDownTestSuite()
     {
         control.reset();
         http.reset();
         chromium.reset();
-    }
-
-    static QString openPage(CdpConnection& c, const QString& url)
-    {
-        const QString target =
-            c.call("Target.createTarget", {{"url", url}}).value("targetId").toString();
-        waitLoaded(c, target, url);
-        return target;
-    }
-    static void waitLoaded(CdpConnection& c, const QString& target, const QString& url)
-    {
-        const QString session =
-            c.call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}})
-                .value("sessionId")
-                .toString();
-        const QString loaded =
-            QStringLiteral("location.href === '%1' && document.readyState === 'complete'").arg(url);
-        spinUntil(
-            [&] {
-                return Cdp::parseEvaluation(
-                           c.call("Runtime.evaluate", {{"expression", loaded}}, session))
-                    .value.toBool();
-            },
-            20000);
-        c.call("Target.detachFromTarget", {{"sessionId", session}});
     }
 
     void SetUp() override
@@ -306,14 +282,13 @@ TEST_F(DiskCacheE2E, PrivateWindowKeepsItsCacheInMemoryAndIsReadThroughTheBrowse
     ASSERT_FALSE(blank.isEmpty());
     const QString page = http->url("/c/page.htm").toString();
     // The profile's own context had the same page, and so its entries are on disk.
-    c.call("Target.closeTarget", {{"targetId", openPage(c, page)}});
+    c.call("Target.closeTarget", {{"targetId", OpenPage(c, page).targetId}});
     const QString session =
         c.call("Target.attachToTarget", {{"targetId", blank}, {"flatten", true}})
             .value("sessionId")
             .toString();
     c.call("Page.navigate", {{"url", page}}, session);
-    c.call("Target.detachFromTarget", {{"sessionId", session}});
-    waitLoaded(c, blank, page);
+    ASSERT_TRUE(WaitUntilLoaded(c, session, page));
 
     CdpBrowser browser(sourcesFor(incognito));
     ASSERT_TRUE(document(browser, page));

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class CdpConnection;
+
+// Steps the real-browser tests share: opening a page and waiting for it, and running the
+// nimbril-capture command as a user's script would.
+
+struct OpenedPage
+{
+    QString targetId;
+    QString sessionId; // stays attached: the test may read the live page through it
+};
+
+// Opens a tab at `url` and waits until its document has loaded and `ready` (a script
+// expression; none by default) holds. Empty ids when that does not happen in time.
+OpenedPage OpenPage(CdpConnection& control, const QString& url, int timeoutMs = 20000,
+                    const QString& ready = {});
+
+// Waits in an attached session until the document at `url` has loaded and `ready` holds.
+bool WaitUntilLoaded(CdpConnection& control, const QString& session, const QString& url,
+                     int timeoutMs = 20000, const QString& ready = {});
+
+struct CaptureRun
+{
+    int code = -1; // -1: crashed or did not end in time
+    QString out;
+    QString err;
+};
+
+// Runs nimbril-capture with its home and cache folders inside `scratch` and no display.
+CaptureRun RunNimbrilCapture(const QStringList& arguments, const QString& scratch,
+                             int timeoutMs = 120000);
