@@ -301,3 +301,30 @@ TEST_F(DiskCacheE2E, PrivateWindowKeepsItsCacheInMemoryAndIsReadThroughTheBrowse
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(DiskCacheE2E, PageHoldingAnOlderCopyThanTheDiskGetsItsOwnBytes)
+{
+    // Another tab fetched a newer picture under the same address after this page loaded it: the
+    // disk now holds bytes of another size than the page shows, and the page's own copy wins.
+    const QByteArray older = Picture(400, 1000);
+    const QByteArray newer = Picture(401, 5000);
+    const QList<std::pair<QByteArray, QByteArray>> revalidate = {{"Cache-Control", "no-cache"}};
+    http->serve("/v/pic.png", TestHttpServer::Response{"image/png", older, revalidate});
+    http->serve("/v/a.htm", "text/html", "<html><body><img src=\"pic.png\"></body></html>");
+    http->serve("/v/b.htm", "text/html", "<html><body><img src=\"pic.png\"></body></html>");
+    ASSERT_FALSE(OpenPage(*control, http->url("/v/a.htm").toString()).targetId.isEmpty());
+    http->serve("/v/pic.png", TestHttpServer::Response{"image/png", newer, revalidate});
+    ASSERT_FALSE(OpenPage(*control, http->url("/v/b.htm").toString()).targetId.isEmpty());
+
+    CdpBrowser browser(sourcesFor(*chromium));
+    ASSERT_TRUE(document(browser, http->url("/v/a.htm").toString()));
+    browser.setCacheFolder(tmp.filePath("older"));
+    const QString file = browser.localFile(http->url("/v/pic.png").toString());
+    ASSERT_FALSE(file.isEmpty());
+    EXPECT_TRUE(readFile(file) == older) << readFile(file).size() << " bytes";
+    EXPECT_EQ(browser.stats().diskReads, 0);
+}
+
+} // namespace
