@@ -583,10 +583,12 @@ void CdpBrowser::findDiskCache(const QString& profileHint)
         if (!m_connection->isConnected())
             throw;
     }
-    const DiskCache::BrowserProcess process =
+    const int port = m_connection->url().port();
+    DiskCache::BrowserProcess process =
         DiskCache::ReadProcess(pid).value_or(DiskCache::BrowserProcess{});
-    m_diskCache.setFolders(
-        DiskCache::CacheFolders(process, profileHint, m_connection->url().port()));
+    if (!DiskCache::ListensOn(process, port))
+        process = {};
+    m_diskCache.setFolders(DiskCache::CacheFolders(process, profileHint, port));
 }
 
 void CdpBrowser::forgetSessions()

@@ -408,6 +408,24 @@ std::optional<BrowserProcess> ReadProcess(qint64 pid)
     return process;
 }
 
+bool ListensOn(const BrowserProcess& process, int port)
+{
+    bool hasSwitch = false;
+    for (const QString& arg : process.arguments)
+        hasSwitch = hasSwitch || arg.startsWith(QLatin1String("--remote-debugging-"));
+    const QString given = Argument(process, QStringLiteral("--remote-debugging-port"));
+    if (!hasSwitch)
+        return true;
+    if (given.isEmpty())
+        return false; // a pipe, not a port
+    if (given.toInt() == port)
+        return true;
+    // Port 0: the browser chose one and wrote it into its profile.
+    const QString userData =
+        Absolute(Argument(process, QStringLiteral("--user-data-dir")), process.workingDir);
+    return given.toInt() == 0 && !userData.isEmpty() && ActivePortOf(userData) == port;
+}
+
 QStringList CacheFolders(const BrowserProcess& process, const QString& userDataHint, int port)
 {
     const QString home = EnvValue(process, "HOME").isEmpty() ? QDir::homePath()

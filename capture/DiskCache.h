@@ -56,6 +56,11 @@ struct BrowserProcess
 };
 std::optional<BrowserProcess> ReadProcess(qint64 pid);
 
+// Whether the process can be the browser listening on `port`: a process id from a browser in
+// another process namespace (a sandboxed package) names some other process here. A browser whose
+// debugging was switched on without a switch cannot be checked and is believed.
+bool ListensOn(const BrowserProcess& process, int port);
+
 // The cache folders (".../Cache/Cache_Data") of the browser's profiles that exist on disk.
 // `userDataHint` is the folder the browser's DevToolsActivePort file was found in (may be
 // empty); `port` identifies the right default profile folder when the command line names none.

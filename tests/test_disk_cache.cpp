@@ -436,6 +436,23 @@ TEST(CacheFolders, WithoutArgumentsTheHintOrTheDefaultProfileOnThatPort)
     EXPECT_TRUE(DiskCache::CacheFolders(h.process, h.root + "/nowhere", 9444).isEmpty());
 }
 
+TEST(ListensOn, ProcessWhoseSwitchesNameAnotherPortIsNotTheBrowser)
+{
+    FakeHome h;
+    EXPECT_TRUE(DiskCache::ListensOn(h.process, 9222)); // switched on without a switch
+    DiskCache::BrowserProcess p = h.process;
+    p.arguments << "--remote-debugging-port=9222";
+    EXPECT_TRUE(DiskCache::ListensOn(p, 9222));
+    EXPECT_FALSE(DiskCache::ListensOn(p, 9223));
+    p.arguments = QStringList{"chromium", "--remote-debugging-pipe"};
+    EXPECT_FALSE(DiskCache::ListensOn(p, 9222));
+    // Port 0: the port the browser chose is in its profile.
+    writeFile(h.root + "/data/DevToolsActivePort", "40123\n/devtools/browser/x\n");
+    p.arguments = QStringList{"chromium", "--remote-debugging-port=0", "--user-data-dir=data"};
+    EXPECT_TRUE(DiskCache::ListensOn(p, 40123));
+    EXPECT_FALSE(DiskCache::ListensOn(p, 40124));
+}
+
 TEST(Reader, FindsEntriesByPageFrameAndUrlAndTellsWhyNot)
 {
     QTemporaryDir temp;
