@@ -14,6 +14,7 @@
 //              a u32-length string "HTTP/1.1 200 OK\0Name: value\0...\0\0"), then the key's
 //              SHA-256 when flag 2 is set, then the last end record, which holds stream 0's
 //              size. The file ends there.
+//   Encodings  the body is stored as sent: gzip, deflate, br and zstd are undone here.
 //   Key        "1/0/_dk_<top-frame site> <frame site> <url>"; "_dk_s_" for a frame's own
 //              document; "0/" instead of "1/" for requests sent without credentials. A site is
 //              "scheme://registrable-domain", without port.
@@ -29,11 +30,10 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QUrl>
-
 #include <brotli/decode.h>
-#include <zlib.h>
-
 #include <cstring>
+#include <zlib.h>
+#include <zstd.h>
 
 namespace DiskCache {
 namespace {
@@ -127,8 +127,8 @@ std::optional<Response> ParseHeaders(const QByteArray& raw)
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const qsizetype colon = lines[i].indexOf(':');
         if (colon > 0)
-            r.headers.append({lines[i].left(colon).trimmed().toLower(),
-                              lines[i].mid(colon + 1).trimmed()});
+            r.headers.append(
+                {lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed()});
     }
     return r;
 }
@@ -200,6 +200,35 @@ std::optional<QByteArray> Unbrotli(const QByteArray& in, qint64 limit)
     return out;
 }
 
+std::optional<QByteArray> Unzstd(const QByteArray& in, qint64 limit)
+{
+    ZSTD_DCtx* context = ZSTD_createDCtx();
+    if (!context)
+        return std::nullopt;
+    ZSTD_inBuffer input{in.constData(), size_t(in.size()), 0};
+    QByteArray out;
+    char chunk[64 * 1024];
+    size_t pending = 1; // 0 once a frame has ended exactly where the input ends
+    bool ok = true;
+    while (ok && (input.pos < input.size || pending != 0)) {
+        ZSTD_outBuffer output{chunk, sizeof chunk, 0};
+        const size_t before = input.pos;
+        pending = ZSTD_decompressStream(context, &output, &input);
+        if (ZSTD_isError(pending) || out.size() + qsizetype(output.pos) > limit) {
+            ok = false;
+            break;
+        }
+        out.append(chunk, qsizetype(output.pos));
+        // No input left, no output made and the frame not ended: the stream was cut off.
+        if (input.pos == before && output.pos == 0 && input.pos == input.size && pending != 0)
+            ok = false;
+    }
+    ZSTD_freeDCtx(context);
+    if (!ok)
+        return std::nullopt;
+    return out;
+}
+
 QString EnvValue(const BrowserProcess& process, const char* name)
 {
     const QString own = process.environment.value(QString::fromLatin1(name));
@@ -220,8 +249,10 @@ QString Absolute(const QString& path, const QString& base)
 {
     if (path.isEmpty())
         return path;
-    return QDir::cleanPath(QDir(base.isEmpty() ? QDir::currentPath() : base).absoluteFilePath(
-        path.startsWith(QLatin1String("~/")) ? QDir::homePath() + path.mid(1) : path));
+    return QDir::cleanPath(QDir(base.isEmpty() ? QDir::currentPath() : base)
+                               .absoluteFilePath(path.startsWith(QLatin1String("~/"))
+                                                     ? QDir::homePath() + path.mid(1)
+                                                     : path));
 }
 
 int ActivePortOf(const QString& userData)
@@ -252,9 +283,8 @@ QStringList SiteCandidates(const QString& url)
         return {};
     const QString origin = scheme + QStringLiteral("://");
     if (QHostAddress address; address.setAddress(host))
-        return {origin + (address.protocol() == QAbstractSocket::IPv6Protocol
-                              ? u'[' + host + u']'
-                              : host)};
+        return {origin +
+                (address.protocol() == QAbstractSocket::IPv6Protocol ? u'[' + host + u']' : host)};
     const QStringList labels = host.split(u'.', Qt::SkipEmptyParts);
     if (labels.size() < 2)
         return {origin + host};
@@ -316,8 +346,7 @@ std::optional<QByteArray> ParseEntry(const QByteArray& file, const QByteArray& k
     // cannot be told apart from one still being written.
     if (!bodyEnd1 || !(bodyEnd1->flags & kFlagCrc32) ||
         !CrcMatches(file, bodyStart, bodyEnd - bodyStart, bodyEnd1->crc) ||
-        ((last->flags & kFlagCrc32) &&
-         !CrcMatches(file, metaStart, last->streamSize, last->crc))) {
+        ((last->flags & kFlagCrc32) && !CrcMatches(file, metaStart, last->streamSize, last->crc))) {
         Fail(why, Miss::Malformed);
         return std::nullopt;
     }
@@ -329,8 +358,7 @@ std::optional<QByteArray> ParseEntry(const QByteArray& file, const QByteArray& k
     }
     const quint32 infoFlags = ReadLE<quint32>(meta, 4);
     const std::optional<QByteArray> rawHeaders = FindHeaders(meta);
-    const std::optional<Response> response =
-        rawHeaders ? ParseHeaders(*rawHeaders) : std::nullopt;
+    const std::optional<Response> response = rawHeaders ? ParseHeaders(*rawHeaders) : std::nullopt;
     if ((infoFlags & kInfoVersionMask) != kInfoVersion || !response) {
         Fail(why, Miss::Malformed);
         return std::nullopt;
@@ -374,6 +402,8 @@ std::optional<QByteArray> DecodeContent(const QByteArray& body, const QByteArray
             data = zlibbed ? zlibbed : Inflate(*data, -MAX_WBITS, limit);
         } else if (coding == "br") {
             data = Unbrotli(*data, limit);
+        } else if (coding == "zstd") {
+            data = Unzstd(*data, limit);
         } else {
             return std::nullopt;
         }
@@ -428,8 +458,8 @@ bool ListensOn(const BrowserProcess& process, int port)
 
 QStringList CacheFolders(const BrowserProcess& process, const QString& userDataHint, int port)
 {
-    const QString home = EnvValue(process, "HOME").isEmpty() ? QDir::homePath()
-                                                              : EnvValue(process, "HOME");
+    const QString home =
+        EnvValue(process, "HOME").isEmpty() ? QDir::homePath() : EnvValue(process, "HOME");
     const QString configHome = QDir::cleanPath(EnvValue(process, "XDG_CONFIG_HOME").isEmpty()
                                                    ? home + QStringLiteral("/.config")
                                                    : EnvValue(process, "XDG_CONFIG_HOME"));
@@ -475,8 +505,8 @@ QStringList CacheFolders(const BrowserProcess& process, const QString& userDataH
                 profiles.prepend(first);
         profiles.prepend(QString()); // --disk-cache-dir may hold the folders directly
         for (const QString& profile : std::as_const(profiles)) {
-            const QString folder = QDir::cleanPath(base + u'/' + profile) +
-                                   QStringLiteral("/Cache/Cache_Data");
+            const QString folder =
+                QDir::cleanPath(base + u'/' + profile) + QStringLiteral("/Cache/Cache_Data");
             if (QFileInfo(folder).isDir() && !folders.contains(folder))
                 folders << folder;
         }

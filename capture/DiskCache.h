@@ -41,7 +41,7 @@ enum class Miss
 std::optional<QByteArray> ParseEntry(const QByteArray& file, const QByteArray& key,
                                      Miss* why = nullptr);
 
-// `body` with the response's Content-Encoding ("gzip", "deflate", "br", a list of them, or
+// `body` with the response's Content-Encoding ("gzip", "deflate", "br", "zstd", a list of them, or
 // "identity") undone; nullopt for an unknown encoding, a damaged or cut-off stream, or an
 // output larger than `limit` bytes.
 std::optional<QByteArray> DecodeContent(const QByteArray& body, const QByteArray& encoding,

@@ -279,7 +279,8 @@ int FuzzDiskCache(const uint8_t* data, size_t size)
 
     // The key doubles as an encoding list; the table makes the fuzzer reach the decoders.
     constexpr qint64 limit = 4096;
-    static const char* const encodings[] = {"gzip", "deflate", "br", "gzip, br", "br, deflate"};
+    static const char* const encodings[] = {"gzip",     "deflate",     "br",        "zstd",
+                                            "gzip, br", "br, deflate", "zstd, gzip"};
     for (const QByteArray& encoding :
          {key, QByteArray(encodings[size % (sizeof encodings / sizeof *encodings)])}) {
         if (const auto decoded = DiskCache::DecodeContent(file, encoding, limit);

@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
   qt6-base-dev qt6-websockets-dev qt6-svg-dev libgl-dev
   libopencc-dev libopencc-data
-  libx11-dev zlib1g-dev libbrotli-dev
+  libx11-dev zlib1g-dev libbrotli-dev libzstd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   chromium curl python3 xvfb xauth trayer xdotool imagemagick x11-utils
 )

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <vector>
 #include <zlib.h>
+#include <zstd.h>
 
 // Readable failures: bodies and paths instead of byte dumps, long bodies cut short.
 void PrintTo(const QByteArray& bytes, std::ostream* os)
@@ -133,6 +134,16 @@ QByteArray Brotli(const QByteArray& in)
                                       BROTLI_MODE_GENERIC, size_t(in.size()),
                                       reinterpret_cast<const uint8_t*>(in.constData()), &size,
                                       reinterpret_cast<uint8_t*>(out.data())));
+    out.resize(qsizetype(size));
+    return out;
+}
+
+QByteArray Zstd(const QByteArray& in)
+{
+    QByteArray out(qsizetype(ZSTD_compressBound(size_t(in.size()))), '\0');
+    const size_t size =
+        ZSTD_compress(out.data(), size_t(out.size()), in.constData(), size_t(in.size()), 3);
+    EXPECT_FALSE(ZSTD_isError(size));
     out.resize(qsizetype(size));
     return out;
 }
@@ -291,7 +302,7 @@ TEST(ParseEntry, ContentEncodingIsUndone)
     EXPECT_EQ(why, Miss::None);
 
     Entry unknown;
-    unknown.headers = {"Content-Encoding: zstd"};
+    unknown.headers = {"Content-Encoding: dcz"};
     Entry damaged = gzipped;
     damaged.body = Flipped(damaged.body, damaged.body.size() / 2); // check sums still fit
     for (const Entry& e : {unknown, damaged}) {
@@ -312,8 +323,11 @@ TEST(DecodeContent, UndoesEachKnownEncodingAndListsFromTheLast)
     EXPECT_EQ(DiskCache::DecodeContent(Gzip(text), "identity, gzip"), text);
     EXPECT_EQ(DiskCache::DecodeContent(text, "identity"), text);
     EXPECT_EQ(DiskCache::DecodeContent(text, ""), text);
-    EXPECT_EQ(DiskCache::DecodeContent(Gzip(text), "zstd"), std::nullopt);
-    EXPECT_EQ(DiskCache::DecodeContent(Brotli(Gzip(text)), "gzip, zstd, br"), std::nullopt);
+    EXPECT_EQ(DiskCache::DecodeContent(Zstd(text), "zstd"), text);
+    EXPECT_EQ(DiskCache::DecodeContent(Zstd(text) + Zstd(text), "zstd"), text + text);
+    EXPECT_EQ(DiskCache::DecodeContent(Zstd(Brotli(text)), "br, zstd"), text);
+    EXPECT_EQ(DiskCache::DecodeContent(Gzip(text), "compress"), std::nullopt);
+    EXPECT_EQ(DiskCache::DecodeContent(Brotli(Gzip(text)), "gzip, dcb, br"), std::nullopt);
     EXPECT_EQ(DiskCache::DecodeContent(Gzip(text), "br, gzip"), std::nullopt);
 }
 
@@ -326,6 +340,10 @@ TEST(DecodeContent, CutOffDamagedOrTooLargeStreamsGiveNothing)
         EXPECT_EQ(DiskCache::DecodeContent(gz.left(keep), "gzip"), std::nullopt) << keep;
     EXPECT_EQ(DiskCache::DecodeContent(Deflate(text, 15).chopped(6), "deflate"), std::nullopt);
     EXPECT_EQ(DiskCache::DecodeContent(br.left(br.size() / 2), "br"), std::nullopt);
+    const QByteArray zst = Zstd(text);
+    for (const qsizetype keep : {qsizetype(0), qsizetype(4), zst.size() / 2, zst.size() - 1})
+        EXPECT_EQ(DiskCache::DecodeContent(zst.left(keep), "zstd"), std::nullopt) << keep;
+    EXPECT_EQ(DiskCache::DecodeContent("not a stream at all", "zstd"), std::nullopt);
     EXPECT_EQ(DiskCache::DecodeContent(Flipped(gz, gz.size() / 2), "gzip"), std::nullopt);
     EXPECT_EQ(DiskCache::DecodeContent("not a stream at all", "gzip"), std::nullopt);
     EXPECT_EQ(DiskCache::DecodeContent("not a stream at all", "deflate"), std::nullopt);
@@ -334,7 +352,7 @@ TEST(DecodeContent, CutOffDamagedOrTooLargeStreamsGiveNothing)
     const QByteArray big(1 << 20, 'a');
     for (const auto& [encoded, coding] :
          {std::pair{Gzip(big), "gzip"}, std::pair{Deflate(big, -15), "deflate"},
-          std::pair{Brotli(big), "br"}}) {
+          std::pair{Brotli(big), "br"}, std::pair{Zstd(big), "zstd"}}) {
         SCOPED_TRACE(coding);
         EXPECT_LT(encoded.size(), 8192);
         EXPECT_EQ(DiskCache::DecodeContent(encoded, coding, 4096), std::nullopt);
