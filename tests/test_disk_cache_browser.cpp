@@ -17,8 +17,10 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <brotli/encode.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
+#include <zstd.h>
 
 namespace {
 
@@ -47,6 +49,25 @@ QByteArray Gzip(const QByteArray& in)
     deflate(&z, Z_FINISH);
     out.resize(qsizetype(z.total_out));
     deflateEnd(&z);
+    return out;
+}
+
+QByteArray Brotli(const QByteArray& in)
+{
+    size_t size = BrotliEncoderMaxCompressedSize(size_t(in.size()));
+    QByteArray out(qsizetype(size), Qt::Uninitialized);
+    BrotliEncoderCompress(BROTLI_DEFAULT_QUALITY, BROTLI_DEFAULT_WINDOW, BROTLI_MODE_TEXT,
+                          size_t(in.size()), reinterpret_cast<const uint8_t*>(in.constData()),
+                          &size, reinterpret_cast<uint8_t*>(out.data()));
+    out.resize(qsizetype(size));
+    return out;
+}
+
+QByteArray Zstd(const QByteArray& in)
+{
+    QByteArray out(qsizetype(ZSTD_compressBound(size_t(in.size()))), Qt::Uninitialized);
+    out.resize(qsizetype(
+        ZSTD_compress(out.data(), size_t(out.size()), in.constData(), size_t(in.size()), 3)));
     return out;
 }
 
@@ -82,12 +103,22 @@ protected:
                                                           {{"Content-Encoding", "gzip"}}});
         files.insert("/c/site.css", QByteArray("h1 { color: #123 }\n").repeated(50));
         http->serve("/c/site.css", "text/css", files.value("/c/site.css"));
+        // What real servers send browsers today besides gzip.
+        files.insert("/c/more.js", QByteArray("var more = 'brotli';\n").repeated(400));
+        http->serve("/c/more.js", TestHttpServer::Response{"text/javascript",
+                                                           Brotli(files.value("/c/more.js")),
+                                                           {{"Content-Encoding", "br"}}});
+        files.insert("/c/theme.css", QByteArray("p { margin: 0 }\n").repeated(400));
+        http->serve("/c/theme.css", TestHttpServer::Response{"text/css",
+                                                             Zstd(files.value("/c/theme.css")),
+                                                             {{"Content-Encoding", "zstd"}}});
         files.insert("/c/private.png", Picture(100, 500));
         http->serve("/c/private.png", TestHttpServer::Response{"image/png",
                                                                files.value("/c/private.png"),
                                                                {{"Cache-Control", "no-store"}}});
         http->serve("/c/page.htm", "text/html",
                     "<html><head><title>Cached</title><link rel=\"stylesheet\" href=\"site.css\">"
+                    "<link rel=\"stylesheet\" href=\"theme.css\"><script src=\"more.js\"></script>"
                     "<script src=\"app.js\"></script></head><body><h1>Cached</h1>" +
                         tags + "<img src=\"private.png\"></body></html>");
         files.insert("/c/cut.png", Picture(200, 40000));
@@ -159,6 +190,8 @@ protected:
         for (int i = 0; i < 8; ++i)
             paths << QStringLiteral("/c/img/p%1.png").arg(i);
         return paths << "/c/app.js"
+                     << "/c/more.js"
+                     << "/c/theme.css"
                      << "/c/site.css"
                      << "/c/private.png";
     }
@@ -217,7 +250,8 @@ TEST_F(DiskCacheE2E, DiskRouteGivesTheBytesOfTheDevToolsRouteWithoutTouchingTheP
         EXPECT_TRUE(disk.value(path) == files.value(path));
         EXPECT_TRUE(disk.value(path) == protocol.value(path));
     }
-    // Everything but the no-store picture came from the disk; the script decoded from gzip.
+    // Everything but the no-store picture came from the disk; scripts and style sheets decoded
+    // from gzip, br and zstd.
     EXPECT_EQ(viaDisk.stats().diskReads, int(pagePaths().size()) - 1);
     EXPECT_EQ(viaDisk.stats().resourceReads, int(pagePaths().size()));
     EXPECT_EQ(viaProtocol.stats().diskReads, 0);
