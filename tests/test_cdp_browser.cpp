@@ -34,19 +34,10 @@ class CdpBrowserE2E : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        chromium = std::make_unique<ChromiumProcess>();
-        if (!chromium->start()) {
-            skipReason = chromium->failure();
+        skipReason = StartBrowserSuite(chromium, http, control);
+        if (!skipReason.isEmpty())
             return;
-        }
-        http = std::make_unique<TestHttpServer>();
-        if (!http->start()) {
-            skipReason = QStringLiteral("test server did not start");
-            return;
-        }
         serveFixtures();
-        control = std::make_unique<CdpConnection>();
-        control->connectTo(chromium->browserUrl());
         // The browser's own pages are among them too, and must not stop a run.
         openPage(QStringLiteral("chrome://version/"));
         // The order of opening is the order of activation: Shop last is looked at last.

@@ -79,16 +79,9 @@ class DiskCacheE2E : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        chromium = std::make_unique<ChromiumProcess>();
-        if (!chromium->start()) {
-            skipReason = chromium->failure();
+        skipReason = StartBrowserSuite(chromium, http, control);
+        if (!skipReason.isEmpty())
             return;
-        }
-        http = std::make_unique<TestHttpServer>();
-        if (!http->start()) {
-            skipReason = QStringLiteral("test server did not start");
-            return;
-        }
         QByteArray tags;
         for (int i = 0; i < 8; ++i) {
             const QString path = QStringLiteral("/c/img/p%1.png").arg(i);
@@ -133,8 +126,6 @@ protected:
                     "<html><frameset cols=\"50%,50%\"><frame name=\"left\" src=\"page.htm\">"
                     "<frame name=\"right\" src=\"http://localhost:" +
                         QByteArray::number(http->port()) + "/c/inner.htm\"></frameset></html>");
-        control = std::make_unique<CdpConnection>();
-        control->connectTo(chromium->browserUrl());
         for (const char* path : {"/c/page.htm", "/c/cut.htm", "/c/frames.htm"})
             OpenPage(*control, http->url(QString::fromLatin1(path)).toString());
     }

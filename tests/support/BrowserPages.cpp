@@ -2,10 +2,27 @@
 
 #include "CdpConnection.h"
 #include "CdpProtocol.h"
+#include "ChromiumProcess.h"
+#include "TestHttpServer.h"
 #include "TestWait.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
+
+QString StartBrowserSuite(std::unique_ptr<ChromiumProcess>& chromium,
+                          std::unique_ptr<TestHttpServer>& http,
+                          std::unique_ptr<CdpConnection>& control)
+{
+    chromium = std::make_unique<ChromiumProcess>();
+    if (!chromium->start())
+        return chromium->failure();
+    http = std::make_unique<TestHttpServer>();
+    if (!http->start())
+        return QStringLiteral("test server did not start");
+    control = std::make_unique<CdpConnection>();
+    control->connectTo(chromium->browserUrl());
+    return {};
+}
 
 bool WaitUntilLoaded(CdpConnection& control, const QString& session, const QString& url,
                      int timeoutMs, const QString& ready)

@@ -2,11 +2,20 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 class CdpConnection;
+class ChromiumProcess;
+class TestHttpServer;
 
 // Steps the real-browser tests share: opening a page and waiting for it, and running the
 // nimbril-capture command as a user's script would.
+
+// Starts a headless browser, a loopback server and a connection to the browser for a suite
+// that shares them. Empty when all is ready; else why the suite's tests are skipped.
+QString StartBrowserSuite(std::unique_ptr<ChromiumProcess>& chromium,
+                          std::unique_ptr<TestHttpServer>& http,
+                          std::unique_ptr<CdpConnection>& control);
 
 struct OpenedPage
 {
