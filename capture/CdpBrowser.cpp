@@ -125,7 +125,7 @@ struct CdpDocState
     int contextId = 0;
     int docIndex = 0;
     QString url;
-    QString topUrl; // the page's own address: the browser's cache is split by it
+    QString topUrl;      // the page's own address: the browser's cache is split by it
     bool onDisk = false; // whether the page's context keeps its cache in the folders found
     QString title;
     QString contentType;
@@ -555,35 +555,28 @@ void CdpBrowser::ensureConnected()
 
 void CdpBrowser::findDiskCache(const QString& profileHint)
 {
-    // The browser names its own process; its command line and environment say where its
-    // profile keeps the cache. A browser that does not answer leaves only the hint.
+    // The browser names its own process, whose command line and environment say where its
+    // profile keeps the cache, and its default context, the one whose cache that is. A browser
+    // that answers neither leaves only the hint. Both questions go out before either answer.
+    CdpConnection& c = *m_connection;
+    const int processes = c.send(QStringLiteral("SystemInfo.getProcessInfo"));
+    const int contexts = c.send(QStringLiteral("Target.getBrowserContexts"));
+    auto answer = [&c](int id) {
+        try {
+            return c.wait(id, kCallTimeoutMs);
+        } catch (const SafecallError&) {
+            if (!c.isConnected())
+                throw;
+            return QJsonObject();
+        }
+    };
     qint64 pid = 0;
-    try {
-        const QJsonArray infos =
-            m_connection
-                ->call(QStringLiteral("SystemInfo.getProcessInfo"), {}, {}, kCallTimeoutMs)
-                .value(QStringLiteral("processInfo"))
-                .toArray();
-        for (const QJsonValue& info : infos)
-            if (info.toObject().value(QStringLiteral("type")).toString() ==
-                QLatin1String("browser"))
-                pid = info.toObject().value(QStringLiteral("id")).toInteger();
-    } catch (const SafecallError&) {
-        if (!m_connection->isConnected())
-            throw;
-    }
-    m_defaultContext.clear();
-    try {
-        m_defaultContext =
-            m_connection
-                ->call(QStringLiteral("Target.getBrowserContexts"), {}, {}, kCallTimeoutMs)
-                .value(QStringLiteral("defaultBrowserContextId"))
-                .toString();
-    } catch (const SafecallError&) {
-        if (!m_connection->isConnected())
-            throw;
-    }
-    const int port = m_connection->url().port();
+    for (const QJsonValue& info : answer(processes).value(QStringLiteral("processInfo")).toArray())
+        if (info.toObject().value(QStringLiteral("type")).toString() == QLatin1String("browser"))
+            pid = info.toObject().value(QStringLiteral("id")).toInteger();
+    m_defaultContext = answer(contexts).value(QStringLiteral("defaultBrowserContextId")).toString();
+
+    const int port = c.url().port();
     DiskCache::BrowserProcess process =
         DiskCache::ReadProcess(pid).value_or(DiskCache::BrowserProcess{});
     if (!DiskCache::ListensOn(process, port))
@@ -795,8 +788,8 @@ bool CdpBrowser::diskCacheServes(const QString& browserContextId) const
 {
     // Without the browser's word on which context is the profile's own, only the check of each
     // entry's size against the page's guards the copies taken.
-    return m_diskCacheEnabled && (m_defaultContext.isEmpty() || browserContextId.isEmpty() ||
-                                  browserContextId == m_defaultContext);
+    return m_defaultContext.isEmpty() || browserContextId.isEmpty() ||
+           browserContextId == m_defaultContext;
 }
 
 void CdpBrowser::readDiskCache(const CdpDocState& doc, QStringList& todo,
