@@ -133,11 +133,12 @@ std::optional<Response> ParseHeaders(const QByteArray& raw)
     return r;
 }
 
-Miss Fail(Miss* why, Miss reason)
+// Says why, for the caller that asked, and gives the empty result: `return Fail(why, ...);`.
+std::nullopt_t Fail(Miss* why, Miss reason)
 {
     if (why)
         *why = reason;
-    return reason;
+    return std::nullopt;
 }
 
 // Runs zlib over the whole input; windowBits selects gzip, zlib or raw deflate.
@@ -245,14 +246,15 @@ QString Argument(const BrowserProcess& process, const QString& name)
     return value;
 }
 
-QString Absolute(const QString& path, const QString& base)
+// A folder the browser was given as a switch, made absolute against its working folder.
+QString FolderArgument(const BrowserProcess& process, const QString& name)
 {
+    const QString path = Argument(process, name);
     if (path.isEmpty())
         return path;
-    return QDir::cleanPath(QDir(base.isEmpty() ? QDir::currentPath() : base)
-                               .absoluteFilePath(path.startsWith(QLatin1String("~/"))
-                                                     ? QDir::homePath() + path.mid(1)
-                                                     : path));
+    const QString base = process.workingDir.isEmpty() ? QDir::currentPath() : process.workingDir;
+    return QDir::cleanPath(QDir(base).absoluteFilePath(
+        path.startsWith(QLatin1String("~/")) ? QDir::homePath() + path.mid(1) : path));
 }
 
 int ActivePortOf(const QString& userData)
@@ -308,61 +310,42 @@ std::optional<QByteArray> ParseEntry(const QByteArray& file, const QByteArray& k
     if (why)
         *why = Miss::None;
     const qsizetype size = file.size();
-    if (size < kHeaderSize || ReadLE<quint64>(file, 0) != kInitialMagic) {
-        Fail(why, Miss::Malformed);
-        return std::nullopt;
-    }
-    if (ReadLE<quint32>(file, 8) != kEntryVersion) {
-        Fail(why, Miss::Malformed);
-        return std::nullopt;
-    }
+    if (size < kHeaderSize || ReadLE<quint64>(file, 0) != kInitialMagic ||
+        ReadLE<quint32>(file, 8) != kEntryVersion)
+        return Fail(why, Miss::Malformed);
     const quint32 keyLength = ReadLE<quint32>(file, 12);
     if (keyLength != quint32(key.size()) || quint64(kHeaderSize) + keyLength > quint64(size) ||
-        std::memcmp(file.constData() + kHeaderSize, key.constData(), keyLength) != 0) {
-        Fail(why, keyLength <= quint64(size) ? Miss::NotFound : Miss::Malformed);
-        return std::nullopt;
-    }
+        std::memcmp(file.constData() + kHeaderSize, key.constData(), keyLength) != 0)
+        return Fail(why, keyLength <= quint64(size) ? Miss::NotFound : Miss::Malformed);
 
     const std::optional<EndRecord> last = ReadEndRecord(file, size - kEofSize);
-    if (!last) {
-        Fail(why, Miss::Malformed);
-        return std::nullopt;
-    }
+    if (!last)
+        return Fail(why, Miss::Malformed);
     const qsizetype shaSize = (last->flags & kFlagKeySha256) ? kSha256Size : 0;
     const qsizetype bodyStart = kHeaderSize + keyLength;
     const qint64 metaStart = qint64(size) - kEofSize - shaSize - last->streamSize;
     const qint64 bodyEnd = metaStart - kEofSize;
-    if (bodyEnd < bodyStart) {
-        Fail(why, Miss::Malformed);
-        return std::nullopt;
-    }
+    if (bodyEnd < bodyStart)
+        return Fail(why, Miss::Malformed);
     if (shaSize && file.mid(size - kEofSize - shaSize, shaSize) !=
-                       QCryptographicHash::hash(key, QCryptographicHash::Sha256)) {
-        Fail(why, Miss::Malformed);
-        return std::nullopt;
-    }
+                       QCryptographicHash::hash(key, QCryptographicHash::Sha256))
+        return Fail(why, Miss::Malformed);
     const std::optional<EndRecord> bodyEnd1 = ReadEndRecord(file, bodyEnd);
     // A body without its check sum was written out of order (ranges of a large medium): it
     // cannot be told apart from one still being written.
     if (!bodyEnd1 || !(bodyEnd1->flags & kFlagCrc32) ||
         !CrcMatches(file, bodyStart, bodyEnd - bodyStart, bodyEnd1->crc) ||
-        ((last->flags & kFlagCrc32) && !CrcMatches(file, metaStart, last->streamSize, last->crc))) {
-        Fail(why, Miss::Malformed);
-        return std::nullopt;
-    }
+        ((last->flags & kFlagCrc32) && !CrcMatches(file, metaStart, last->streamSize, last->crc)))
+        return Fail(why, Miss::Malformed);
 
     const QByteArray meta = file.mid(metaStart, last->streamSize);
-    if (meta.size() < 8) {
-        Fail(why, Miss::Malformed);
-        return std::nullopt;
-    }
+    if (meta.size() < 8)
+        return Fail(why, Miss::Malformed);
     const quint32 infoFlags = ReadLE<quint32>(meta, 4);
     const std::optional<QByteArray> rawHeaders = FindHeaders(meta);
     const std::optional<Response> response = rawHeaders ? ParseHeaders(*rawHeaders) : std::nullopt;
-    if ((infoFlags & kInfoVersionMask) != kInfoVersion || !response) {
-        Fail(why, Miss::Malformed);
-        return std::nullopt;
-    }
+    if ((infoFlags & kInfoVersionMask) != kInfoVersion || !response)
+        return Fail(why, Miss::Malformed);
     const qsizetype bodySize = qsizetype(bodyEnd - bodyStart);
     bool lengthOk = true;
     if (response->has("content-length")) {
@@ -370,18 +353,15 @@ std::optional<QByteArray> ParseEntry(const QByteArray& file, const QByteArray& k
         lengthOk = lengthOk && declared == bodySize;
     }
     if (response->status != 200 || (infoFlags & kInfoTruncated) || !lengthOk ||
-        response->has("content-range")) {
-        Fail(why, Miss::NotComplete);
-        return std::nullopt;
-    }
+        response->has("content-range"))
+        return Fail(why, Miss::NotComplete);
     const QByteArray body = file.mid(bodyStart, bodySize);
     const QByteArray encoding = response->header("content-encoding");
     if (encoding.trimmed().isEmpty())
         return body;
-    std::optional<QByteArray> decoded = DecodeContent(body, encoding);
-    if (!decoded)
-        Fail(why, Miss::NotDecodable);
-    return decoded;
+    if (std::optional<QByteArray> decoded = DecodeContent(body, encoding))
+        return decoded;
+    return Fail(why, Miss::NotDecodable);
 }
 
 std::optional<QByteArray> DecodeContent(const QByteArray& body, const QByteArray& encoding,
@@ -451,8 +431,7 @@ bool ListensOn(const BrowserProcess& process, int port)
     if (given.toInt() == port)
         return true;
     // Port 0: the browser chose one and wrote it into its profile.
-    const QString userData =
-        Absolute(Argument(process, QStringLiteral("--user-data-dir")), process.workingDir);
+    const QString userData = FolderArgument(process, QStringLiteral("--user-data-dir"));
     return given.toInt() == 0 && !userData.isEmpty() && ActivePortOf(userData) == port;
 }
 
@@ -467,8 +446,7 @@ QStringList CacheFolders(const BrowserProcess& process, const QString& userDataH
                                                   ? home + QStringLiteral("/.cache")
                                                   : EnvValue(process, "XDG_CACHE_HOME"));
 
-    QString userData =
-        Absolute(Argument(process, QStringLiteral("--user-data-dir")), process.workingDir);
+    QString userData = FolderArgument(process, QStringLiteral("--user-data-dir"));
     if (userData.isEmpty())
         userData = userDataHint;
     if (userData.isEmpty()) {
@@ -487,8 +465,7 @@ QStringList CacheFolders(const BrowserProcess& process, const QString& userDataH
 
     // A profile below the configuration folder keeps its cache below the cache folder.
     QStringList bases;
-    const QString diskCacheDir =
-        Absolute(Argument(process, QStringLiteral("--disk-cache-dir")), process.workingDir);
+    const QString diskCacheDir = FolderArgument(process, QStringLiteral("--disk-cache-dir"));
     if (!diskCacheDir.isEmpty())
         bases << diskCacheDir;
     if (userData.startsWith(configHome + u'/'))
@@ -521,19 +498,16 @@ std::optional<QByteArray> Reader::readKey(const QByteArray& key, Miss* why)
         QFile file(folder + u'/' + name);
         if (!file.open(QIODevice::ReadOnly))
             continue;
-        if (file.size() > kLargestEntry) {
-            Fail(why, Miss::NotComplete);
-            continue;
-        }
+        Miss reason = Miss::NotComplete;
+        std::optional<QByteArray> body;
         // One read: a file the browser rewrites meanwhile fails its check sums.
-        const QByteArray bytes = file.readAll();
-        Miss reason = Miss::None;
-        if (std::optional<QByteArray> body = ParseEntry(bytes, key, &reason)) {
-            Fail(why, Miss::None);
+        if (file.size() <= kLargestEntry)
+            body = ParseEntry(file.readAll(), key, &reason);
+        // Another key under the same name says nothing about this one.
+        if (why && reason != Miss::NotFound)
+            *why = reason;
+        if (body)
             return body;
-        }
-        if (reason != Miss::NotFound)
-            Fail(why, reason);
     }
     return std::nullopt;
 }
