@@ -122,13 +122,20 @@ std::optional<QUrl> viaHttp(const Cdp::HostPort& hp, int timeoutMs, const QStrin
 
 } // namespace
 
+QStringList profileFolderNames()
+{
+    return {QStringLiteral("nimbril/browser-profile"), QStringLiteral("chromium"),
+            QStringLiteral("google-chrome"),           QStringLiteral("google-chrome-beta"),
+            QStringLiteral("google-chrome-unstable"),  QStringLiteral("chromium-browser")};
+}
+
 QStringList defaultProfileFolders()
 {
     const QString config = configHome();
-    return {config + QStringLiteral("/nimbril/browser-profile"),
-            config + QStringLiteral("/chromium"), config + QStringLiteral("/google-chrome"),
-            config + QStringLiteral("/google-chrome-beta"),
-            config + QStringLiteral("/chromium-browser")};
+    QStringList folders;
+    for (const QString& name : profileFolderNames())
+        folders << config + u'/' + name;
+    return folders;
 }
 
 Sources defaultSources()

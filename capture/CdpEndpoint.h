@@ -33,8 +33,11 @@ struct Found
     QString profileFolder; // the folder of the DevToolsActivePort file (ActivePort only)
 };
 
-// $XDG_CONFIG_HOME (or ~/.config) + /nimbril/browser-profile (Nimbril's own browser profile),
-// /chromium, /google-chrome, /google-chrome-beta, /chromium-browser.
+// The browser profile folders below the configuration folder that are looked in when nothing
+// names one: Nimbril's own browser profile ("nimbril/browser-profile"), then the usual
+// Chromium-family ones.
+QStringList profileFolderNames();
+// $XDG_CONFIG_HOME (or ~/.config) + / + each of profileFolderNames().
 QStringList defaultProfileFolders();
 // NIMBRIL_DEVTOOLS from the environment, the default profile folders, 127.0.0.1:9222.
 Sources defaultSources();

@@ -24,6 +24,8 @@
 
 #include "DiskCache.h"
 
+#include "CdpEndpoint.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -230,10 +232,13 @@ std::optional<QByteArray> Unzstd(const QByteArray& in, qint64 limit)
     return out;
 }
 
-QString EnvValue(const BrowserProcess& process, const char* name)
+// The browser's own value of an environment variable, else ours, else the fallback.
+QString EnvValue(const BrowserProcess& process, const char* name, const QString& fallback)
 {
-    const QString own = process.environment.value(QString::fromLatin1(name));
-    return own.isEmpty() ? qEnvironmentVariable(name) : own;
+    QString value = process.environment.value(QString::fromLatin1(name));
+    if (value.isEmpty())
+        value = qEnvironmentVariable(name);
+    return value.isEmpty() ? fallback : value;
 }
 
 QString Argument(const BrowserProcess& process, const QString& name)
@@ -437,22 +442,18 @@ bool ListensOn(const BrowserProcess& process, int port)
 
 QStringList CacheFolders(const BrowserProcess& process, const QString& userDataHint, int port)
 {
-    const QString home =
-        EnvValue(process, "HOME").isEmpty() ? QDir::homePath() : EnvValue(process, "HOME");
-    const QString configHome = QDir::cleanPath(EnvValue(process, "XDG_CONFIG_HOME").isEmpty()
-                                                   ? home + QStringLiteral("/.config")
-                                                   : EnvValue(process, "XDG_CONFIG_HOME"));
-    const QString cacheHome = QDir::cleanPath(EnvValue(process, "XDG_CACHE_HOME").isEmpty()
-                                                  ? home + QStringLiteral("/.cache")
-                                                  : EnvValue(process, "XDG_CACHE_HOME"));
+    const QString home = EnvValue(process, "HOME", QDir::homePath());
+    const QString configHome =
+        QDir::cleanPath(EnvValue(process, "XDG_CONFIG_HOME", home + QStringLiteral("/.config")));
+    const QString cacheHome =
+        QDir::cleanPath(EnvValue(process, "XDG_CACHE_HOME", home + QStringLiteral("/.cache")));
 
     QString userData = FolderArgument(process, QStringLiteral("--user-data-dir"));
     if (userData.isEmpty())
         userData = userDataHint;
     if (userData.isEmpty()) {
-        for (const char* name : {"chromium", "google-chrome", "google-chrome-beta",
-                                 "google-chrome-unstable", "chromium-browser"}) {
-            const QString candidate = configHome + u'/' + QLatin1String(name);
+        for (const QString& name : CdpEndpoint::profileFolderNames()) {
+            const QString candidate = configHome + u'/' + name;
             if (ActivePortOf(candidate) == port) {
                 userData = candidate;
                 break;
