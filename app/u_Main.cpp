@@ -2,6 +2,7 @@
 
 #include "Desktop.h"
 #include "Errors.h"
+#include "FormFace.h"
 #include "MessageBox.h"
 #include "ShellOpen.h"
 #include "u_Drops.h"
@@ -71,10 +72,7 @@ TForm_Main::TForm_Main(QWidget* parent)
     setObjectName(QStringLiteral("Form_Main"));
     setWindowTitle(QStringLiteral("Nimbril"));
     setFixedSize(153, 142);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(244, 244, 240));
-    setPalette(pal);
-    setAutoFillBackground(true);
+    PaintFormFace(this);
     setAcceptDrops(false);
 
     // The window's outline comes from the opaque part of its shape picture.

@@ -1,5 +1,6 @@
 #include "u_Progress.h"
 
+#include "FormFace.h"
 #include "u_Language.h"
 
 #include <QFrame>
@@ -103,10 +104,7 @@ TForm_Progress::TForm_Progress(QWidget* parent)
     setWindowTitle(QStringLiteral("Download progress"));
     setFixedSize(595, 231);
     move(240, 194);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(244, 244, 240));
-    setPalette(pal);
-    setAutoFillBackground(true);
+    PaintFormFace(this);
 
     auto* bevel = new QFrame(this);
     bevel->setGeometry(10, 12, 575, 209);

@@ -3,6 +3,7 @@
 #include "EMailList.h"
 #include "Errors.h"
 #include "FileDialogs.h"
+#include "FormFace.h"
 #include "MessageBox.h"
 #include "u_Language.h"
 #include "u_Store.h"
@@ -91,12 +92,13 @@ QToolButton* HotTrackButton(QWidget* parent, int left, const QString& caption)
     button->setAutoRaise(true);
     // The form's background at rest, the hot-track colour under the pointer, framed in the
     // highlight colour when hot or focused.
-    button->setStyleSheet(QStringLiteral(
-        "QToolButton { background-color: rgb(244, 244, 240); border: 1px solid transparent; }"
-        "QToolButton:hover { background-color: rgb(255, 199, 60);"
-        " border: 1px solid rgb(106, 141, 244); }"
-        "QToolButton:focus { border: 1px solid rgb(106, 141, 244); }"
-        "QToolButton:pressed { background-color: rgb(106, 141, 244); }"));
+    button->setStyleSheet(
+        QStringLiteral("QToolButton { background-color: %1; border: 1px solid transparent; }"
+                       "QToolButton:hover { background-color: rgb(255, 199, 60);"
+                       " border: 1px solid rgb(106, 141, 244); }"
+                       "QToolButton:focus { border: 1px solid rgb(106, 141, 244); }"
+                       "QToolButton:pressed { background-color: rgb(106, 141, 244); }")
+            .arg(FormFaceColor.name()));
     return button;
 }
 
@@ -145,10 +147,7 @@ TForm_EMail::TForm_EMail(QWidget* parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("Save E-Mail"));
     setFixedSize(285, 347);
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(244, 244, 240));
-    setPalette(pal);
-    setAutoFillBackground(true);
+    PaintFormFace(this);
 
     lb_EMail = new QListWidget(this);
     lb_EMail->setObjectName(QStringLiteral("lb_EMail"));

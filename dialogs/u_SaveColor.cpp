@@ -3,6 +3,7 @@
 #include "Desktop.h"
 #include "Errors.h"
 #include "FileDialogs.h"
+#include "FormFace.h"
 #include "MessageBox.h"
 #include "u_Language.h"
 #include "u_Store.h"
@@ -196,10 +197,7 @@ TForm_SaveColor::TForm_SaveColor(QWidget* owner)
     setObjectName(QStringLiteral("Form_SaveColor"));
     setWindowTitle(QStringLiteral("Color collection"));
     setFixedSize(299, 300);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(244, 244, 240));
-    setPalette(pal);
-    setAutoFillBackground(true);
+    PaintFormFace(this);
 
     shp_Band = new HelpBand(this);
     shp_Band->setGeometry(0, 0, 299, 47);

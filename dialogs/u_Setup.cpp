@@ -1,6 +1,7 @@
 #include "u_Setup.h"
 
 #include "Errors.h"
+#include "FormFace.h"
 #include "MessageBox.h"
 #include "u_Language.h"
 #include "u_Store.h"
@@ -147,10 +148,7 @@ TForm_Setup::TForm_Setup(QWidget* parent, const SetupPlaces& places)
     setObjectName(QStringLiteral("Form_Setup"));
     setWindowTitle(QStringLiteral("Setup"));
     setFixedSize(258, 289);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(244, 244, 240));
-    setPalette(pal);
-    setAutoFillBackground(true);
+    PaintFormFace(this);
 
     gb_Language = new QGroupBox(QStringLiteral("Language"), this);
     lbl_SelectLanguage = new QLabel(QStringLiteral("&Select Language"), gb_Language);

@@ -1,5 +1,6 @@
 #include "u_ViewCollection.h"
 
+#include "FormFace.h"
 #include "MessageBox.h"
 #include "ShellOpen.h"
 #include "u_Language.h"
@@ -39,8 +40,6 @@
 #endif
 
 namespace {
-
-const QColor DialogBackground(244, 244, 240);
 
 QIcon ThemeIcon(const char* name, QStyle::StandardPixmap fallback)
 {
@@ -376,10 +375,7 @@ TForm_ViewStashet::TForm_ViewStashet(QWidget* floatingWindow, QWidget* parent)
 {
     setObjectName(QStringLiteral("Form_ViewStashet"));
     setWindowTitle(QStringLiteral("View Stashet"));
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, DialogBackground);
-    setPalette(pal);
-    setAutoFillBackground(true);
+    PaintFormFace(this);
     trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 
     auto makeAction = [this](const char* name, const char* caption, const char* hint,
