@@ -2,6 +2,7 @@
 #include "FolderBrowserCache.h"
 #include "MessageBox.h"
 #include "ShellOpen.h"
+#include "TestFiles.h"
 #include "u_Language.h"
 #include "u_Main.h"
 #include "u_Progress.h"
@@ -20,14 +21,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-void writeUtf8(const QString& path, const QString& text)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(text.toUtf8());
-}
 
 // A main window in a temporary program folder and collection, with shell opens and message
 // boxes recorded instead of shown.
@@ -129,7 +122,7 @@ TEST_F(FormMain, MenuHoldsEveryCommandInOrder)
 
 TEST_F(FormMain, CaptionsComeFromTheLanguageFileAtEveryOpening)
 {
-    writeUtf8(AppDir + "English.LAG", "[Translations]\r\nForm_Main.m_Exit.Caption=E&xit\r\n"
+    writeText(AppDir + "English.LAG", "[Translations]\r\nForm_Main.m_Exit.Caption=E&xit\r\n"
                                       "Form_Main.m_SaveText.Caption=Save All Text\r\n");
     form->PrepareMenu();
     EXPECT_EQ(form->item("m_Exit")->text(), "E&xit");
@@ -137,7 +130,7 @@ TEST_F(FormMain, CaptionsComeFromTheLanguageFileAtEveryOpening)
     EXPECT_EQ(form->item("m_Setup")->text(), ""); // missing key: no caption
 
     // A language chosen meanwhile shows at the next opening, without restart.
-    writeUtf8(AppDir + "Deutsch.LAG", "[Translations]\r\nForm_Main.m_SaveText.Caption=Text\r\n");
+    writeText(AppDir + "Deutsch.LAG", "[Translations]\r\nForm_Main.m_SaveText.Caption=Text\r\n");
     CurrentLanguage = "Deutsch";
     form->PrepareMenu();
     EXPECT_EQ(form->item("m_SaveText")->text(), "Text");
@@ -148,7 +141,7 @@ TEST_F(FormMain, OpenFolderListsTheCollectionsFoldersOnly)
 {
     QDir(CollectionRoot).mkpath("Photo");
     QDir(CollectionRoot).mkpath("A&B");
-    writeUtf8(CollectionRoot + "note.txt", "x");
+    writeText(CollectionRoot + "note.txt", "x");
     form->PrepareMenu();
     QStringList texts = actionTexts(form->m_OpenStashetMenu);
     ASSERT_GE(texts.size(), 2);
@@ -226,7 +219,7 @@ TEST_F(FormMain, ButtonReleasesOpenViewerAndPhotoFolderWithAnyButton)
 
 TEST_F(FormMain, HelpAboutHomePageAndBugReport)
 {
-    writeUtf8(AppDir + "English.LAG", "[Translations]\r\nC_NimbrilApp=Nimbril\r\n"
+    writeText(AppDir + "English.LAG", "[Translations]\r\nC_NimbrilApp=Nimbril\r\n"
                                       "C_Author=Written by us\r\nC_HomePage=Home page\r\n"
                                       "C_BUGReport=Nimbril bug report\r\n");
     form->item("m_HelpContent")->trigger();
@@ -280,7 +273,7 @@ TForm_Progress* lastProgressWindow()
 
 TEST_F(FormMain, CaptureCommandShowsItsRunInTheProgressWindow)
 {
-    writeUtf8(AppDir + "English.LAG",
+    writeText(AppDir + "English.LAG",
               "[Translations]\r\nForm_Progress.Caption=Download progress\r\n"
               "Form_Progress.lbl_Page1.Caption=Current Page\r\n");
     QDir(CollectionRoot).mkpath("Photo");

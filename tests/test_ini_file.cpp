@@ -1,5 +1,6 @@
 #include "Errors.h"
 #include "IniFile.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,19 +8,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 
 struct ReadCase
 {
@@ -84,21 +72,23 @@ TEST(IniFile, WritingCreatesFileAndSectionWithCrLfLines)
     const QString path = dir.filePath("Config.ini");
     IniFile::WriteString(path, "CollectionDir", "Path", "/home/u/NimbrilApp");
     IniFile::WriteString(path, "Language", "DefaultLanguage", "English");
-    EXPECT_EQ(readAll(path), QByteArray("[CollectionDir]\r\nPath=/home/u/NimbrilApp\r\n\r\n"
-                                        "[Language]\r\nDefaultLanguage=English\r\n"));
+    EXPECT_EQ(readFile(path), QByteArray("[CollectionDir]\r\nPath=/home/u/NimbrilApp\r\n\r\n"
+                                         "[Language]\r\nDefaultLanguage=English\r\n"));
 }
 
 TEST(IniFile, RewriteReplacesOneValueAndKeepsEveryOtherLine)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("Config.ini");
-    writeAll(path, "; a comment the user wrote\n[collectiondir]\npath=/old\nExtra = kept \n\n"
-                   "[Language]\nDefaultLanguage=English\n");
+    ASSERT_TRUE(
+        writeFile(path, "; a comment the user wrote\n[collectiondir]\npath=/old\nExtra = kept \n\n"
+                        "[Language]\nDefaultLanguage=English\n"));
     IniFile::WriteString(path, "CollectionDir", "Path", "/new");
     IniFile::WriteString(path, "LANGUAGE", "Other", "x");
-    EXPECT_EQ(readAll(path), QByteArray("; a comment the user wrote\r\n[collectiondir]\r\nPath=/new"
-                                        "\r\nExtra = kept \r\n\r\n[Language]\r\n"
-                                        "DefaultLanguage=English\r\nOther=x\r\n"));
+    EXPECT_EQ(readFile(path),
+              QByteArray("; a comment the user wrote\r\n[collectiondir]\r\nPath=/new"
+                         "\r\nExtra = kept \r\n\r\n[Language]\r\n"
+                         "DefaultLanguage=English\r\nOther=x\r\n"));
     EXPECT_EQ(IniFile::ReadString(path, "collectiondir", "PATH"), "/new");
 }
 
@@ -106,9 +96,9 @@ TEST(IniFile, NewKeyGoesAfterTheSectionsLastLineNotAfterBlankLines)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("a.ini");
-    writeAll(path, "[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n");
+    ASSERT_TRUE(writeFile(path, "[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n"));
     IniFile::WriteString(path, "A", "z", "3");
-    EXPECT_EQ(readAll(path), QByteArray("[A]\r\nx=1\r\nz=3\r\n\r\n[B]\r\ny=2\r\n"));
+    EXPECT_EQ(readFile(path), QByteArray("[A]\r\nx=1\r\nz=3\r\n\r\n[B]\r\ny=2\r\n"));
 }
 
 TEST(IniFile, FailedWriteRaisesUnableToWriteAndLeavesNothingHalfWritten)

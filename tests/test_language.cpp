@@ -1,4 +1,5 @@
 #include "IniFile.h"
+#include "TestFiles.h"
 #include "u_Language.h"
 #include "u_LanguageKeys.h"
 
@@ -9,13 +10,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-void writeUtf8(const QString& path, const QString& text)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(text.toUtf8());
-}
 
 class Language : public ::testing::Test
 {
@@ -30,19 +24,19 @@ protected:
 
 TEST_F(Language, LooksUpTheCurrentLanguageFileAtEveryCall)
 {
-    writeUtf8(AppDir + "English.LAG", "[Translations]\r\nForm_Main.m_Exit.Caption=E&xit\r\n");
+    writeText(AppDir + "English.LAG", "[Translations]\r\nForm_Main.m_Exit.Caption=E&xit\r\n");
     EXPECT_EQ(Translate("Form_Main.m_Exit.Caption"), "E&xit");
     EXPECT_EQ(Translate("form_main.M_EXIT.caption"), "E&xit");
 
     // An edited file takes effect at the next look-up: nothing is cached.
-    writeUtf8(AppDir + "English.LAG", "[Translations]\r\nC_CloseIE=Close?\r\n");
+    writeText(AppDir + "English.LAG", "[Translations]\r\nC_CloseIE=Close?\r\n");
     EXPECT_EQ(Translate("Form_Main.m_Exit.Caption"), "");
     EXPECT_EQ(Translate("C_CloseIE"), "Close?");
 }
 
 TEST_F(Language, LowerCaseKeyInTheFileIsFound)
 {
-    writeUtf8(AppDir + "English.LAG", "[translations]\r\nform_main.m_exit.caption=Exit\r\n");
+    writeText(AppDir + "English.LAG", "[translations]\r\nform_main.m_exit.caption=Exit\r\n");
     EXPECT_EQ(Translate("Form_Main.m_Exit.Caption"), "Exit");
 }
 
@@ -52,7 +46,7 @@ TEST_F(Language, MissingFileOrEmptyLanguageGivesEmptyTexts)
     EXPECT_EQ(Translate("C_CloseIE"), "");
     CurrentLanguage.clear();
     EXPECT_EQ(Translate("C_CloseIE"), "");
-    writeUtf8(AppDir + ".LAG", "[Translations]\r\nC_CloseIE=nameless\r\n");
+    writeText(AppDir + ".LAG", "[Translations]\r\nC_CloseIE=nameless\r\n");
     EXPECT_EQ(Translate("C_CloseIE"), "nameless");
 }
 
@@ -61,7 +55,7 @@ TEST_F(Language, TraditionalChineseIsDerivedFromTheSimplifiedFile)
     CurrentLanguage = TraditionalChineseName;
     EXPECT_EQ(Translate("C_X"), ""); // no Simplified Chinese file: every text is empty
 
-    writeUtf8(AppDir + SimplifiedChineseName + ".LAG",
+    writeText(AppDir + SimplifiedChineseName + ".LAG",
               QStringLiteral("[Translations]\r\nC_X=简体\r\nC_Y=退出(&X) abc\r\n"));
     EXPECT_EQ(Translate("C_X"), QStringLiteral("簡體"));
     EXPECT_EQ(Translate("C_Y"), QStringLiteral("退出(&X) abc"));
@@ -72,7 +66,7 @@ TEST_F(Language, TraditionalChineseIsDerivedFromTheSimplifiedFile)
 
 TEST_F(Language, ChineseNamesAreRecognisedOnlyWhenEqual)
 {
-    writeUtf8(AppDir + SimplifiedChineseName + ".LAG",
+    writeText(AppDir + SimplifiedChineseName + ".LAG",
               QStringLiteral("[Translations]\r\nC_X=简体\r\n"));
     CurrentLanguage = TraditionalChineseName + " "; // not the name: its own (missing) file
     EXPECT_EQ(Translate("C_X"), "");
@@ -92,10 +86,10 @@ TEST_F(Language, FontFollowsTheLanguage)
 
 TEST_F(Language, AvailableLanguagesAreTheLagFilesThenTraditionalChinese)
 {
-    writeUtf8(AppDir + "English.LAG", "");
-    writeUtf8(AppDir + "Deutsch.v2.LAG", "");
-    writeUtf8(AppDir + "notes.txt", "");
-    writeUtf8(AppDir + "lower.lag", "");
+    writeText(AppDir + "English.LAG", "");
+    writeText(AppDir + "Deutsch.v2.LAG", "");
+    writeText(AppDir + "notes.txt", "");
+    writeText(AppDir + "lower.lag", "");
     QStringList langs = AvailableLanguages();
     ASSERT_EQ(langs.size(), 3);
     EXPECT_EQ(langs.last(), TraditionalChineseName);

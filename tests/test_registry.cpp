@@ -1,5 +1,6 @@
 #include "Autostart.h"
 #include "Registry.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,18 +9,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
 
 const QString kRun = QStringLiteral("\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\");
 const QString kThing = QStringLiteral("\\SOFTWARE\\Vendor\\Thing");
@@ -52,7 +41,7 @@ TEST_F(RegistryTest, CreatedKeyIsASectionFoundUnderAnySpellingOfItsPath)
 {
     const Registry reg(file());
     ASSERT_TRUE(reg.OpenKey(kThing, true).isOpen());
-    EXPECT_EQ(readAll(file()), "[SOFTWARE\\Vendor\\Thing]\r\n");
+    EXPECT_EQ(readFile(file()), "[SOFTWARE\\Vendor\\Thing]\r\n");
 
     for (const char* spelling : {"\\SOFTWARE\\Vendor\\Thing\\", "software\\vendor\\thing",
                                  "SOFTWARE\\Vendor\\Thing", "SOFTWARE\\Vendor"})
@@ -61,7 +50,7 @@ TEST_F(RegistryTest, CreatedKeyIsASectionFoundUnderAnySpellingOfItsPath)
 
     // Opening it again with create adds no second section.
     ASSERT_TRUE(reg.OpenKey("software\\vendor\\thing\\", true).isOpen());
-    EXPECT_EQ(readAll(file()), "[SOFTWARE\\Vendor\\Thing]\r\n");
+    EXPECT_EQ(readFile(file()), "[SOFTWARE\\Vendor\\Thing]\r\n");
 }
 
 TEST_F(RegistryTest, ValuesKeepTheirDataWhateverItHolds)
@@ -90,7 +79,7 @@ TEST_F(RegistryTest, ValuesKeepTheirDataWhateverItHolds)
         EXPECT_EQ(again.ReadString(QString("V%1").arg(i)), data[i]) << i;
 
     // Data an ini line holds as it stands is written as it stands.
-    const QByteArray text = readAll(file());
+    const QByteArray text = readFile(file());
     EXPECT_TRUE(text.contains("\r\nv0=plain\r\n"));
     EXPECT_TRUE(text.contains("\r\nv2=C:\\\\Apps\\\\tool.exe\r\n"));
     EXPECT_TRUE(text.contains("\r\nv8=x=y;[z]\r\n"));
@@ -98,16 +87,17 @@ TEST_F(RegistryTest, ValuesKeepTheirDataWhateverItHolds)
 
 TEST_F(RegistryTest, ValuesStayInTheOrderWrittenAndOtherLinesAreKept)
 {
-    ASSERT_TRUE(writeAll(file(), "; kept comment\r\n[Other]\r\nA=1\r\n\r\n[SOFTWARE\\Vendor\\Thing]"
-                                 "\r\nFirst=1\r\n\r\n[Last]\r\nZ=9\r\n"));
+    ASSERT_TRUE(writeFile(file(),
+                          "; kept comment\r\n[Other]\r\nA=1\r\n\r\n[SOFTWARE\\Vendor\\Thing]"
+                          "\r\nFirst=1\r\n\r\n[Last]\r\nZ=9\r\n"));
     const Registry reg(file());
     RegistryKey key = reg.OpenKey(kThing, false);
     ASSERT_TRUE(key.isOpen());
     EXPECT_TRUE(key.WriteString("Second", "2"));
     EXPECT_TRUE(key.WriteString("Third", "3"));
     EXPECT_TRUE(key.WriteString("first", "one"));
-    EXPECT_EQ(readAll(file()), "; kept comment\r\n[Other]\r\nA=1\r\n\r\n[SOFTWARE\\Vendor\\Thing]"
-                               "\r\nfirst=one\r\nSecond=2\r\nThird=3\r\n\r\n[Last]\r\nZ=9\r\n");
+    EXPECT_EQ(readFile(file()), "; kept comment\r\n[Other]\r\nA=1\r\n\r\n[SOFTWARE\\Vendor\\Thing]"
+                                "\r\nfirst=one\r\nSecond=2\r\nThird=3\r\n\r\n[Last]\r\nZ=9\r\n");
 }
 
 TEST_F(RegistryTest, DeleteValueRemovesOnlyThatValue)
@@ -120,9 +110,9 @@ TEST_F(RegistryTest, DeleteValueRemovesOnlyThatValue)
     EXPECT_EQ(key.ReadString("Drop"), QString());
     EXPECT_EQ(key.ReadString("Keep"), "1");
 
-    const QByteArray before = readAll(file());
+    const QByteArray before = readFile(file());
     EXPECT_TRUE(key.DeleteValue("Missing"));
-    EXPECT_EQ(readAll(file()), before);
+    EXPECT_EQ(readFile(file()), before);
 }
 
 TEST_F(RegistryTest, DeleteKeyTakesItsSubkeysAndLeavesItsNeighbours)
@@ -138,9 +128,9 @@ TEST_F(RegistryTest, DeleteKeyTakesItsSubkeysAndLeavesItsNeighbours)
     EXPECT_EQ(reg.OpenKey("\\SOFTWARE\\Vendor\\ThingElse", false).ReadString("C"), "3");
     EXPECT_TRUE(reg.OpenKey("\\SOFTWARE\\Vendor", false).isOpen());
 
-    const QByteArray before = readAll(file());
+    const QByteArray before = readFile(file());
     EXPECT_TRUE(reg.DeleteKey(kThing));
-    EXPECT_EQ(readAll(file()), before);
+    EXPECT_EQ(readFile(file()), before);
 }
 
 TEST_F(RegistryTest, TheStartUpKeyTakesValuesThoughTheFileHadNoSectionForIt)
@@ -148,7 +138,7 @@ TEST_F(RegistryTest, TheStartUpKeyTakesValuesThoughTheFileHadNoSectionForIt)
     const Registry reg(file());
     RegistryKey run = reg.OpenKey(kRun, false);
     ASSERT_TRUE(run.WriteString("NimbrilApp", "/opt/nimbril"));
-    EXPECT_TRUE(readAll(file()).contains("[SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run]"));
+    EXPECT_TRUE(readFile(file()).contains("[SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run]"));
     EXPECT_EQ(reg.OpenKey(kRun, false).ReadString("nimbrilapp"), "/opt/nimbril");
 }
 
@@ -157,7 +147,7 @@ TEST_F(RegistryTest, AFileThatCannotBeReplacedOpensNoKeyAndChangesNothing)
     // A folder where the file should be, and a file where its folder should be: neither can be
     // written, even by the administrator.
     ASSERT_TRUE(QDir(m_dir.path()).mkdir("registry.ini"));
-    ASSERT_TRUE(writeAll(m_dir.filePath("notafolder"), "x"));
+    ASSERT_TRUE(writeFile(m_dir.filePath("notafolder"), "x"));
     for (const QString& path : {file(), m_dir.filePath("notafolder/registry.ini"),
                                 m_dir.filePath("missing/registry.ini")}) {
         const Registry reg(path);
@@ -167,7 +157,7 @@ TEST_F(RegistryTest, AFileThatCannotBeReplacedOpensNoKeyAndChangesNothing)
         EXPECT_FALSE(reg.DeleteKey(kThing)) << path.toStdString();
     }
     EXPECT_FALSE(QFile::exists(m_dir.filePath("missing")));
-    EXPECT_EQ(readAll(m_dir.filePath("notafolder")), "x");
+    EXPECT_EQ(readFile(m_dir.filePath("notafolder")), "x");
 }
 
 TEST_F(RegistryTest, AReadOnlyFileOpensNoKey)
@@ -177,10 +167,10 @@ TEST_F(RegistryTest, AReadOnlyFileOpensNoKey)
     const Registry reg(file());
     reg.OpenKey(kThing, true).WriteString("A", "1");
     ASSERT_TRUE(QFile::setPermissions(file(), QFile::ReadOwner));
-    const QByteArray before = readAll(file());
+    const QByteArray before = readFile(file());
     EXPECT_FALSE(reg.OpenKey(kThing, false).isOpen());
     EXPECT_FALSE(reg.DeleteKey(kThing));
-    EXPECT_EQ(readAll(file()), before);
+    EXPECT_EQ(readFile(file()), before);
 }
 
 // ---- the autostart entry --------------------------------------------------------------------
@@ -224,7 +214,7 @@ TEST_F(Autostart, EntryAppearsStartsTheProgramAndDisappears)
     EXPECT_FALSE(entry.StartsProgram("/opt/my apps/nimbril"));
 
     ASSERT_TRUE(entry.Enable("/opt/my apps/nimbril"));
-    const QByteArray text = readAll(entry.file());
+    const QByteArray text = readFile(entry.file());
     EXPECT_TRUE(text.startsWith("[Desktop Entry]\n")) << text.constData();
     EXPECT_TRUE(text.contains("\nType=Application\n"));
     EXPECT_TRUE(text.contains("\nExec=\"/opt/my apps/nimbril\"\n"));
@@ -250,24 +240,25 @@ TEST_F(Autostart, AnEntrySwitchedOffByTheDesktopStartsNothingUntilWrittenAgain)
         "[Desktop Entry]\n# Exec=/opt/nimbril\n",
     };
     for (const QByteArray& text : lines) {
-        ASSERT_TRUE(writeAll(entry.file(), text));
+        ASSERT_TRUE(writeFile(entry.file(), text));
         EXPECT_FALSE(entry.StartsProgram("/opt/nimbril")) << text.constData();
     }
-    ASSERT_TRUE(writeAll(entry.file(), "[Desktop Entry]\nExec = /opt/nimbril --x\nHidden=false\n"));
+    ASSERT_TRUE(
+        writeFile(entry.file(), "[Desktop Entry]\nExec = /opt/nimbril --x\nHidden=false\n"));
     EXPECT_TRUE(entry.StartsProgram("/opt/nimbril"));
 
-    ASSERT_TRUE(writeAll(entry.file(), lines[0]));
+    ASSERT_TRUE(writeFile(entry.file(), lines[0]));
     ASSERT_TRUE(entry.Enable("/opt/nimbril"));
     EXPECT_TRUE(entry.StartsProgram("/opt/nimbril"));
 }
 
 TEST_F(Autostart, AFolderThatCannotBeMadeLeavesNoEntry)
 {
-    ASSERT_TRUE(writeAll(m_dir.filePath("config"), "a file, not a folder"));
+    ASSERT_TRUE(writeFile(m_dir.filePath("config"), "a file, not a folder"));
     const AutostartEntry entry(folder());
     EXPECT_FALSE(entry.Enable("/opt/nimbril"));
     EXPECT_FALSE(entry.StartsProgram("/opt/nimbril"));
-    EXPECT_EQ(readAll(m_dir.filePath("config")), "a file, not a folder");
+    EXPECT_EQ(readFile(m_dir.filePath("config")), "a file, not a folder");
 }
 
 TEST_F(Autostart, DefaultFolderFollowsXdgConfigHome)

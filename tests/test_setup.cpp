@@ -2,6 +2,7 @@
 #include "IniFile.h"
 #include "MessageBox.h"
 #include "Registry.h"
+#include "TestFiles.h"
 #include "u_Language.h"
 #include "u_Setup.h"
 #include "u_Store.h"
@@ -20,18 +21,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
 
 const QString kProgramDir = QStringLiteral(NIMBRIL_PROGRAM_DIR "/");
 
@@ -60,8 +49,8 @@ protected:
             ASSERT_TRUE(QFile::copy(kProgramDir + QString::fromUtf8(file),
                                     AppDir + QString::fromUtf8(file)))
                 << file;
-        ASSERT_TRUE(writeAll(ConfigFile(), "[CollectionDir]\r\nPath=/somewhere\r\n\r\n"
-                                           "[Language]\r\nDefaultLanguage=English\r\n"));
+        ASSERT_TRUE(writeFile(ConfigFile(), "[CollectionDir]\r\nPath=/somewhere\r\n\r\n"
+                                            "[Language]\r\nDefaultLanguage=English\r\n"));
     }
 
     SetupPlaces places() const
@@ -117,7 +106,7 @@ TEST_F(Setup, LanguageListHasEveryLagEntryThenTraditionalChinese)
     ASSERT_TRUE(QDir().mkpath(folder + "/Folder.LAG")); // a folder of that name counts too
 
     for (const char* name : {"English.LAG", "a.b.LAG", "lower.lag", "English.LAG.bak", "Note.txt"})
-        ASSERT_TRUE(writeAll(folder + "/" + name, "[Translations]\n"));
+        ASSERT_TRUE(writeFile(folder + "/" + name, "[Translations]\n"));
     QStringList list = LanguageListEntries(folder);
     ASSERT_FALSE(list.isEmpty());
     EXPECT_EQ(list.takeLast(), TraditionalChineseName);
@@ -162,7 +151,7 @@ TEST_F(Setup, WithoutLanguageFilesTheListHoldsTraditionalChineseAloneAndNothingI
 
 TEST_F(Setup, ShowingSelectsTheStoredLanguageWithoutChangingTheCurrentOne)
 {
-    ASSERT_TRUE(writeAll(ConfigFile(), "[Language]\r\nDefaultLanguage=english\r\n"));
+    ASSERT_TRUE(writeFile(ConfigFile(), "[Language]\r\nDefaultLanguage=english\r\n"));
     CurrentLanguage = SimplifiedChineseName;
     TForm_Setup form(nullptr, places());
     form.show();
@@ -171,7 +160,7 @@ TEST_F(Setup, ShowingSelectsTheStoredLanguageWithoutChangingTheCurrentOne)
     EXPECT_EQ(SavedLanguage, SimplifiedChineseName);
     EXPECT_EQ(form.windowTitle(), QStringLiteral("设置")); // the current language, not the stored
 
-    ASSERT_TRUE(writeAll(ConfigFile(), "[Language]\r\n"));
+    ASSERT_TRUE(writeFile(ConfigFile(), "[Language]\r\n"));
     form.reject();
     form.show();
     EXPECT_EQ(form.ComboBox1->currentIndex(), 0);
@@ -181,15 +170,15 @@ TEST_F(Setup, ShowingSelectsTheStoredLanguageWithoutChangingTheCurrentOne)
 
 TEST_F(Setup, TextsComeFromTheLanguageFileAndTheButtonsUseUnprefixedKeys)
 {
-    ASSERT_TRUE(writeAll(AppDir + "Custom.LAG", "[Translations]\n"
-                                                "Form_Setup.Caption=Custom setup\n"
-                                                "Form_Setup.gb_Language.Caption=Tongue\n"
-                                                "form_setup.lbl_selectlanguage.caption=&Pick\n"
-                                                "Form_Setup.gb_RunOptions.Caption=Options\n"
-                                                "Form_Setup.chk_AddToolButton.Caption=Button\n"
-                                                "Form_Setup.btn_OK.Caption=Wrong\n"
-                                                "btn_OK.Caption=Right\n"
-                                                "btn_Cancel.Caption=Back\n"));
+    ASSERT_TRUE(writeFile(AppDir + "Custom.LAG", "[Translations]\n"
+                                                 "Form_Setup.Caption=Custom setup\n"
+                                                 "Form_Setup.gb_Language.Caption=Tongue\n"
+                                                 "form_setup.lbl_selectlanguage.caption=&Pick\n"
+                                                 "Form_Setup.gb_RunOptions.Caption=Options\n"
+                                                 "Form_Setup.chk_AddToolButton.Caption=Button\n"
+                                                 "Form_Setup.btn_OK.Caption=Wrong\n"
+                                                 "btn_OK.Caption=Right\n"
+                                                 "btn_Cancel.Caption=Back\n"));
     CurrentLanguage = "Custom";
     TForm_Setup form(nullptr, places());
     form.show();
@@ -232,7 +221,7 @@ TEST_F(Setup, PickingALanguageAppliesItAtOnceWithItsFont)
 
 TEST_F(Setup, CancelAndTheCloseBoxRestoreTheLanguageAndWriteNothing)
 {
-    const QByteArray config = readAll(ConfigFile());
+    const QByteArray config = readFile(ConfigFile());
     TForm_Setup form(nullptr, places());
     for (int way = 0; way < 2; ++way) {
         form.show();
@@ -247,7 +236,7 @@ TEST_F(Setup, CancelAndTheCloseBoxRestoreTheLanguageAndWriteNothing)
         EXPECT_FALSE(form.isVisible());
         EXPECT_EQ(form.result(), QDialog::Rejected);
         EXPECT_EQ(CurrentLanguage, "English") << way;
-        EXPECT_EQ(readAll(ConfigFile()), config) << way;
+        EXPECT_EQ(readFile(ConfigFile()), config) << way;
         EXPECT_FALSE(QFile::exists(registryFile())) << way;
         EXPECT_FALSE(QFile::exists(autostartFile())) << way;
     }
@@ -256,13 +245,13 @@ TEST_F(Setup, CancelAndTheCloseBoxRestoreTheLanguageAndWriteNothing)
 
 TEST_F(Setup, OkWritesTheLanguageEvenWhenNoneWasPicked)
 {
-    ASSERT_TRUE(writeAll(ConfigFile(), "[CollectionDir]\r\nPath=/kept\r\n\r\n"
-                                       "[Language]\r\nDefaultLanguage=english\r\n"));
+    ASSERT_TRUE(writeFile(ConfigFile(), "[CollectionDir]\r\nPath=/kept\r\n\r\n"
+                                        "[Language]\r\nDefaultLanguage=english\r\n"));
     TForm_Setup form(nullptr, places());
     okWith(form, false, false);
     EXPECT_EQ(form.result(), QDialog::Accepted);
-    EXPECT_EQ(readAll(ConfigFile()), "[CollectionDir]\r\nPath=/kept\r\n\r\n"
-                                     "[Language]\r\nDefaultLanguage=English\r\n");
+    EXPECT_EQ(readFile(ConfigFile()), "[CollectionDir]\r\nPath=/kept\r\n\r\n"
+                                      "[Language]\r\nDefaultLanguage=English\r\n");
 
     form.show();
     pick(form, SimplifiedChineseName);
@@ -306,7 +295,7 @@ TEST_F(Setup, BothTickedWritesTheEntriesAndBothClearedRemovesThem)
                                     "Exec=" +
                                     exe.toUtf8() + "\r\nHotIcon=" + AppDir.toUtf8() +
                                     "nb.ico\r\nIcon=" + AppDir.toUtf8() + "nb.ico\r\n";
-        EXPECT_TRUE(readAll(registryFile()).contains(expected)) << readAll(registryFile()).data();
+        EXPECT_TRUE(readFile(registryFile()).contains(expected)) << readFile(registryFile()).data();
         EXPECT_EQ(startupValue(), exe);
         EXPECT_TRUE(AutostartEntry(m_dir.filePath("autostart")).StartsProgram(exe));
 
@@ -318,7 +307,7 @@ TEST_F(Setup, BothTickedWritesTheEntriesAndBothClearedRemovesThem)
 
     okWith(form, false, false);
     EXPECT_FALSE(toolButtonKey().isOpen());
-    EXPECT_FALSE(readAll(registryFile()).contains("Extensions"));
+    EXPECT_FALSE(readFile(registryFile()).contains("Extensions"));
     EXPECT_EQ(startupValue(), QString());
     EXPECT_FALSE(QFile::exists(autostartFile()));
     form.show();
@@ -364,13 +353,13 @@ TEST_F(Setup, WithoutTheIconNoButtonKeyIsWritten)
 
 TEST_F(Setup, ALanguageWithoutTheProductNameGivesAnEmptyButtonText)
 {
-    ASSERT_TRUE(writeAll(AppDir + "Bare.LAG", "[Translations]\nbtn_OK.Caption=OK\n"));
+    ASSERT_TRUE(writeFile(AppDir + "Bare.LAG", "[Translations]\nbtn_OK.Caption=OK\n"));
     CurrentLanguage = "Bare";
     TForm_Setup form(nullptr, places());
     okWith(form, true, false);
     const RegistryKey key = toolButtonKey();
     ASSERT_TRUE(key.isOpen());
-    EXPECT_TRUE(readAll(registryFile()).contains("\r\nButtonText=\r\nCLSID="));
+    EXPECT_TRUE(readFile(registryFile()).contains("\r\nButtonText=\r\nCLSID="));
     EXPECT_EQ(ReadLanguage(), "Bare");
 }
 
@@ -430,7 +419,7 @@ TEST_F(Setup, EachShowingRebuildsTheListAndRemembersTheLanguageAnew)
     EXPECT_EQ(entries(form).last(), TraditionalChineseName);
     form.reject();
 
-    ASSERT_TRUE(writeAll(AppDir + "Deutsch.LAG", "[Translations]\n"));
+    ASSERT_TRUE(writeFile(AppDir + "Deutsch.LAG", "[Translations]\n"));
     CurrentLanguage = SimplifiedChineseName;
     form.show();
     EXPECT_EQ(entries(form).size(), 4);

@@ -6,12 +6,19 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
-void writeFile(const QString& path, const QByteArray& bytes)
+bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        ADD_FAILURE() << "cannot write " << path.toStdString();
+    if (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size())
+        return true;
+    ADD_FAILURE() << "cannot write " << path.toStdString();
+    return false;
+}
+
+bool writeText(const QString& path, const QString& text)
+{
+    return writeFile(path, text.toUtf8());
 }
 
 QByteArray readFile(const QString& path)
