@@ -1,6 +1,9 @@
 #include "MessageBox.h"
 
+#include "u_Language.h"
+
 #include <QApplication>
+#include <QFileInfo>
 
 namespace {
 
@@ -61,6 +64,13 @@ Answer AskYesNoCancel(QWidget* parent, const QString& text, QMessageBox::Icon ic
     default:
         return Answer::Cancel;
     }
+}
+
+bool MayReplaceFile(QWidget* parent, const QString& fileName)
+{
+    return !QFileInfo::exists(fileName) ||
+           AskYesNoCancel(parent, Translate(QStringLiteral("C_OverridePrompt")),
+                          QMessageBox::Question) == Answer::Yes;
 }
 
 void Error(QWidget* parent, const QString& text)

@@ -25,6 +25,9 @@ void Warning(QWidget* parent, const QString& text);
 // A confirmation or warning with Yes, No and Cancel; only Yes goes on.
 Answer AskYesNoCancel(QWidget* parent, const QString& text,
                       QMessageBox::Icon icon = QMessageBox::Warning);
+// Whether a file may be written under this name: yes when none is there, else when the user
+// answers Yes to the translated replace prompt (C_OverridePrompt).
+bool MayReplaceFile(QWidget* parent, const QString& fileName);
 // The error display of a command that failed: the error's text.
 void Error(QWidget* parent, const QString& text);
 // An About box with a title and text.

@@ -261,9 +261,7 @@ void TForm_EMail::btn_SaveAsClick()
     const QString fileName = AskListFile(this, m_EMailFolder);
     if (fileName.isEmpty())
         return;
-    if (QFileInfo::exists(fileName) &&
-        MessageBox::AskYesNoCancel(this, Translate(QStringLiteral("C_OverridePrompt")),
-                                   QMessageBox::Question) != MessageBox::Answer::Yes)
+    if (!MessageBox::MayReplaceFile(this, fileName))
         return;
     WriteCheckedList(fileName);
     done(QDialog::Accepted);

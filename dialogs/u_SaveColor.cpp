@@ -560,9 +560,7 @@ void TForm_SaveColor::SaveWithDialog(const QString& folder)
                                                           QStringLiteral("col"));
     if (fileName.isEmpty())
         return;
-    if (QFileInfo::exists(fileName) &&
-        MessageBox::AskYesNoCancel(this, Translate(QStringLiteral("C_OverridePrompt")),
-                                   QMessageBox::Question) != MessageBox::Answer::Yes)
+    if (!MessageBox::MayReplaceFile(this, fileName))
         return;
     if (WriteCells(fileName))
         SetCurrentPaletteFile(fileName);
