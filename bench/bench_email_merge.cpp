@@ -3,7 +3,6 @@
 // the file on disk.
 #include "EMailList.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QLocale>
 #include <QTemporaryDir>
@@ -83,12 +82,3 @@ void BM_MergeIntoFile(benchmark::State& state)
 BENCHMARK(BM_MergeIntoFile)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -5,7 +5,6 @@
 #include "u_Public.h"
 #include "u_SaveIE.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -85,12 +84,3 @@ void BM_CopyCacheFileAlreadyThere(benchmark::State& state)
 BENCHMARK(BM_CopyCacheFileAlreadyThere)->Unit(benchmark::kMicrosecond);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
