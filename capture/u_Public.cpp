@@ -9,7 +9,6 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QUrl>
-
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -380,6 +379,48 @@ bool SameFileContents(const QString& a, const QString& b)
     return fb.atEnd();
 }
 
+int CopyOpenFile(int in, int out, const std::function<bool()>& keepGoing)
+{
+    constexpr size_t chunkSize = 1 << 20;
+    constexpr int chunksBetweenQuestions = 4;
+    int chunk = 0;
+    auto goOn = [&] { return !keepGoing || ++chunk % chunksBetweenQuestions != 0 || keepGoing(); };
+    for (;;) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, chunkSize, 0);
+        if (n == 0)
+            return 0;
+        if (n > 0) {
+            if (!goOn())
+                return ECANCELED;
+            continue;
+        }
+        if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)
+            break; // the rest by hand
+        if (errno != EINTR)
+            return errno;
+    }
+    QByteArray buffer(qsizetype(chunkSize), Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), chunkSize);
+        if (n == 0)
+            return 0;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buffer.constData() + done, size_t(n - done));
+            if (w >= 0)
+                done += w;
+            else if (errno != EINTR)
+                return errno;
+        }
+        if (!goOn())
+            return ECANCELED;
+    }
+}
+
 bool CopyNewFile(const QString& from, const QString& to)
 {
     const QByteArray source = QFile::encodeName(from);
@@ -387,7 +428,8 @@ bool CopyNewFile(const QString& from, const QString& to)
     const int in = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return false;
-    struct stat info {};
+    struct stat info
+    {};
     if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(in);
         return false;
@@ -398,37 +440,7 @@ bool CopyNewFile(const QString& from, const QString& to)
         ::close(in);
         return false;
     }
-    bool ok = true;
-    off_t left = info.st_size;
-    // The kernel copies without a trip through this process where the file systems allow it.
-    while (ok && left > 0) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(left), 0);
-        if (n > 0) {
-            left -= n;
-        } else if (n == 0 || errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
-                   errno == EOPNOTSUPP) {
-            break; // the rest by hand
-        } else if (errno != EINTR) {
-            ok = false;
-        }
-    }
-    char buffer[64 * 1024];
-    while (ok) {
-        const ssize_t n = ::read(in, buffer, sizeof buffer);
-        if (n == 0)
-            break;
-        if (n < 0) {
-            ok = errno == EINTR;
-            continue;
-        }
-        for (ssize_t done = 0; ok && done < n;) {
-            const ssize_t w = ::write(out, buffer + done, size_t(n - done));
-            if (w > 0)
-                done += w;
-            else if (w < 0 && errno != EINTR)
-                ok = false;
-        }
-    }
+    bool ok = CopyOpenFile(in, out) == 0;
     ::close(in);
     if (::close(out) != 0)
         ok = false;

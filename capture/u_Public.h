@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+#include <functional>
 
 // The helpers the page saver, the harvesters, drops and the viewer share. Paths use "/"; a
 // helper reports failure in its result (empty text, -1, false, class 0), never by a message.
@@ -102,6 +103,11 @@ QString CutToBytes(const QString& name, int maxBytes);
 
 // True when the two files hold the same bytes.
 bool SameFileContents(const QString& a, const QString& b);
+// Copies what is left of the open file `in` to the open file `out`: by the kernel where the
+// file systems allow it, else through a buffer, a megabyte at a time; every few megabytes
+// `keepGoing` (when given) is asked whether to go on. 0, or the errno of the failure
+// (ECANCELED when `keepGoing` said no).
+int CopyOpenFile(int in, int out, const std::function<bool()>& keepGoing = {});
 // Copies a file's bytes (and permission bits) to a new file; false, with nothing left behind,
 // when `to` exists already or the copy fails. Unlike QFile::copy it makes no temporary file
 // and forces nothing to disk, so a save of thousands of small files costs only their writes.

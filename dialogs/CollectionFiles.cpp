@@ -1,6 +1,7 @@
 #include "CollectionFiles.h"
 
 #include "AtomicFile.h"
+#include "u_Public.h"
 
 #include <QDir>
 #include <QFile>
@@ -69,29 +70,13 @@ int PlaceNoReplace(const QByteArray& from, const QByteArray& to)
     return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
 }
 
-// Copies the open file In to the open descriptor Out in chunks, asking KeepGoing now and then.
+// Copies the open file In to the open descriptor Out, asking KeepGoing now and then.
 bool CopyContents(QFile& in, int out, QString* error, const std::function<bool()>& keepGoing)
 {
-    QByteArray buffer(ChunkSize, Qt::Uninitialized);
-    for (int chunk = 1;; ++chunk) {
-        const qint64 got = in.read(buffer.data(), ChunkSize);
-        if (got < 0)
-            return Fail(error, in.errorString());
-        if (got == 0)
-            return true;
-        qint64 written = 0;
-        while (written < got) {
-            const ssize_t n = ::write(out, buffer.constData() + written, size_t(got - written));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return Fail(error, ErrorText(errno));
-            }
-            written += n;
-        }
-        if (keepGoing && chunk % ChunksBetweenBreaths == 0 && !keepGoing())
-            return Fail(error, QStringLiteral("stopped"));
-    }
+    const int code = CopyOpenFile(in.handle(), out, keepGoing);
+    if (code == ECANCELED)
+        return Fail(error, QStringLiteral("stopped"));
+    return code == 0 || Fail(error, ErrorText(code));
 }
 
 void CopyTimes(const QByteArray& target, const struct stat& source)
