@@ -159,10 +159,9 @@ int main(int argc, char* argv[])
         if (parser.isSet(stats)) {
             const CdpBrowser::Stats& s = browser.stats();
             err << "stats: total " << total << " ms; resource reads " << s.resourceReads << " ("
-                << s.resourceBytes << " bytes), of them from the disk cache " << s.diskReads
-                << " (" << s.diskBytes << " bytes) reading " << s.cacheMs
-                << " ms; waiting for the browser " << s.protocolMs << " ms, writing "
-                << s.diskMs << " ms" << Qt::endl;
+                << s.resourceBytes << " bytes), of them from the disk cache " << s.diskReads << " ("
+                << s.diskBytes << " bytes) reading " << s.cacheMs << " ms; waiting for the browser "
+                << s.protocolMs << " ms, writing " << s.diskMs << " ms" << Qt::endl;
         }
         return 0;
     } catch (const BrowserUnreachableError& e) {

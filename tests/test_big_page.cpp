@@ -74,7 +74,7 @@ TEST(BigPage, FiftyMegabytePageIsSavedWholeInBoundedMemory)
     ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
     const qint64 peakBytes = qint64(usage.ru_maxrss) * 1024;
     EXPECT_LT(peakBytes, kMemoryBound) << "peak resident memory " << peakBytes / 1048576
-                                          << " MB for a " << kPageBytes / 1048576 << " MB page";
+                                       << " MB for a " << kPageBytes / 1048576 << " MB page";
 
     QString saved;
     QDirIterator it(tmp.filePath("out"), {"*.htm"}, QDir::Files);

@@ -68,15 +68,17 @@ bool ChromiumProcess::start(int timeoutMs)
         ::setpgid(0, 0);
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     });
-    const QStringList arguments =
-        QStringList{QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
-                    QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
-                    QStringLiteral("--no-first-run"),
-                    QStringLiteral("--disable-background-networking"),
-                    QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
-                    QStringLiteral("--remote-debugging-port=0"),
-                    QStringLiteral("--user-data-dir=") + userData} +
-        m_extraArguments + QStringList{QStringLiteral("about:blank")};
+    const QStringList arguments = QStringList{QStringLiteral("--headless"),
+                                              QStringLiteral("--no-sandbox"),
+                                              QStringLiteral("--disable-gpu"),
+                                              QStringLiteral("--disable-quic"),
+                                              QStringLiteral("--no-first-run"),
+                                              QStringLiteral("--disable-background-networking"),
+                                              QStringLiteral("--disable-component-update"),
+                                              QStringLiteral("--disable-sync"),
+                                              QStringLiteral("--remote-debugging-port=0"),
+                                              QStringLiteral("--user-data-dir=") + userData} +
+                                  m_extraArguments + QStringList{QStringLiteral("about:blank")};
     m_process.start(m_program, arguments);
     if (!m_process.waitForStarted(timeoutMs)) {
         m_failure =
