@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CaptureKind.h"
+
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -8,16 +10,6 @@
 // The helpers the page saver, the harvesters, drops and the viewer share. Paths use "/"; a
 // helper reports failure in its result (empty text, -1, false, class 0), never by a message.
 
-// File class codes decided by a file's extension; 1 to 4 coincide with the capture kinds.
-enum FileClass : quint8
-{
-    fcOther = 0,
-    fcPhoto = 1,
-    fcMusic = 2,
-    fcFlash = 3,
-    fcText = 4,
-    fcWebPage = 6,
-};
 
 // Upper-case extensions without the dot, in their fixed order (PLS stands twice in MusicExts).
 extern const QStringList PhotoExts;
