@@ -1,6 +1,6 @@
 // Program entry: one instance per user, the floating window with its tray icon and menu, and the
 // message loop until Exit.
-#include "CdpBrowser.h"
+#include "ChromiumBrowser.h"
 #include "Desktop.h"
 #include "Errors.h"
 #include "MessageBox.h"
@@ -8,7 +8,6 @@
 #include "u_EMail.h"
 #include "u_Main.h"
 #include "u_SaveColor.h"
-#include "u_SaveIE.h"
 #include "u_Setup.h"
 #include "u_Store.h"
 #include "u_ViewCollection.h"
@@ -40,13 +39,12 @@ int main(int argc, char* argv[])
     FavoritesDir = GetFavoritesDir();
 
     // The browser is reached when a command first needs it, and the connection is kept.
-    CdpBrowser browser;
+    ChromiumBrowser browser;
     browser.setWindowSystem({[] { return Desktop().topmostWindowCaption(BrowserWindowClasses()); },
                              [] { return Desktop().closeWindows(BrowserWindowClasses()); }});
-    SetBrowserAccess(&browser);
-    SetBrowserCache(&browser);
 
     TForm_Main form;
+    form.browser = &browser;
     try {
         form.FormCreate();
     } catch (const NimbrilError& e) {
@@ -57,8 +55,7 @@ int main(int argc, char* argv[])
         form.AddTrayIcon();
     }
     // After an e-mail capture the addresses are shown for saving and merging.
-    TSaveIE::SetEMailDialogHandler(
-        [](const QStringList& emails) { ShowEMailDialog(nullptr, emails); });
+    form.showEMails = [](const QStringList& emails) { ShowEMailDialog(nullptr, emails); };
 
     // The colour picker is made for one use, owned by the floating window, which it hides.
     form.showColorPicker = [&form] {
@@ -85,8 +82,5 @@ int main(int argc, char* argv[])
     form.showSetup = [&setup] { setup.ShowModalSetup(); };
 
     form.show();
-    const int result = app.exec();
-    SetBrowserAccess(nullptr);
-    SetBrowserCache(nullptr);
-    return result;
+    return app.exec();
 }

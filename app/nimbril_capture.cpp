@@ -1,9 +1,9 @@
 // nimbril-capture: the capture commands for scripts. Saves or harvests the current page or every
 // open page of the running browser, the same way the menu commands do.
-#include "CdpBrowser.h"
+#include "CaptureRun.h"
+#include "ChromiumBrowser.h"
 #include "Desktop.h"
 #include "Errors.h"
-#include "u_SaveIE.h"
 #include "u_Store.h"
 
 #include <QCommandLineParser>
@@ -32,18 +32,6 @@ public:
 private:
     const char* m_label;
     QString m_text;
-};
-
-struct Kind
-{
-    const char* name;
-    quint8 code;
-    const char* folder;
-};
-
-constexpr Kind kKinds[] = {
-    {"page", ckWebPage, "WebPage"}, {"photo", ckPhoto, "Photo"}, {"music", ckMusic, "Music"},
-    {"flash", ckFlash, "Flash"},    {"text", ckText, "Text"},    {"email", ckEMail, "EMail"},
 };
 
 } // namespace
@@ -102,13 +90,12 @@ int main(int argc, char* argv[])
     parser.process(app);
 
     const QStringList args = parser.positionalArguments();
-    const Kind* kind = nullptr;
-    for (const Kind& k : kKinds)
-        if (args.size() == 1 && args[0] == QLatin1String(k.name))
-            kind = &k;
+    const std::optional<CaptureKind> kindWord =
+        args.size() == 1 ? CaptureKindFromWord(args[0]) : std::nullopt;
+    const CaptureKind kind = kindWord.value_or(CaptureKind::WebPage);
     const QString scopeText = parser.value(scope);
     const QString routeText = parser.value(route);
-    if (!kind || (scopeText != QLatin1String("current") && scopeText != QLatin1String("all")) ||
+    if (!kindWord || (scopeText != QLatin1String("current") && scopeText != QLatin1String("all")) ||
         (routeText != QLatin1String("auto") && routeText != QLatin1String("devtools"))) {
         err << "nimbril-capture: give one KIND (page, photo, music, flash, text, email), "
                "--scope current or all and --route auto or devtools; see --help."
@@ -125,7 +112,7 @@ int main(int argc, char* argv[])
                 CreateDefaultCollection();
             ReadCollectionDir();
             CurrentLanguage = ReadLanguage();
-            folder = CollectionRoot + QString::fromLatin1(kind->folder);
+            folder = CollectionRoot + FolderOf(kind);
         }
         folder = QDir(folder).absolutePath();
         QDir().mkpath(folder);
@@ -133,35 +120,31 @@ int main(int argc, char* argv[])
         CdpEndpoint::Sources sources = CdpEndpoint::defaultSources();
         if (parser.isSet(endpoint))
             sources.override = parser.value(endpoint);
-        CdpBrowser browser(sources);
+        ChromiumBrowser browser(sources);
         browser.setDiskCacheEnabled(routeText == QLatin1String("auto"));
         browser.setWindowSystem(
             {[] { return Desktop().topmostWindowCaption(BrowserWindowClasses()); },
              [] { return Desktop().closeWindows(BrowserWindowClasses()); }});
-        SetBrowserAccess(&browser);
-        SetBrowserCache(&browser);
 
         StderrDisplay page("page"), url("url"), file("file");
-        TSaveIE engine(&browser);
-        engine.PageLabel = &page;
-        engine.UrlLabel = &url;
-        engine.FileLabel = &file;
+        CaptureRun engine(&browser);
+        engine.displays.page = &page;
+        engine.displays.url = &url;
+        engine.displays.file = &file;
         QElapsedTimer timer;
         timer.start();
-        engine.CapturePages(folder, scopeText == QLatin1String("all") ? csAllPages : csCurrentPage,
-                            kind->code);
+        engine.capturePages(
+            folder, scopeText == QLatin1String("all") ? Scope::AllPages : Scope::CurrentPage, kind);
         const qint64 total = timer.elapsed();
-        SetBrowserAccess(nullptr);
-        SetBrowserCache(nullptr);
-        if (kind->code == ckEMail)
-            for (const QString& address : std::as_const(engine.EMails))
+        if (kind == CaptureKind::EMail)
+            for (const QString& address : std::as_const(engine.emails))
                 out << address << Qt::endl;
         if (parser.isSet(stats)) {
-            const CdpBrowser::Stats& s = browser.stats();
+            const FetchStats& s = browser.stats();
             err << "stats: total " << total << " ms; resource reads " << s.resourceReads << " ("
                 << s.resourceBytes << " bytes), of them from the disk cache " << s.diskReads << " ("
                 << s.diskBytes << " bytes) reading " << s.cacheMs << " ms; waiting for the browser "
-                << s.protocolMs << " ms, writing " << s.diskMs << " ms" << Qt::endl;
+                << s.protocolMs << " ms" << Qt::endl;
         }
         return 0;
     } catch (const BrowserUnreachableError& e) {

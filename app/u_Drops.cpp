@@ -1,11 +1,10 @@
 #include "u_Drops.h"
 
 #include "AtomicFile.h"
-#include "BrowserCache.h"
 #include "Errors.h"
 #include "IniFile.h"
+#include "ResourceFiles.h"
 #include "u_Public.h"
-#include "u_SaveIE.h"
 #include "u_Store.h"
 
 #include <QDir>
@@ -67,12 +66,30 @@ QString KindFolder(FileClass fileClass)
     return QStringLiteral("Files");
 }
 
-bool InBrowserCacheFolder(const QString& path)
+// Writes the bytes of a resource an open page shows into its kind's folder, under its own name
+// unless another file holds that name. False when no page shows it or nothing could be written.
+class DroppedResourceWriter : public ResourceSink
 {
-    const QString cache = QDir::cleanPath(BrowserCacheFolder()) + u'/';
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath()).startsWith(cache);
-}
+public:
+    explicit DroppedResourceWriter(QString target) : m_target(std::move(target)) {}
+    void receive(const QString&, const QByteArray& bytes) override
+    {
+        if (m_written.isEmpty())
+            m_written = WriteResourceFile(bytes, m_target);
+    }
+    bool written() const { return !m_written.isEmpty(); }
 
+private:
+    QString m_target;
+    QString m_written;
+};
+
+bool CopyShownResource(Browser& browser, const QString& url, const QString& name, FileClass c)
+{
+    const QString folder = CollectionRoot + KindFolder(c);
+    DroppedResourceWriter writer(folder + u'/' + name);
+    return browser.fetchShown(url, writer) && writer.written();
+}
 } // namespace
 
 std::optional<TextDrop> DecodeTextDrop(const QMimeData* data)
@@ -138,7 +155,7 @@ QString NewCollectionFileName(const QString& folder, const QString& ext)
     return name;
 }
 
-void TTDrop(const TextDrop& drop, FolderCopyObserver* owner)
+void TTDrop(const TextDrop& drop, FolderCopyObserver* owner, Browser* browser)
 {
     if (drop.format == TextDrop::PlainText) {
         if (TrimControlChars(drop.text).isEmpty())
@@ -156,16 +173,13 @@ void TTDrop(const TextDrop& drop, FolderCopyObserver* owner)
         if (!line.isEmpty() && QFileInfo::exists(line)) {
             StoreDroppedPath(line, owner);
         } else if (IsWebUrl(line)) {
-            const QString cache = GetCacheFileName(line);
-            if (cache.isEmpty() || !QFileInfo(cache).isFile()) {
+            // A picture, a tune or a movie that an open page shows is copied from the browser;
+            // anything else becomes a shortcut.
+            const QString name = ResourceFileName(line);
+            const FileClass c = ClassifyFileName(name);
+            const bool media = c == fcPhoto || c == fcMusic || c == fcFlash;
+            if (!media || !browser || !CopyShownResource(*browser, line, name, c))
                 CreateUrlShortcut(line, drop.description, QString());
-            } else {
-                const FileClass c = ClassifyFile(cache);
-                if (c == fcPhoto || c == fcMusic || c == fcFlash)
-                    StoreDroppedPath(cache, owner);
-                else
-                    CreateUrlShortcut(line, drop.description, QString());
-            }
         }
     }
 }
@@ -195,11 +209,6 @@ void StoreDroppedPath(const QString& path, FolderCopyObserver* owner)
     }
 
     const QString folder = KindFolder(ClassifyFile(path));
-    if (InBrowserCacheFolder(path)) {
-        TSaveIE::CopyCacheFile(path, QString(), CollectionRoot + folder, QString(), false,
-                               GetFileSize(path));
-        return;
-    }
     // Like the other drops, this copy does not bring back a kind folder the user deleted.
     if (QFileInfo(CollectionRoot + folder).isDir())
         CopyReplacing(path, CollectionRoot + folder + u'/' + fileName);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Browser.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -40,7 +42,7 @@ std::optional<PictureDrop> DecodePictureDrop(const QMimeData* data);
 // their kind, folders under "Files", cached links to pictures, sounds and movies as files, other
 // links as internet shortcuts in the Favorites folder. Throws InOutError when dropped text
 // cannot be written.
-void TTDrop(const TextDrop& drop, FolderCopyObserver* owner);
+void TTDrop(const TextDrop& drop, FolderCopyObserver* owner, Browser* browser = nullptr);
 
 // Stores one existing file or folder.
 void StoreDroppedPath(const QString& path, FolderCopyObserver* owner);

@@ -1,5 +1,6 @@
 #include "u_Main.h"
 
+#include "CaptureRun.h"
 #include "Desktop.h"
 #include "Errors.h"
 #include "FormFace.h"
@@ -8,7 +9,6 @@
 #include "u_Drops.h"
 #include "u_Language.h"
 #include "u_Progress.h"
-#include "u_SaveIE.h"
 #include "u_Store.h"
 
 #include <QApplication>
@@ -243,33 +243,20 @@ void TForm_Main::BuildMenu()
     AddItem(m, QStringLiteral("m_SaveCurrentPage"), QStringLiteral("Save &Current Web Page"), 21,
             [this] {
                 MinimizeAllWindows();
-                RunCapture(QStringLiteral("WebPage"), true, ckWebPage);
+                RunCapture(QStringLiteral("WebPage"), true, quint8(CaptureKind::WebPage));
             });
     AddItem(m, QStringLiteral("m_SaveAllPages"), QStringLiteral("Save &All Open Web Pages"), 13,
             [this] {
                 MinimizeAllWindows();
-                RunCapture(QStringLiteral("WebPage"), false, ckWebPage);
+                RunCapture(QStringLiteral("WebPage"), false, quint8(CaptureKind::WebPage));
             });
-    struct Harvest
-    {
-        const char* menu;
-        const char* caption;
-        int image;
-        const char* folder;
-        quint8 kind;
-    };
-    const Harvest harvests[] = {
-        {"m_SavePhoto", "Save All Photo", 7, "Photo", ckPhoto},
-        {"m_SaveFlash", "Save All Flash", 5, "Flash", ckFlash},
-        {"m_SaveMusic", "Save All Music", 6, "Music", ckMusic},
-        {"m_SaveText", "Save All Text", 8, "Text", ckText},
-        {"m_SaveEMail", "Save All E-Mail", 4, "EMail", ckEMail},
-    };
-    for (const Harvest& h : harvests) {
-        const QString name = QString::fromLatin1(h.menu);
-        const QString folder = QString::fromLatin1(h.folder);
-        const quint8 kind = h.kind;
-        QMenu* sub = AddSubmenu(m, name, QString::fromLatin1(h.caption), h.image);
+    for (const CaptureKindInfo& info : CaptureKinds()) {
+        if (!info.menuItem)
+            continue;
+        const QString name = QString::fromLatin1(info.menuItem);
+        const QString folder = QString::fromLatin1(info.folder);
+        const quint8 kind = quint8(info.kind);
+        QMenu* sub = AddSubmenu(m, name, QString::fromLatin1(info.menuCaption), info.menuImage);
         AddItem(sub, name + QStringLiteral("Current"), QStringLiteral("Current Page"), 21,
                 [this, folder, kind] { RunCapture(folder, true, kind); });
         AddItem(sub, name + QStringLiteral("All"), QStringLiteral("All Open Page"), 13,
@@ -440,7 +427,7 @@ void TForm_Main::contextMenuEvent(QContextMenuEvent* event)
 
 void TForm_Main::TTDrop(const TextDrop& drop)
 {
-    Command([this, &drop] { ::TTDrop(drop, this); });
+    Command([this, &drop] { ::TTDrop(drop, this, browser); });
     delete m_copyProgress;
     m_copyProgress = nullptr;
 }
@@ -566,8 +553,7 @@ void TForm_Main::m_CloseAllIEClick()
         return;
     MinimizeAllWindows();
     raise();
-    TSaveIE engine;
-    engine.CloseAllIE();
+    CaptureRun(browser).closeAllBrowserWindows();
 }
 
 void TForm_Main::RunCapture(const QString& subfolder, bool currentPage, quint8 kind)
@@ -575,21 +561,20 @@ void TForm_Main::RunCapture(const QString& subfolder, bool currentPage, quint8 k
     // The window and the engine belong to this command alone and go with it, also on failure.
     auto* progress = new TForm_Progress();
     progress->setAttribute(Qt::WA_DeleteOnClose);
-    TSaveIE engine;
-    engine.PageLabel = progress->pageDisplay();
-    engine.UrlLabel = progress->urlDisplay();
-    engine.FileLabel = progress->fileDisplay();
-    engine.PageBar = progress->pageBar();
-    engine.TotalBar = progress->totalBar();
+    CaptureRun engine(browser);
+    engine.displays = {progress->pageDisplay(), progress->fileDisplay(), progress->urlDisplay(),
+                       progress->pageBar(), progress->totalBar()};
     progress->show();
     try {
-        engine.CapturePages(CollectionRoot + subfolder, currentPage ? csCurrentPage : csAllPages,
-                            kind);
+        engine.capturePages(CollectionRoot + subfolder,
+                            currentPage ? Scope::CurrentPage : Scope::AllPages,
+                            static_cast<CaptureKind>(kind));
     } catch (...) {
         progress->close();
         throw;
     }
     progress->close();
-    if (kind == ckEMail && !engine.EMails.isEmpty())
-        engine.ShowEMailDialog();
+    if (static_cast<CaptureKind>(kind) == CaptureKind::EMail && !engine.emails.isEmpty() &&
+        showEMails)
+        showEMails(engine.emails);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Browser.h"
 #include "u_Public.h"
 
 #include <QHash>
@@ -71,6 +72,10 @@ public:
     std::function<void()> restoreViewer;
     std::function<void()> showColorPicker;
     std::function<void()> showSetup;
+    // Shows the addresses an e-mail capture found, for saving and merging.
+    std::function<void(const QStringList& emails)> showEMails;
+    // The browser the capture commands read; null: none is connected.
+    Browser* browser = nullptr;
 
     QToolButton* btn_Text;
     QToolButton* btn_Photo;

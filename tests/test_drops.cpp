@@ -1,6 +1,5 @@
-#include "BrowserCache.h"
 #include "Errors.h"
-#include "FolderBrowserCache.h"
+#include "FakeBrowser.h"
 #include "IniFile.h"
 #include "TestFiles.h"
 #include "u_Drops.h"
@@ -119,23 +118,29 @@ TEST_F(Drops, ShortcutFilesGoToFavoritesWhateverTheirCase)
     EXPECT_EQ(filesIn(FavoritesDir), QStringList({"Home.URL", "app.lnk"}));
 }
 
-TEST_F(Drops, CachedLinkIsCopiedUncachedLinkBecomesAShortcut)
+TEST_F(Drops, PictureLinkAPageShowsIsCopiedFromTheBrowserOtherLinksBecomeShortcuts)
 {
-    FolderBrowserCache cache(BrowserCacheFolder() + "/x");
-    ScopedBrowserCache scope(&cache);
-    cache.add("http://h/img/logo.gif", "GIF89a", "logo[1].gif");
-    TTDrop(urls("http://h/img/logo.gif", "Logo"), nullptr);
+    // No capture ran before: the open pages themselves say what they show.
+    FakeBrowser browser;
+    auto doc = browser.newDocument("http://h/news.htm", "News");
+    doc->addToBody("IMG", {{"src", "img/logo%5B1%5D.gif"}});
+    browser.addPage(doc);
+    browser.hold("http://h/img/logo%5B1%5D.gif", "GIF89a");
+    browser.hold("http://h/img/other.gif", "GIF89b"); // held, but no open page shows it
+    browser.hold("http://h/news.htm", "<html></html>");
+
+    TTDrop(urls("http://h/img/logo%5B1%5D.gif", "Logo"), nullptr, &browser);
     EXPECT_EQ(filesIn(CollectionRoot + "Photo"), QStringList({"logo1.gif"}));
+    EXPECT_EQ(readFile(CollectionRoot + "Photo/logo1.gif"), "GIF89a");
     EXPECT_FALSE(QDir(FavoritesDir).exists());
 
-    TTDrop(urls("http://h/img/other.gif", "Other picture"), nullptr);
+    TTDrop(urls("http://h/img/other.gif", "Other picture"), nullptr, &browser);
     EXPECT_EQ(IniFile::ReadString(FavoritesDir + "Other picture.url", "InternetShortCut", "URL"),
               "http://h/img/other.gif");
 
-    // A cached page is no picture: a shortcut, rewritten by the next drop of the same link.
-    cache.add("http://h/news.htm", "<html></html>");
-    TTDrop(urls("http://h/news.htm", "News"), nullptr);
-    TTDrop(urls("http://h/news.htm?v=2", "News"), nullptr);
+    // A page is no picture: a shortcut, rewritten by the next drop of the same link.
+    TTDrop(urls("http://h/news.htm", "News"), nullptr, &browser);
+    TTDrop(urls("http://h/news.htm?v=2", "News"), nullptr, &browser);
     EXPECT_EQ(IniFile::ReadString(FavoritesDir + "News.url", "InternetShortCut", "URL"),
               "http://h/news.htm?v=2");
 }
