@@ -3,8 +3,11 @@
 #include "AtomicFile.h"
 #include "BrowserCache.h"
 #include "Errors.h"
+#include "FileCopy.h"
+#include "FileNames.h"
 #include "IniFile.h"
-#include "u_Public.h"
+#include "TextRules.h"
+#include "WebAddress.h"
 #include "u_SaveIE.h"
 #include "u_Store.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "u_Public.h"
+#include "FileCopy.h"
 
 #include <QHash>
 #include <QPoint>

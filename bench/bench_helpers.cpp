@@ -1,8 +1,9 @@
 // Times the language look-up (29 keys, as the tray menu applies them at every right press) and
 // the URL and file helpers the resource passes call once per resource.
+#include "FileNames.h"
+#include "WebAddress.h"
 #include "u_Language.h"
 #include "u_LanguageKeys.h"
-#include "u_Public.h"
 #include "u_SaveIE.h"
 
 #include <QDir>

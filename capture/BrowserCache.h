@@ -16,6 +16,13 @@ public:
 void SetBrowserCache(BrowserCache* cache);
 BrowserCache* CurrentBrowserCache();
 
+// The local copy of a URL the browser holds, or empty.
+inline QString GetCacheFileName(const QString& url)
+{
+    BrowserCache* cache = CurrentBrowserCache();
+    return cache ? cache->localFile(url) : QString();
+}
+
 // The folder where the browser's bytes for a URL are written for the collection to copy from:
 // $XDG_CACHE_HOME (or ~/.cache) + "/nimbril/browser-cache". A file dropped from below it is
 // copied like a cached file.

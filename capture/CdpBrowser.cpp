@@ -3,7 +3,8 @@
 #include "CdpConnection.h"
 #include "CdpProtocol.h"
 #include "Errors.h"
-#include "u_Public.h"
+#include "FileNames.h"
+#include "WebAddress.h"
 
 #include <QCryptographicHash>
 #include <QDir>

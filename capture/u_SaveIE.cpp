@@ -1,9 +1,13 @@
 #include "u_SaveIE.h"
 
 #include "AtomicFile.h"
+#include "BrowserCache.h"
 #include "Errors.h"
+#include "FileCopy.h"
+#include "FileNames.h"
 #include "IniFile.h"
-#include "u_Public.h"
+#include "TextRules.h"
+#include "WebAddress.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -7,7 +7,8 @@
 #include "IniFile.h"
 #include "PaletteFile.h"
 #include "u_Language.h"
-#include "u_Public.h"
+#include "FileCopy.h"
+#include "WebAddress.h"
 #include "u_SaveIE.h"
 #include "u_Store.h"
 

@@ -5,7 +5,7 @@
 #include "FolderBrowserCache.h"
 #include "IniFile.h"
 #include "TestFiles.h"
-#include "u_Public.h"
+#include "WebAddress.h"
 #include "u_SaveIE.h"
 
 #include <QDateTime>
