@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Browser.h"
-#include "u_Public.h"
+#include "FileCopy.h"
 
 #include <QHash>
 #include <QPoint>

@@ -1,9 +1,10 @@
 // Times the language look-up (29 keys, as the tray menu applies them at every right press) and
 // the URL and file helpers the resource passes call once per resource.
+#include "FileNames.h"
 #include "ResourceFiles.h"
+#include "WebAddress.h"
 #include "u_Language.h"
 #include "u_LanguageKeys.h"
-#include "u_Public.h"
 
 #include <QDir>
 #include <QFile>

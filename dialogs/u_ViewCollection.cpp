@@ -1,5 +1,6 @@
 #include "u_ViewCollection.h"
 
+#include "FileNames.h"
 #include "FormFace.h"
 #include "MessageBox.h"
 #include "ShellOpen.h"

@@ -8,7 +8,9 @@
 #include "PaletteFile.h"
 #include "ResourceFiles.h"
 #include "u_Language.h"
-#include "u_Public.h"
+#include "FileCopy.h"
+#include "FileNames.h"
+#include "WebAddress.h"
 #include "u_Store.h"
 
 #include <QByteArray>

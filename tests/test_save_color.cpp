@@ -538,4 +538,21 @@ TEST_F(SaveColor, LoadEndsAnEditAndUndoKeepsSystemColoursExact)
     EXPECT_EQ(cell(1)->color(), 0xFF000005u);
 }
 
+TEST(FileDialogSeam, DefaultSuffixGoesOnlyToNamesWithoutExtension)
+{
+    EXPECT_EQ(FileDialogs::WithDefaultSuffix("/t/pal", "col"), "/t/pal.col");
+    EXPECT_EQ(FileDialogs::WithDefaultSuffix("/t/pal.txt", "col"), "/t/pal.txt");
+    EXPECT_EQ(FileDialogs::WithDefaultSuffix("/t.d/pal", "col"), "/t.d/pal.col");
+    EXPECT_EQ(FileDialogs::WithDefaultSuffix("/t/pal", ""), "/t/pal");
+
+    FileDialogs::PresetAnswers({"/t/a", "", "/t/b.col"});
+    EXPECT_EQ(FileDialogs::GetSaveFileName(nullptr, {}, "/dir", {}, "col"), "/t/a.col");
+    EXPECT_EQ(FileDialogs::GetOpenFileName(nullptr, {}, "/dir2", {}, "col"), "");
+    EXPECT_EQ(FileDialogs::GetOpenFileName(nullptr, {}, "/dir3", {}), "/t/b.col");
+    EXPECT_EQ(FileDialogs::GetOpenFileName(nullptr, {}, "/dir4", {}), "");
+    EXPECT_EQ(FileDialogs::Asked(),
+              QStringList({"save: /dir", "open: /dir2", "open: /dir3", "open: /dir4"}));
+    FileDialogs::StopPresetting();
+}
+
 } // namespace

@@ -165,7 +165,8 @@ QJsonObject evaluateParams(const QString& expression, int contextId, bool return
 
 QJsonObject isolatedWorldParams(const QString& frameId)
 {
-    return {{QStringLiteral("frameId"), frameId}, {QStringLiteral("worldName"), QStringLiteral("nimbril")}};
+    return {{QStringLiteral("frameId"), frameId},
+            {QStringLiteral("worldName"), QStringLiteral("nimbril")}};
 }
 
 int parseIsolatedWorld(const QJsonObject& result)
@@ -175,7 +176,10 @@ int parseIsolatedWorld(const QJsonObject& result)
 
 QString parseNodeFrameId(const QJsonObject& result)
 {
-    return result.value(QStringLiteral("node")).toObject().value(QStringLiteral("frameId")).toString();
+    return result.value(QStringLiteral("node"))
+        .toObject()
+        .value(QStringLiteral("frameId"))
+        .toString();
 }
 
 DocumentSnapshot parseDocumentSnapshot(const QJsonObject& value)

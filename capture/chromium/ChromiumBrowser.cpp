@@ -3,7 +3,7 @@
 #include "CdpConnection.h"
 #include "CdpProtocol.h"
 #include "Errors.h"
-#include "u_Public.h"
+#include "WebAddress.h"
 
 #include <QJsonObject>
 #include <QSet>
