@@ -222,6 +222,31 @@ QJsonObject attachParams(const QString& targetId)
     return {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}};
 }
 
+QJsonObject targetParams(const QString& targetId)
+{
+    return {{QStringLiteral("targetId"), targetId}};
+}
+
+QJsonObject objectParams(const QString& objectId)
+{
+    return {{QStringLiteral("objectId"), objectId}};
+}
+
+QJsonObject responseBodyParams(const QString& requestId)
+{
+    return {{QStringLiteral("requestId"), requestId}};
+}
+
+QJsonObject resourceContentParams(const QString& frameId, const QString& url)
+{
+    return {{QStringLiteral("frameId"), frameId}, {QStringLiteral("url"), url}};
+}
+
+QJsonObject blockedUrlsParams(const QStringList& urls)
+{
+    return {{QStringLiteral("urls"), QJsonArray::fromStringList(urls)}};
+}
+
 QString parseSessionId(const QJsonObject& result)
 {
     return result.value(QStringLiteral("sessionId")).toString();

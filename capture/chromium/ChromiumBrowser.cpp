@@ -371,5 +371,5 @@ void ChromiumBrowser::closeAllWindows()
         return;
     for (const Cdp::TargetInfo& t : pageTargets())
         m_connection->discard(m_connection->send(QStringLiteral("Target.closeTarget"),
-                                                 {{QStringLiteral("targetId"), t.targetId}}));
+                                                 Cdp::targetParams(t.targetId)));
 }
