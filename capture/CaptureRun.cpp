@@ -20,8 +20,9 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
             displays.totalBar->setPosition(displays.totalBar->max());
     });
 
-    PageSaver saver(*m_browser, displays);
-    Harvester harvester(*m_browser, displays, emails);
+    WrittenResources written;
+    PageSaver saver(*m_browser, displays, &written);
+    Harvester harvester(*m_browser, displays, emails, &written);
     for (const PageRef& page : pages) {
         QString caption;
         // The current page is looked for by the titles the page list gives, so that only the

@@ -19,8 +19,9 @@ QString WithSlash(const QString& dir)
 
 } // namespace
 
-Harvester::Harvester(Browser& browser, CaptureDisplays& displays, QStringList& emails)
-    : m_browser(browser), m_displays(displays), m_emails(emails)
+Harvester::Harvester(Browser& browser, CaptureDisplays& displays, QStringList& emails,
+                     WrittenResources* written)
+    : m_browser(browser), m_displays(displays), m_emails(emails), m_written(written)
 {}
 
 void Harvester::harvestPage(const PageSnapshot& doc, const QString& folder, CaptureKind kind)
@@ -32,14 +33,15 @@ void Harvester::harvestPage(const PageSnapshot& doc, const QString& folder, Capt
 
     switch (kind) {
     case CaptureKind::Photo:
-        RunResourcePass(kImagePass, m_browser, doc, folder, QString(), m_displays);
+        RunResourcePass(kImagePass, m_browser, doc, folder, QString(), m_displays, m_written);
         break;
     case CaptureKind::Music:
-        RunResourcePass(kEmbedPass, m_browser, doc, folder, QString(), m_displays);
-        RunResourcePass(kBackgroundSoundPass, m_browser, doc, folder, QString(), m_displays);
+        RunResourcePass(kEmbedPass, m_browser, doc, folder, QString(), m_displays, m_written);
+        RunResourcePass(kBackgroundSoundPass, m_browser, doc, folder, QString(), m_displays,
+                        m_written);
         break;
     case CaptureKind::Flash:
-        RunResourcePass(kFlashMoviePass, m_browser, doc, folder, QString(), m_displays);
+        RunResourcePass(kFlashMoviePass, m_browser, doc, folder, QString(), m_displays, m_written);
         break;
     case CaptureKind::Text:
         savePageText(doc, folder);

@@ -2,6 +2,7 @@
 
 #include "Browser.h"
 #include "CaptureProgress.h"
+#include "ResourcePasses.h"
 
 #include <CaptureKind.h>
 #include <QString>
@@ -13,7 +14,9 @@
 class Harvester
 {
 public:
-    Harvester(Browser& browser, CaptureDisplays& displays, QStringList& emails);
+    // `written`, when given, lets pages share what the capture already wrote.
+    Harvester(Browser& browser, CaptureDisplays& displays, QStringList& emails,
+              WrittenResources* written = nullptr);
 
     void harvestPage(const PageSnapshot& doc, const QString& folder, CaptureKind kind);
     // Writes the body's text into folder as <name>.txt, replacing a file of that name.
@@ -32,4 +35,5 @@ private:
     Browser& m_browser;
     CaptureDisplays& m_displays;
     QStringList& m_emails;
+    WrittenResources* m_written;
 };

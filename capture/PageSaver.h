@@ -2,6 +2,7 @@
 
 #include "Browser.h"
 #include "CaptureProgress.h"
+#include "ResourcePasses.h"
 
 #include <QString>
 
@@ -11,7 +12,8 @@
 class PageSaver
 {
 public:
-    PageSaver(Browser& browser, CaptureDisplays& displays);
+    // `written`, when given, lets pages share what the capture already wrote.
+    PageSaver(Browser& browser, CaptureDisplays& displays, WrittenResources* written = nullptr);
 
     // Saves the document into path; an empty name lets the saver choose one.
     void savePage(const PageSnapshot& doc, const QString& path, const QString& name = {});
@@ -28,6 +30,7 @@ private:
 
     Browser& m_browser;
     CaptureDisplays& m_displays;
+    WrittenResources* m_written;
 };
 
 // The text made usable as a file name for a page or a text file; shared with the harvester.

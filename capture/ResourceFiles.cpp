@@ -52,29 +52,47 @@ bool HoldsBytes(const QString& path, const QByteArray& bytes)
     return true;
 }
 
-// Writes the bytes under a temporary name beside `path` and links them into place only when
-// they are all on disk, so that an interrupted write never leaves a short file under the real
-// name. EEXIST when `path` was taken meanwhile.
+int WriteAll(int fd, const QByteArray& bytes)
+{
+    for (qsizetype at = 0; at < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + at, size_t(bytes.size() - at));
+        if (n < 0 && errno != EINTR)
+            return errno;
+        if (n > 0)
+            at += n;
+    }
+    return 0;
+}
+
+// Writes the bytes into a file that has no name until they are all on disk, then gives it
+// `path`, so that an interrupted write never leaves a short file under the real name. EEXIST
+// when `path` was taken meanwhile.
 int WriteNewFile(const QString& path, const QByteArray& bytes)
 {
     const QString dir = path.left(path.lastIndexOf(u'/') + 1);
-    const QByteArray temp = QFile::encodeName(dir + QStringLiteral(".nimbril-XXXXXX"));
-    QByteArray name = temp;
+    const QByteArray target = QFile::encodeName(path);
+    // An unnamed file in the folder, named by a link once written.
+    const int anonymous =
+        ::open(QFile::encodeName(dir).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    if (anonymous >= 0) {
+        int error = WriteAll(anonymous, bytes);
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(anonymous);
+        if (!error && ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, target.constData(),
+                               AT_SYMLINK_FOLLOW) != 0)
+            error = errno;
+        ::close(anonymous);
+        return error;
+    }
+    // File systems without unnamed files: a temporary name beside it, linked into place.
+    QByteArray name = QFile::encodeName(dir + QStringLiteral(".nimbril-XXXXXX"));
     const int fd = ::mkstemp(name.data());
     if (fd < 0)
         return errno;
     ::fchmod(fd, 0644);
-    int error = 0;
-    for (qsizetype at = 0; at < bytes.size() && !error;) {
-        const ssize_t n = ::write(fd, bytes.constData() + at, size_t(bytes.size() - at));
-        if (n < 0 && errno != EINTR)
-            error = errno;
-        else if (n > 0)
-            at += n;
-    }
+    int error = WriteAll(fd, bytes);
     if (::close(fd) != 0 && !error)
         error = errno;
-    if (!error && ::link(name.constData(), QFile::encodeName(path).constData()) != 0)
+    if (!error && ::link(name.constData(), target.constData()) != 0)
         error = errno;
     ::unlink(name.constData());
     return error;

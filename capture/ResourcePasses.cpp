@@ -6,6 +6,8 @@
 #include "WebAddress.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 
@@ -46,6 +48,9 @@ public:
         PumpEvents();
     }
 
+    // The URL's bytes are already in `file`, which is where they belong.
+    void adopt(const QString& url, const QString& file) { m_written.insert(url, file); }
+
     bool received(const QString& url) const { return m_written.contains(url); }
     // The file that holds the URL's bytes; empty when they could not be written.
     QString file(const QString& url) const { return m_written.value(url); }
@@ -61,7 +66,8 @@ private:
 
 QList<AttributeWrite> RunResourcePass(const ResourcePass& pass, Browser& browser,
                                       const PageSnapshot& doc, const QString& path,
-                                      const QString& folder, CaptureDisplays& displays)
+                                      const QString& folder, CaptureDisplays& displays,
+                                      WrittenResources* written)
 {
     const bool saving = pass.savingOnly || !folder.isEmpty();
     const QString target = saving ? WithSlash(path) + folder : path;
@@ -100,7 +106,29 @@ QList<AttributeWrite> RunResourcePass(const ResourcePass& pass, Browser& browser
         return {};
 
     ResourceWriter writer(doc.address, saving ? path : target, saving ? folder : QString());
-    browser.fetch(doc, urls, writer);
+    // What this capture wrote before comes from its own file: kept where it already is, copied
+    // where another page needs it.
+    QStringList toFetch;
+    const QString here = QDir(target).absolutePath();
+    for (const QString& url : std::as_const(urls)) {
+        const QString earlier = written ? written->value(doc.context + u'\n' + url) : QString();
+        const QFileInfo info(earlier);
+        if (earlier.isEmpty() || !info.isFile() || info.isSymLink()) {
+            toFetch << url;
+        } else if (!saving && info.absolutePath() == here) {
+            writer.adopt(url, earlier);
+        } else if (QFile file(earlier); file.open(QIODevice::ReadOnly)) {
+            writer.receive(url, file.readAll());
+        } else {
+            toFetch << url;
+        }
+    }
+    if (!toFetch.isEmpty())
+        browser.fetch(doc, toFetch, writer);
+    if (written)
+        for (const QString& url : std::as_const(urls))
+            if (const QString file = writer.file(url); !file.isEmpty())
+                written->insert(doc.context + u'\n' + url, file);
 
     QList<AttributeWrite> writes;
     const QString folderPrefix = WithSlash(WithSlash(path) + SafeRelativePath(folder));

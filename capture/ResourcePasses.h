@@ -3,6 +3,7 @@
 #include "Browser.h"
 #include "CaptureProgress.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <initializer_list>
@@ -36,10 +37,15 @@ inline constexpr const ResourcePass* kSavingPasses[] = {
     &kScriptPass, &kStyleLinkPass, &kBackgroundSoundPass,
 };
 
+// The files a capture has written so far, by browser context and address: a resource that
+// several pages and frames use is read from the browser once.
+using WrittenResources = QHash<QString, QString>;
+
 // Writes the resources of one pass that the browser holds. Saving (folder not empty), each lands
 // below path/folder at its path relative to the page, and the attribute writes that make the
 // saved page name the copies are returned; harvesting (folder empty), each lands flat in path
 // under its own name and nothing is returned.
 QList<AttributeWrite> RunResourcePass(const ResourcePass& pass, Browser& browser,
                                       const PageSnapshot& doc, const QString& path,
-                                      const QString& folder, CaptureDisplays& displays);
+                                      const QString& folder, CaptureDisplays& displays,
+                                      WrittenResources* written = nullptr);

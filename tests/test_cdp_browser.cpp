@@ -31,7 +31,7 @@ const QByteArray kGif =
 const QByteArray kPng = QByteArray::fromBase64(
     "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAQAAAC1HAwCAAAAC0lEQVR42mNkYAAAAAYAAjCB0C8AAAAASUVORK5CYII=");
 
-class CdpBrowserE2E : public ::testing::Test
+class ChromiumBrowserE2E : public ::testing::Test
 {
 protected:
     static void SetUpTestSuite()
@@ -154,7 +154,7 @@ protected:
     QTemporaryDir tmp;
 };
 
-TEST_F(CdpBrowserE2E, SavesEveryOpenPageWholeFromWhatTheBrowserHolds)
+TEST_F(ChromiumBrowserE2E, SavesEveryOpenPageWholeFromWhatTheBrowserHolds)
 {
     const QString pageBefore = liveHtml("/d/page.htm");
     const QString shopBefore = liveHtml("/f/shop.htm");
@@ -209,7 +209,7 @@ TEST_F(CdpBrowserE2E, SavesEveryOpenPageWholeFromWhatTheBrowserHolds)
     EXPECT_EQ(readFile(dest + "/Daily News.files/url.ini"), ini);
 }
 
-TEST_F(CdpBrowserE2E, CurrentPageIsTheOneLookedAtLast)
+TEST_F(ChromiumBrowserE2E, CurrentPageIsTheOneLookedAtLast)
 {
     ChromiumBrowser browser(sources);
     const QList<PageRef> pages = browser.pages();
@@ -230,7 +230,7 @@ TEST_F(CdpBrowserE2E, CurrentPageIsTheOneLookedAtLast)
     EXPECT_TRUE(readFile(tmp.filePath("News/News.txt")).contains("Short news."));
 }
 
-TEST_F(CdpBrowserE2E, EveryKindThroughTheCommand)
+TEST_F(ChromiumBrowserE2E, EveryKindThroughTheCommand)
 {
     http->clearLog();
     const QString base = tmp.filePath("out");
@@ -278,7 +278,7 @@ TEST_F(CdpBrowserE2E, EveryKindThroughTheCommand)
     EXPECT_TRUE(http->requestLog().isEmpty()) << http->requestLog().join(", ").toStdString();
 }
 
-TEST_F(CdpBrowserE2E, HostilePageWritesNothingOutsideTheDestination)
+TEST_F(ChromiumBrowserE2E, HostilePageWritesNothingOutsideTheDestination)
 {
     // Captured bytes land in the destination and nowhere else, not even for a moment in a folder
     // of Nimbril's own.
@@ -306,7 +306,7 @@ TEST_F(CdpBrowserE2E, HostilePageWritesNothingOutsideTheDestination)
     EXPECT_GE(hostileFiles, 2); // the page file and its url.ini
 }
 
-TEST_F(CdpBrowserE2E, NoBrowserGetsAPlainMessage)
+TEST_F(ChromiumBrowserE2E, NoBrowserGetsAPlainMessage)
 {
     QTcpServer closed;
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
@@ -321,7 +321,7 @@ TEST_F(CdpBrowserE2E, NoBrowserGetsAPlainMessage)
     EXPECT_EQ(bad.code, 2);
 }
 
-TEST_F(CdpBrowserE2E, APrivateWindowShowingTheSameAddressKeepsItsOwnBytes)
+TEST_F(ChromiumBrowserE2E, APrivateWindowShowingTheSameAddressKeepsItsOwnBytes)
 {
     // The same address answers with other bytes once the normal window has it; a private window
     // (a context of its own) then loads those.
@@ -356,7 +356,7 @@ TEST_F(CdpBrowserE2E, APrivateWindowShowingTheSameAddressKeepsItsOwnBytes)
     control->call("Target.disposeBrowserContext", {{"browserContextId", context}});
 }
 
-TEST_F(CdpBrowserE2E, APictureLinkDroppedOnTheWindowIsCopiedFromThePageThatShowsIt)
+TEST_F(ChromiumBrowserE2E, APictureLinkDroppedOnTheWindowIsCopiedFromThePageThatShowsIt)
 {
     // No capture ran in this browser object: the drop finds the picture in the open pages.
     ChromiumBrowser browser(sources);
