@@ -34,18 +34,6 @@ private:
     QString m_text;
 };
 
-struct Kind
-{
-    const char* name;
-    quint8 code;
-    const char* folder;
-};
-
-constexpr Kind kKinds[] = {
-    {"page", ckWebPage, "WebPage"}, {"photo", ckPhoto, "Photo"}, {"music", ckMusic, "Music"},
-    {"flash", ckFlash, "Flash"},    {"text", ckText, "Text"},    {"email", ckEMail, "EMail"},
-};
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -102,10 +90,8 @@ int main(int argc, char* argv[])
     parser.process(app);
 
     const QStringList args = parser.positionalArguments();
-    const Kind* kind = nullptr;
-    for (const Kind& k : kKinds)
-        if (args.size() == 1 && args[0] == QLatin1String(k.name))
-            kind = &k;
+    const std::optional<nimbril::CaptureKind> kind =
+        args.size() == 1 ? nimbril::CaptureKindFromWord(args[0]) : std::nullopt;
     const QString scopeText = parser.value(scope);
     const QString routeText = parser.value(route);
     if (!kind || (scopeText != QLatin1String("current") && scopeText != QLatin1String("all")) ||
@@ -125,7 +111,7 @@ int main(int argc, char* argv[])
                 CreateDefaultCollection();
             ReadCollectionDir();
             CurrentLanguage = ReadLanguage();
-            folder = CollectionRoot + QString::fromLatin1(kind->folder);
+            folder = CollectionRoot + nimbril::FolderOf(*kind);
         }
         folder = QDir(folder).absolutePath();
         QDir().mkpath(folder);
@@ -148,12 +134,13 @@ int main(int argc, char* argv[])
         engine.FileLabel = &file;
         QElapsedTimer timer;
         timer.start();
+        // The engine still takes kind and scope as bytes.
         engine.CapturePages(folder, scopeText == QLatin1String("all") ? csAllPages : csCurrentPage,
-                            kind->code);
+                            static_cast<quint8>(*kind));
         const qint64 total = timer.elapsed();
         SetBrowserAccess(nullptr);
         SetBrowserCache(nullptr);
-        if (kind->code == ckEMail)
+        if (*kind == nimbril::CaptureKind::EMail)
             for (const QString& address : std::as_const(engine.EMails))
                 out << address << Qt::endl;
         if (parser.isSet(stats)) {

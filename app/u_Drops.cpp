@@ -48,23 +48,11 @@ void CopyReplacing(const QString& source, const QString& target)
     out.commit();
 }
 
+// The collection folder that files of this class are dropped into; "Files" for the rest.
 QString KindFolder(FileClass fileClass)
 {
-    switch (fileClass) {
-    case fcPhoto:
-        return QStringLiteral("Photo");
-    case fcMusic:
-        return QStringLiteral("Music");
-    case fcFlash:
-        return QStringLiteral("Flash");
-    case fcText:
-        return QStringLiteral("Text");
-    case fcWebPage:
-        return QStringLiteral("WebPage");
-    case fcOther:
-        break;
-    }
-    return QStringLiteral("Files");
+    const std::optional<nimbril::CaptureKind> kind = nimbril::CaptureKindOfClass(fileClass);
+    return kind ? nimbril::FolderOf(*kind) : QStringLiteral("Files");
 }
 
 bool InBrowserCacheFolder(const QString& path)
@@ -143,8 +131,9 @@ void TTDrop(const TextDrop& drop, FolderCopyObserver* owner)
     if (drop.format == TextDrop::PlainText) {
         if (TrimControlChars(drop.text).isEmpty())
             return;
-        QDir().mkpath(CollectionRoot + QStringLiteral("Text"));
-        const QString name = NewCollectionFileName(QStringLiteral("Text"), QStringLiteral(".txt"));
+        const QString folder = nimbril::FolderOf(nimbril::CaptureKind::Text);
+        QDir().mkpath(CollectionRoot + folder);
+        const QString name = NewCollectionFileName(folder, QStringLiteral(".txt"));
         QString error;
         if (!WriteFileAtomically(name, (drop.text + QStringLiteral("\r\n")).toUtf8(), &error))
             throw InOutError(name, error);
@@ -229,8 +218,9 @@ bool GTDrop(const PictureDrop& picture)
 {
     if (picture.isEmpty())
         return true;
-    QDir().mkpath(CollectionRoot + QStringLiteral("Photo"));
-    const QString name = NewCollectionFileName(QStringLiteral("Photo"), QStringLiteral(".bmp"));
+    const QString folder = nimbril::FolderOf(nimbril::CaptureKind::Photo);
+    QDir().mkpath(CollectionRoot + folder);
+    const QString name = NewCollectionFileName(folder, QStringLiteral(".bmp"));
     if (!picture.vector.isEmpty()) {
         return WriteFileAtomically(name, picture.vector);
     }

@@ -243,37 +243,24 @@ void TForm_Main::BuildMenu()
     AddItem(m, QStringLiteral("m_SaveCurrentPage"), QStringLiteral("Save &Current Web Page"), 21,
             [this] {
                 MinimizeAllWindows();
-                RunCapture(QStringLiteral("WebPage"), true, ckWebPage);
+                RunCapture(nimbril::CaptureKind::WebPage, nimbril::Scope::CurrentPage);
             });
     AddItem(m, QStringLiteral("m_SaveAllPages"), QStringLiteral("Save &All Open Web Pages"), 13,
             [this] {
                 MinimizeAllWindows();
-                RunCapture(QStringLiteral("WebPage"), false, ckWebPage);
+                RunCapture(nimbril::CaptureKind::WebPage, nimbril::Scope::AllPages);
             });
-    struct Harvest
-    {
-        const char* menu;
-        const char* caption;
-        int image;
-        const char* folder;
-        quint8 kind;
-    };
-    const Harvest harvests[] = {
-        {"m_SavePhoto", "Save All Photo", 7, "Photo", ckPhoto},
-        {"m_SaveFlash", "Save All Flash", 5, "Flash", ckFlash},
-        {"m_SaveMusic", "Save All Music", 6, "Music", ckMusic},
-        {"m_SaveText", "Save All Text", 8, "Text", ckText},
-        {"m_SaveEMail", "Save All E-Mail", 4, "EMail", ckEMail},
-    };
-    for (const Harvest& h : harvests) {
-        const QString name = QString::fromLatin1(h.menu);
-        const QString folder = QString::fromLatin1(h.folder);
-        const quint8 kind = h.kind;
-        QMenu* sub = AddSubmenu(m, name, QString::fromLatin1(h.caption), h.image);
+    // One submenu per harvested kind, in the table's order.
+    for (const nimbril::CaptureKindInfo& info : nimbril::CaptureKinds()) {
+        if (!info.menuItem)
+            continue;
+        const QString name = QString::fromLatin1(info.menuItem);
+        const nimbril::CaptureKind kind = info.kind;
+        QMenu* sub = AddSubmenu(m, name, QString::fromLatin1(info.menuCaption), info.menuImage);
         AddItem(sub, name + QStringLiteral("Current"), QStringLiteral("Current Page"), 21,
-                [this, folder, kind] { RunCapture(folder, true, kind); });
+                [this, kind] { RunCapture(kind, nimbril::Scope::CurrentPage); });
         AddItem(sub, name + QStringLiteral("All"), QStringLiteral("All Open Page"), 13,
-                [this, folder, kind] { RunCapture(folder, false, kind); });
+                [this, kind] { RunCapture(kind, nimbril::Scope::AllPages); });
     }
     m->addSeparator();
     AddItem(m, QStringLiteral("m_SaveColor"), QStringLiteral("&Capture Screen color "), 3,
@@ -570,7 +557,7 @@ void TForm_Main::m_CloseAllIEClick()
     engine.CloseAllIE();
 }
 
-void TForm_Main::RunCapture(const QString& subfolder, bool currentPage, quint8 kind)
+void TForm_Main::RunCapture(nimbril::CaptureKind kind, nimbril::Scope scope)
 {
     // The window and the engine belong to this command alone and go with it, also on failure.
     auto* progress = new TForm_Progress();
@@ -583,13 +570,15 @@ void TForm_Main::RunCapture(const QString& subfolder, bool currentPage, quint8 k
     engine.TotalBar = progress->totalBar();
     progress->show();
     try {
-        engine.CapturePages(CollectionRoot + subfolder, currentPage ? csCurrentPage : csAllPages,
-                            kind);
+        // The engine still takes kind and scope as bytes.
+        engine.CapturePages(CollectionRoot + nimbril::FolderOf(kind),
+                            scope == nimbril::Scope::AllPages ? csAllPages : csCurrentPage,
+                            static_cast<quint8>(kind));
     } catch (...) {
         progress->close();
         throw;
     }
     progress->close();
-    if (kind == ckEMail && !engine.EMails.isEmpty())
+    if (kind == nimbril::CaptureKind::EMail && !engine.EMails.isEmpty())
         engine.ShowEMailDialog();
 }

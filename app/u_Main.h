@@ -62,7 +62,7 @@ public:
     void m_SaveColorClick();
     void m_SetupClick();
     void m_CloseAllIEClick();
-    void RunCapture(const QString& subfolder, bool currentPage, quint8 kind);
+    void RunCapture(nimbril::CaptureKind kind, nimbril::Scope scope);
     void MinimizeAllWindows();
 
     // Windows that other parts of the program attach: the viewer, its restore step, the colour
