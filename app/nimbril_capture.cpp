@@ -1,10 +1,12 @@
 // nimbril-capture: the capture commands for scripts. Saves or harvests the current page or every
 // open page of the running browser, the same way the menu commands do.
+#include "CaptureKind.h"
 #include "CdpBrowser.h"
 #include "Desktop.h"
 #include "Errors.h"
+#include "Paths.h"
+#include "Settings.h"
 #include "u_SaveIE.h"
-#include "u_Store.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -102,16 +104,14 @@ int main(int argc, char* argv[])
         return 2;
     }
 
-    AppDir = ExecutableDir();
-    FavoritesDir = GetFavoritesDir();
+    Paths paths = Paths::ForProgram(ExecutableDir(), UserHomeDir());
     try {
         QString folder = parser.value(dest);
         if (folder.isEmpty()) {
-            if (!QFileInfo::exists(ConfigFile()))
-                CreateDefaultCollection();
-            ReadCollectionDir();
-            CurrentLanguage = ReadLanguage();
-            folder = CollectionRoot + nimbril::FolderOf(*kind);
+            if (!Settings(paths.configFile()).exists())
+                CreateDefaultCollection(paths, UserHomeDir());
+            ReadCollectionDir(paths);
+            folder = paths.collectionFolder(nimbril::FolderOf(*kind));
         }
         folder = QDir(folder).absolutePath();
         QDir().mkpath(folder);
@@ -121,9 +121,10 @@ int main(int argc, char* argv[])
             sources.override = parser.value(endpoint);
         CdpBrowser browser(sources);
         browser.setDiskCacheEnabled(routeText == QLatin1String("auto"));
+        const std::unique_ptr<DesktopPlatform> desktop = ChooseDesktop();
         browser.setWindowSystem(
-            {[] { return Desktop().topmostWindowCaption(BrowserWindowClasses()); },
-             [] { return Desktop().closeWindows(BrowserWindowClasses()); }});
+            {[&desktop] { return desktop->topmostWindowCaption(BrowserWindowClasses()); },
+             [&desktop] { return desktop->closeWindows(BrowserWindowClasses()); }});
         SetBrowserAccess(&browser);
         SetBrowserCache(&browser);
 

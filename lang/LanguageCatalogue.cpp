@@ -1,9 +1,8 @@
-#include "u_Language.h"
+#include "LanguageCatalogue.h"
 
 #include "IniFile.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <opencc/opencc.h>
 
 const QString SimplifiedChineseName = QStringLiteral("简体中文");
@@ -14,7 +13,7 @@ namespace {
 const QString kSection = QStringLiteral("Translations");
 
 // OpenCC's converter is expensive to open and holds no language text, so one is kept for the
-// process; the language files themselves are read at every look-up.
+// process.
 class TraditionalConverter
 {
 public:
@@ -48,35 +47,50 @@ private:
 
 } // namespace
 
-QString LanguageFile(const QString& language)
+LanguageCatalogue::LanguageCatalogue(const QString& programDir, QObject* parent)
+    : QObject(parent), m_programDir(programDir.endsWith(u'/') ? programDir : programDir + u'/')
+{}
+
+QString LanguageCatalogue::fileOf(const QString& language) const
 {
-    return AppDir + language + QStringLiteral(".LAG");
+    return m_programDir + language + QStringLiteral(".LAG");
 }
 
-QString Translate(const QString& key)
+void LanguageCatalogue::setLanguage(const QString& name)
 {
-    if (CurrentLanguage == TraditionalChineseName) {
-        const QString file = LanguageFile(SimplifiedChineseName);
-        if (!QFileInfo::exists(file))
-            return QString();
-        return ToTraditionalChinese(IniFile::ReadString(file, kSection, key));
-    }
-    const QString file = LanguageFile(CurrentLanguage);
-    if (!QFileInfo::exists(file))
+    const bool changing = name != m_language;
+    m_language = name;
+    load();
+    if (changing)
+        Q_EMIT changed();
+}
+
+void LanguageCatalogue::load()
+{
+    m_texts.clear();
+    const bool traditional = m_language == TraditionalChineseName;
+    m_fileText = IniFile::ReadText(fileOf(traditional ? SimplifiedChineseName : m_language));
+}
+
+QString LanguageCatalogue::text(const QString& key) const
+{
+    if (m_fileText.isNull())
         return QString();
-    return IniFile::ReadString(file, kSection, key);
+    const QString folded = key.toLower();
+    const auto known = m_texts.constFind(folded);
+    if (known != m_texts.constEnd())
+        return *known;
+    QString text = IniFile::ReadStringFromText(m_fileText, kSection, key);
+    if (m_language == TraditionalChineseName)
+        text = ToTraditionalChinese(text);
+    m_texts.insert(folded, text);
+    return text;
 }
 
-QString ToTraditionalChinese(const QString& text)
-{
-    static const TraditionalConverter converter;
-    return converter.convert(text);
-}
-
-QFont LanguageFont()
+QFont LanguageCatalogue::font() const
 {
     QFont font;
-    if (CurrentLanguage == SimplifiedChineseName || CurrentLanguage == TraditionalChineseName) {
+    if (m_language == SimplifiedChineseName || m_language == TraditionalChineseName) {
         font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"),
                           QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei")});
         font.setPointSize(9);
@@ -88,15 +102,32 @@ QFont LanguageFont()
     return font;
 }
 
-QStringList AvailableLanguages()
+QStringList LanguageCatalogue::languages() const
 {
     QStringList names;
-    const QFileInfoList files = QDir(AppDir).entryInfoList(
-        {QStringLiteral("*.LAG")}, QDir::Files | QDir::CaseSensitive, QDir::Unsorted);
-    for (const QFileInfo& f : files) {
-        const QString name = f.fileName();
-        names << name.left(name.lastIndexOf(u'.'));
-    }
+    const QStringList entries = QDir(m_programDir)
+                                    .entryList({QStringLiteral("*.LAG")},
+                                               QDir::AllEntries | QDir::Hidden | QDir::System |
+                                                   QDir::NoDotAndDotDot | QDir::CaseSensitive,
+                                               QDir::Unsorted);
+    for (const QString& entry : entries)
+        names << entry.left(entry.lastIndexOf(u'.'));
     names << TraditionalChineseName;
     return names;
+}
+
+QString ToTraditionalChinese(const QString& text)
+{
+    static const TraditionalConverter converter;
+    return converter.convert(text);
+}
+
+int LanguageListSelection(const QStringList& entries, const QString& storedLanguage)
+{
+    if (storedLanguage.isEmpty())
+        return entries.isEmpty() ? -1 : 0;
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        if (entries[i].compare(storedLanguage, Qt::CaseInsensitive) == 0)
+            return int(i);
+    return -1;
 }

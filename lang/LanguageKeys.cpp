@@ -1,4 +1,4 @@
-#include "u_LanguageKeys.h"
+#include "LanguageKeys.h"
 
 const QStringList& AllLanguageKeys()
 {

@@ -1,30 +1,38 @@
-#include "u_Store.h"
+#include "Paths.h"
 
-#include "IniFile.h"
+#include "CaptureKind.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 
-QString AppDir;
-QString FavoritesDir;
-QString CollectionRoot;
-QString CurrentLanguage;
-QString SavedLanguage;
+QString Paths::configFile() const
+{
+    return programDir + QStringLiteral("Config.ini");
+}
 
-namespace {
-const QString kCollectionSection = QStringLiteral("CollectionDir");
-const QString kPathKey = QStringLiteral("Path");
-const QString kLanguageSection = QStringLiteral("Language");
-const QString kLanguageKey = QStringLiteral("DefaultLanguage");
-} // namespace
+QString Paths::collectionFolder(const QString& name) const
+{
+    return collectionRoot + name;
+}
+
+Paths Paths::ForProgram(const QString& programDir, const QString& home)
+{
+    Paths paths;
+    paths.programDir = programDir.endsWith(u'/') ? programDir : programDir + u'/';
+    paths.favoritesDir = GetFavoritesDir(home);
+    return paths;
+}
 
 const QStringList& CollectionSubfolders()
 {
+    using nimbril::CaptureKind;
+    using nimbril::FolderOf;
+    // The capture kinds' folders, with the two folders no capture writes (dropped files and
+    // colour palettes) between them.
     static const QStringList names = {
-        QStringLiteral("Photo"), QStringLiteral("Text"),  QStringLiteral("Files"),
-        QStringLiteral("Music"), QStringLiteral("Flash"), QStringLiteral("WebPage"),
-        QStringLiteral("Color"), QStringLiteral("EMail"),
+        FolderOf(CaptureKind::Photo), FolderOf(CaptureKind::Text),  QStringLiteral("Files"),
+        FolderOf(CaptureKind::Music), FolderOf(CaptureKind::Flash), FolderOf(CaptureKind::WebPage),
+        QStringLiteral("Color"),      FolderOf(CaptureKind::EMail),
     };
     return names;
 }
@@ -48,35 +56,4 @@ QString UserHomeDir()
 QString GetFavoritesDir(const QString& home)
 {
     return home + QStringLiteral("/Favorites/");
-}
-
-QString ConfigFile()
-{
-    return AppDir + QStringLiteral("Config.ini");
-}
-
-void CreateDefaultCollection(const QString& home)
-{
-    const QString root = home + QStringLiteral("/NimbrilApp");
-    QDir().mkpath(root);
-    for (const QString& sub : CollectionSubfolders())
-        QDir().mkpath(root + u'/' + sub);
-    IniFile::WriteString(ConfigFile(), kCollectionSection, kPathKey, root);
-    IniFile::WriteString(ConfigFile(), kLanguageSection, kLanguageKey, QStringLiteral("English"));
-    CollectionRoot = root + u'/';
-}
-
-void ReadCollectionDir()
-{
-    CollectionRoot = IniFile::ReadString(ConfigFile(), kCollectionSection, kPathKey) + u'/';
-}
-
-QString ReadLanguage()
-{
-    return IniFile::ReadString(ConfigFile(), kLanguageSection, kLanguageKey);
-}
-
-void WriteLanguage()
-{
-    IniFile::WriteString(ConfigFile(), kLanguageSection, kLanguageKey, CurrentLanguage);
 }

@@ -3,15 +3,23 @@
 #include <QString>
 #include <QStringList>
 
-// Program-wide folders, each ending with "/": the program folder (language files, Config.ini,
-// help), the user's Favorites folder and the collection root.
-extern QString AppDir;
-extern QString FavoritesDir;
-extern QString CollectionRoot;
+// The folders the program works in, each ending with "/": the program folder (language files,
+// Config.ini, help), the user's Favorites folder and the collection root. Made once at start-up
+// and handed on; tests make their own in a temporary folder.
+struct Paths
+{
+    QString programDir;
+    QString favoritesDir;
+    QString collectionRoot; // empty until Config.ini names it
 
-// The current user-interface language's name, and the one the setup dialog restores on Cancel.
-extern QString CurrentLanguage;
-extern QString SavedLanguage;
+    // programDir + "Config.ini".
+    QString configFile() const;
+    // collectionRoot + name, e.g. the "Photo" folder.
+    QString collectionFolder(const QString& name) const;
+
+    // The running program's folders: its own folder and the home's Favorites folder.
+    static Paths ForProgram(const QString& programDir, const QString& home);
+};
 
 // The collection's fixed subfolders, in the order the first run creates them.
 const QStringList& CollectionSubfolders();
@@ -23,20 +31,4 @@ QString ExecutableDir();
 QString UserHomeDir();
 
 // Home + "/Favorites/", whether or not it exists yet.
-QString GetFavoritesDir(const QString& home = UserHomeDir());
-
-// AppDir + "Config.ini".
-QString ConfigFile();
-
-// First run: creates home + "/NimbrilApp" with its eight subfolders, writes Config.ini and sets
-// CollectionRoot. Throws IniWriteError when Config.ini cannot be written.
-void CreateDefaultCollection(const QString& home = UserHomeDir());
-
-// Sets CollectionRoot from Config.ini's CollectionDir/Path, used unchanged, plus "/".
-void ReadCollectionDir();
-
-// The stored language name, empty when missing.
-QString ReadLanguage();
-
-// Stores CurrentLanguage in Config.ini. Throws IniWriteError on failure.
-void WriteLanguage();
+QString GetFavoritesDir(const QString& home);

@@ -1,6 +1,5 @@
 #include "ColorFormats.h"
 #include "Errors.h"
-#include "FileDialogs.h"
 #include "PaletteFile.h"
 
 #include <QDir>
@@ -292,23 +291,6 @@ TEST_F(PaletteFiles, LargeFileWithoutHeaderIsRefusedOnItsFirstLine)
     PaletteCells cells = AllOf(7);
     EXPECT_FALSE(ReadPalette(path("film.col"), &cells));
     EXPECT_EQ(cells, AllOf(7));
-}
-
-TEST(FileDialogSeam, DefaultSuffixGoesOnlyToNamesWithoutExtension)
-{
-    EXPECT_EQ(FileDialogs::WithDefaultSuffix("/t/pal", "col"), "/t/pal.col");
-    EXPECT_EQ(FileDialogs::WithDefaultSuffix("/t/pal.txt", "col"), "/t/pal.txt");
-    EXPECT_EQ(FileDialogs::WithDefaultSuffix("/t.d/pal", "col"), "/t.d/pal.col");
-    EXPECT_EQ(FileDialogs::WithDefaultSuffix("/t/pal", ""), "/t/pal");
-
-    FileDialogs::PresetAnswers({"/t/a", "", "/t/b.col"});
-    EXPECT_EQ(FileDialogs::GetSaveFileName(nullptr, {}, "/dir", {}, "col"), "/t/a.col");
-    EXPECT_EQ(FileDialogs::GetOpenFileName(nullptr, {}, "/dir2", {}, "col"), "");
-    EXPECT_EQ(FileDialogs::GetOpenFileName(nullptr, {}, "/dir3", {}), "/t/b.col");
-    EXPECT_EQ(FileDialogs::GetOpenFileName(nullptr, {}, "/dir4", {}), "");
-    EXPECT_EQ(FileDialogs::Asked(),
-              QStringList({"save: /dir", "open: /dir2", "open: /dir3", "open: /dir4"}));
-    FileDialogs::StopPresetting();
 }
 
 } // namespace

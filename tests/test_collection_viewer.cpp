@@ -1,9 +1,6 @@
-#include "MessageBox.h"
-#include "ShellOpen.h"
+#include "CollectionViewer.h"
+#include "TestContext.h"
 #include "TestFiles.h"
-#include "u_Language.h"
-#include "u_Store.h"
-#include "u_ViewCollection.h"
 
 #include <QAction>
 #include <QApplication>
@@ -26,7 +23,7 @@ namespace {
 
 // A viewer over a temporary collection, with the English texts, with shell opens, message boxes
 // and the folder chooser answered by the test.
-class ViewCollection : public ::testing::Test
+class ViewCollection : public ContextTest
 {
 protected:
     void SetUp() override
@@ -34,32 +31,21 @@ protected:
         if (::geteuid() == 0)
             qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
         oldCurrent = QDir::currentPath();
-        AppDir = tmp.filePath("app") + "/";
-        QDir().mkpath(AppDir);
-        QFile::copy(QStringLiteral(NIMBRIL_SOURCE_DIR "/lang/English.LAG"), AppDir + "English.LAG");
-        CurrentLanguage = "English";
-        CollectionRoot = tmp.filePath("coll") + "/";
+        useEnglish();
         for (const QString& sub : CollectionSubfolders())
-            QDir().mkpath(CollectionRoot + sub);
-        writeFile(CollectionRoot + "readme.txt", "hello");
-        writeFile(CollectionRoot + "Photo/inner.txt", "inner");
-        LastTargetFolder.clear();
-        SetShellOpenHandler([this](const QString& target) { opened << target; });
-        MessageBox::StartRecording();
-        FolderChooser::PresetAnswers({});
+            QDir().mkpath(paths().collectionRoot + sub);
+        writeFile(paths().collectionRoot + "readme.txt", "hello");
+        writeFile(paths().collectionRoot + "Photo/inner.txt", "inner");
+        prompts().setNextFolders({});
         floating = std::make_unique<QWidget>();
         floating->show();
-        form = std::make_unique<TForm_ViewStashet>(floating.get());
+        form = std::make_unique<CollectionViewer>(context(), floating.get());
         form->trayAvailable = [] { return true; };
     }
     void TearDown() override
     {
         form.reset();
         floating.reset();
-        SetShellOpenHandler({});
-        MessageBox::StopRecording();
-        FolderChooser::StopPresetting();
-        LastTargetFolder.clear();
         QDir::setCurrent(oldCurrent);
     }
 
@@ -100,11 +86,9 @@ protected:
         return on;
     }
 
-    QTemporaryDir tmp;
     QString oldCurrent;
-    QStringList opened;
     std::unique_ptr<QWidget> floating;
-    std::unique_ptr<TForm_ViewStashet> form;
+    std::unique_ptr<CollectionViewer> form;
 };
 
 TEST_F(ViewCollection, ToolbarAndPopupMenuHoldTheActionsInOrder)
@@ -162,41 +146,41 @@ TEST_F(ViewCollection, ShowingAppliesTheLanguageAndGoesHome)
     EXPECT_EQ(form->btn_Exit->toolTip(), "Close");
     EXPECT_EQ(form->FileListBox->selectionMode(), QAbstractItemView::ExtendedSelection);
 
-    EXPECT_EQ(form->SelectedTreeFolder() + "/", CollectionRoot);
-    EXPECT_EQ(form->ListFolder() + "/", CollectionRoot);
+    EXPECT_EQ(form->SelectedTreeFolder() + "/", paths().collectionRoot);
+    EXPECT_EQ(form->ListFolder() + "/", paths().collectionRoot);
     EXPECT_EQ(form->ListedNames(), QStringList{"readme.txt"}); // files only, no subfolders
-    EXPECT_TRUE(form->ShellTree->isExpanded(form->ShellTree->currentIndex()));
+    EXPECT_TRUE(form->FolderTree->isExpanded(form->FolderTree->currentIndex()));
 }
 
 TEST_F(ViewCollection, GoHomeShowsOnlyTheRootsDirectSubfolders)
 {
-    QDir().mkpath(CollectionRoot + "Photo/Deeper");
+    QDir().mkpath(paths().collectionRoot + "Photo/Deeper");
     form->ac_GoHomeExecute();
-    QFileSystemModel* model = form->ShellTreeModel;
-    const QModelIndex photo = model->index(CollectionRoot + "Photo");
+    QFileSystemModel* model = form->FolderModel;
+    const QModelIndex photo = model->index(paths().collectionRoot + "Photo");
     ASSERT_TRUE(photo.isValid());
-    form->ShellTree->expand(photo);
-    form->SelectTreeFolder(CollectionRoot + "Photo");
+    form->FolderTree->expand(photo);
+    form->SelectTreeFolder(paths().collectionRoot + "Photo");
     EXPECT_EQ(form->ListedNames(), QStringList{"inner.txt"});
 
-    writeFile(CollectionRoot + "later.txt", "new");
+    writeFile(paths().collectionRoot + "later.txt", "new");
     form->ac_GoHomeExecute();
-    const QModelIndex root = model->index(QDir::cleanPath(CollectionRoot));
-    EXPECT_EQ(form->ShellTree->currentIndex(), root);
-    EXPECT_TRUE(form->ShellTree->isExpanded(root));
-    EXPECT_FALSE(form->ShellTree->isExpanded(photo));
+    const QModelIndex root = model->index(QDir::cleanPath(paths().collectionRoot));
+    EXPECT_EQ(form->FolderTree->currentIndex(), root);
+    EXPECT_TRUE(form->FolderTree->isExpanded(root));
+    EXPECT_FALSE(form->FolderTree->isExpanded(photo));
     EXPECT_EQ(form->ListedNames(), QStringList({"later.txt", "readme.txt"}));
 
     // Home again with the tree already there still reads the list afresh.
-    writeFile(CollectionRoot + "again.txt", "new");
+    writeFile(paths().collectionRoot + "again.txt", "new");
     form->ac_GoHomeExecute();
     EXPECT_EQ(form->ListedNames(), QStringList({"again.txt", "later.txt", "readme.txt"}));
 }
 
 TEST_F(ViewCollection, GoHomeFindsACollectionBelowAHiddenFolder)
 {
-    CollectionRoot = path(".hidden/coll") + "/";
-    writeFile(CollectionRoot + "in.txt", "x");
+    paths().collectionRoot = path(".hidden/coll") + "/";
+    writeFile(paths().collectionRoot + "in.txt", "x");
     form->ac_GoHomeExecute();
     EXPECT_EQ(form->SelectedTreeFolder(), path(".hidden/coll"));
     EXPECT_EQ(form->ListedNames(), QStringList{"in.txt"});
@@ -208,13 +192,13 @@ TEST_F(ViewCollection, ATreeItemThatIsNoFolderLeavesTheListAlone)
     form->ac_GoHomeExecute();
     ASSERT_TRUE(form->SelectTreeFolder(path("vanishing")));
     EXPECT_EQ(form->ListFolder(), path("vanishing"));
-    form->ShowListFolder(QDir::cleanPath(CollectionRoot));
+    form->ShowListFolder(QDir::cleanPath(paths().collectionRoot));
     QDir(path("vanishing")).removeRecursively();
-    form->ShellTreeChange();
-    EXPECT_EQ(form->ListFolder() + "/", CollectionRoot);
+    form->FolderTreeChange();
+    EXPECT_EQ(form->ListFolder() + "/", paths().collectionRoot);
     EXPECT_EQ(form->ListedNames(), QStringList{"readme.txt"});
     form->ShowListFolder(QString());
-    EXPECT_EQ(form->ListFolder() + "/", CollectionRoot);
+    EXPECT_EQ(form->ListFolder() + "/", paths().collectionRoot);
 }
 
 TEST_F(ViewCollection, PreviewDependsOnTheFileClass)
@@ -234,7 +218,7 @@ TEST_F(ViewCollection, PreviewDependsOnTheFileClass)
     const bool web = PreviewPane::HasWebEngine();
     using Shown = PreviewPane::Shown;
 
-    EXPECT_EQ(form->Browser->shown(), Shown::Nothing);
+    EXPECT_EQ(form->Preview->shown(), Shown::Nothing);
     const struct
     {
         const char* name;
@@ -253,16 +237,16 @@ TEST_F(ViewCollection, PreviewDependsOnTheFileClass)
     for (const auto& step : steps) {
         focus(step.name);
         form->FileListBoxClick();
-        EXPECT_EQ(form->Browser->shown(), step.shown) << step.name;
-        EXPECT_EQ(form->Browser->shownPath(),
+        EXPECT_EQ(form->Preview->shown(), step.shown) << step.name;
+        EXPECT_EQ(form->Preview->shownPath(),
                   *step.path ? f + "/" + QString::fromLatin1(step.path) : QString())
             << step.name;
     }
     focus("movie.swf");
     form->FileListBoxClick();
-    EXPECT_TRUE(form->Browser->noteText().startsWith(Translate("C_NoPreview")));
-    EXPECT_TRUE(form->Browser->noteText().contains("movie.swf"));
-    EXPECT_FALSE(Translate("C_NoPreview").isEmpty());
+    EXPECT_TRUE(form->Preview->noteText().startsWith(language().text("C_NoPreview")));
+    EXPECT_TRUE(form->Preview->noteText().contains("movie.swf"));
+    EXPECT_FALSE(language().text("C_NoPreview").isEmpty());
 }
 
 TEST_F(ViewCollection, AMissingFileIsNotPreviewed)
@@ -272,7 +256,7 @@ TEST_F(ViewCollection, AMissingFileIsNotPreviewed)
     QFile::remove(path("p/gone.jpg"));
     focus("gone.jpg");
     form->FileListBoxClick();
-    EXPECT_EQ(form->Browser->shown(), PreviewPane::Shown::Nothing);
+    EXPECT_EQ(form->Preview->shown(), PreviewPane::Shown::Nothing);
 }
 
 TEST_F(ViewCollection, OpenUsesTheDefaultProgramButPalettesGoToThePicker)
@@ -290,31 +274,31 @@ TEST_F(ViewCollection, OpenUsesTheDefaultProgramButPalettesGoToThePicker)
     };
     form->ShowListFolder(path("o"));
     form->FileListBoxDblClick(); // nothing selected
-    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(opened().isEmpty());
 
     showAndSelect(path("o"), {"a.txt"});
     form->FileListBoxDblClick();
-    EXPECT_EQ(opened, QStringList{path("o/a.txt")});
+    EXPECT_EQ(opened(), QStringList{path("o/a.txt")});
 
     showAndSelect(path("o"), {"Palette.COL"});
     form->ac_BrowseExecute();
     EXPECT_EQ(palettes, QStringList{path("o/Palette.COL")});
-    EXPECT_EQ(opened.size(), 1);
-    EXPECT_TRUE(MessageBox::Recorded().isEmpty());
+    EXPECT_EQ(opened().size(), 1);
+    EXPECT_TRUE(prompts().shown().isEmpty());
 
     accept = false;
     form->ac_BrowseExecute();
     EXPECT_EQ(palettes.size(), 2);
-    EXPECT_EQ(opened.size(), 1);
-    EXPECT_EQ(MessageBox::Recorded(), QStringList{"information: " + Translate("C_BadFileFormat")});
+    EXPECT_EQ(opened().size(), 1);
+    EXPECT_EQ(prompts().shown(), QStringList{"information: " + language().text("C_BadFileFormat")});
     readError = "I/O error: no access";
     form->ac_BrowseExecute();
-    EXPECT_EQ(MessageBox::Recorded().last(), "error: I/O error: no access");
-    EXPECT_EQ(opened.size(), 1);
+    EXPECT_EQ(prompts().shown().last(), "error: I/O error: no access");
+    EXPECT_EQ(opened().size(), 1);
 
     form->openPalette = nullptr;
     form->ac_BrowseExecute();
-    EXPECT_EQ(opened.last(), path("o/Palette.COL"));
+    EXPECT_EQ(opened().last(), path("o/Palette.COL"));
 }
 
 TEST_F(ViewCollection, CopyReplacesAndDoesNotRereadTheList)
@@ -325,14 +309,14 @@ TEST_F(ViewCollection, CopyReplacesAndDoesNotRereadTheList)
     writeFile(path("dst/a.txt"), "old a");
     showAndSelect(path("src"), {"a.txt", "c.txt"});
     writeFile(path("src/later.txt"), "later");
-    FolderChooser::PresetAnswers({path("dst")});
+    prompts().setNextFolders({path("dst")});
     form->ac_CopyExecute();
     EXPECT_EQ(readFile(path("dst/a.txt")), "new a");
     EXPECT_EQ(readFile(path("dst/c.txt")), "c");
     EXPECT_FALSE(QFileInfo::exists(path("dst/b.txt")));
     EXPECT_EQ(readFile(path("src/a.txt")), "new a");
-    EXPECT_EQ(LastTargetFolder, path("dst") + "/");
-    EXPECT_EQ(MessageBox::Recorded(), QStringList{"information: " + Translate("C_CopyDone")});
+    EXPECT_EQ(form->LastTargetFolder(), path("dst") + "/");
+    EXPECT_EQ(prompts().shown(), QStringList{"information: " + language().text("C_CopyDone")});
     EXPECT_EQ(form->ListedNames(), QStringList({"a.txt", "b.txt", "c.txt"}));
 }
 
@@ -342,7 +326,7 @@ TEST_F(ViewCollection, MoveLeavesBothFilesWhenTheNameIsTaken)
     writeFile(path("src/b.txt"), "b");
     writeFile(path("dst/a.txt"), "old a");
     showAndSelect(path("src"), {"a.txt", "b.txt"});
-    FolderChooser::PresetAnswers({path("dst")});
+    prompts().setNextFolders({path("dst")});
     form->ac_MoveExecute();
     EXPECT_EQ(readFile(path("src/a.txt")), "moving a");
     EXPECT_EQ(readFile(path("dst/a.txt")), "old a");
@@ -350,10 +334,10 @@ TEST_F(ViewCollection, MoveLeavesBothFilesWhenTheNameIsTaken)
     EXPECT_FALSE(QFileInfo::exists(path("src/b.txt")));
     EXPECT_EQ(form->ListedNames(), QStringList{"a.txt"});
     // The file that stayed is named, not passed off as done.
-    ASSERT_EQ(MessageBox::Recorded().size(), 1);
-    EXPECT_TRUE(MessageBox::Recorded()[0].startsWith("warning: " + Translate("C_FilesNotDone")));
-    EXPECT_TRUE(MessageBox::Recorded()[0].contains("a.txt"));
-    EXPECT_FALSE(MessageBox::Recorded()[0].contains("b.txt"));
+    ASSERT_EQ(prompts().shown().size(), 1);
+    EXPECT_TRUE(prompts().shown()[0].startsWith("warning: " + language().text("C_FilesNotDone")));
+    EXPECT_TRUE(prompts().shown()[0].contains("a.txt"));
+    EXPECT_FALSE(prompts().shown()[0].contains("b.txt"));
 }
 
 TEST_F(ViewCollection, MoveOfEverythingSaysDoneAndRereads)
@@ -361,28 +345,29 @@ TEST_F(ViewCollection, MoveOfEverythingSaysDoneAndRereads)
     writeFile(path("src/a.txt"), "a");
     writeFile(path("src/b.txt"), "b");
     showAndSelect(path("src"), {"b.txt"});
-    FolderChooser::PresetAnswers({path("dst")});
+    prompts().setNextFolders({path("dst")});
     form->ac_MoveExecute();
     EXPECT_EQ(readFile(path("dst/b.txt")), "b");
     EXPECT_EQ(form->ListedNames(), QStringList{"a.txt"});
-    EXPECT_EQ(MessageBox::Recorded(), QStringList{"information: " + Translate("C_CopyDone")});
+    EXPECT_EQ(prompts().shown(), QStringList{"information: " + language().text("C_CopyDone")});
 }
 
 TEST_F(ViewCollection, ATypedNewFolderIsCreatedAndReceivesTheFiles)
 {
     writeFile(path("src/a.txt"), "a");
     showAndSelect(path("src"), {"a.txt"});
-    FolderChooser::PresetAnswers({path("made/for/copy")});
+    prompts().setNextFolders({path("made/for/copy")});
     form->ac_CopyExecute();
     EXPECT_EQ(readFile(path("made/for/copy/a.txt")), "a");
-    EXPECT_EQ(LastTargetFolder, path("made/for/copy") + "/");
+    EXPECT_EQ(form->LastTargetFolder(), path("made/for/copy") + "/");
 
     // A relative name is taken below the folder the chooser started at: the last target.
-    FolderChooser::PresetAnswers({QStringLiteral("sub")});
+    prompts().setNextFolders({QStringLiteral("sub")});
     form->ac_CopyExecute();
-    EXPECT_EQ(FolderChooser::StartFolders(), QStringList{path("made/for/copy") + "/"});
+    EXPECT_EQ(prompts().folderStarts(), QStringList{path("made/for/copy") + "/"});
     EXPECT_EQ(readFile(path("made/for/copy/sub/a.txt")), "a");
-    EXPECT_EQ(QDir::currentPath(), path("made/for/copy"));
+    // The process's current folder is left alone.
+    EXPECT_EQ(QDir::currentPath(), oldCurrent);
 }
 
 TEST_F(ViewCollection, CopyDoesNothingWithoutSelectionOrWhenCancelled)
@@ -390,29 +375,29 @@ TEST_F(ViewCollection, CopyDoesNothingWithoutSelectionOrWhenCancelled)
     writeFile(path("src/a.txt"), "a");
     form->ShowListFolder(path("src"));
     QDir::setCurrent(path("src"));
-    FolderChooser::PresetAnswers({path("dst")});
+    prompts().setNextFolders({path("dst")});
     form->ac_CopyExecute();
-    EXPECT_TRUE(FolderChooser::StartFolders().isEmpty()); // no selection: not even asked
+    EXPECT_TRUE(prompts().folderStarts().isEmpty()); // no selection: not even asked
 
     showAndSelect(path("src"), {"a.txt"});
-    FolderChooser::PresetAnswers({std::nullopt});
+    prompts().setNextFolders({std::nullopt});
     form->ac_MoveExecute();
-    EXPECT_EQ(FolderChooser::StartFolders(), QStringList{path("src")}); // the current folder
-    EXPECT_TRUE(LastTargetFolder.isEmpty());
+    EXPECT_EQ(prompts().folderStarts(), QStringList{path("src")}); // the current folder
+    EXPECT_TRUE(form->LastTargetFolder().isEmpty());
     EXPECT_TRUE(QFileInfo::exists(path("src/a.txt")));
     EXPECT_FALSE(QFileInfo::exists(path("dst")));
-    EXPECT_TRUE(MessageBox::Recorded().isEmpty());
+    EXPECT_TRUE(prompts().shown().isEmpty());
 }
 
 TEST_F(ViewCollection, CopyIntoTheSameFolderKeepsTheFilesAndSaysSo)
 {
     writeFile(path("src/a.txt"), "keep me");
     showAndSelect(path("src"), {"a.txt"});
-    FolderChooser::PresetAnswers({path("src")});
+    prompts().setNextFolders({path("src")});
     form->ac_CopyExecute();
     EXPECT_EQ(readFile(path("src/a.txt")), "keep me");
-    ASSERT_EQ(MessageBox::Recorded().size(), 1);
-    EXPECT_TRUE(MessageBox::Recorded()[0].startsWith("warning: " + Translate("C_FilesNotDone")));
+    ASSERT_EQ(prompts().shown().size(), 1);
+    EXPECT_TRUE(prompts().shown()[0].startsWith("warning: " + language().text("C_FilesNotDone")));
 }
 
 TEST_F(ViewCollection, DeleteAsksFirstEvenWithoutSelection)
@@ -421,11 +406,11 @@ TEST_F(ViewCollection, DeleteAsksFirstEvenWithoutSelection)
     writeFile(path("d/b.txt"), "b");
     form->ShowListFolder(path("d"));
     writeFile(path("d/c.txt"), "c");
-    MessageBox::PresetAnswers({MessageBox::Answer::Yes});
+    prompts().setNextAnswers({Prompts::Answer::Yes});
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
     QApplication::sendEvent(form->FileListBox, &press);
-    EXPECT_EQ(MessageBox::Recorded(),
-              QStringList{"question: " + Translate("C_ConfirmDeleteFiles")});
+    EXPECT_EQ(prompts().shown(),
+              QStringList{"question: " + language().text("C_ConfirmDeleteFiles")});
     EXPECT_EQ(form->ListedNames(), QStringList({"a.txt", "b.txt", "c.txt"})); // re-read
     EXPECT_TRUE(QFileInfo::exists(path("d/a.txt")));
 }
@@ -435,18 +420,18 @@ TEST_F(ViewCollection, DeleteRemovesTheSelectedFilesOnlyAfterYes)
     writeFile(path("d/a.txt"), "a");
     writeFile(path("d/b.txt"), "b");
     writeFile(path("d/c.txt"), "c");
-    for (MessageBox::Answer answer : {MessageBox::Answer::No, MessageBox::Answer::Cancel}) {
+    for (Prompts::Answer answer : {Prompts::Answer::No, Prompts::Answer::Cancel}) {
         showAndSelect(path("d"), {"a.txt", "c.txt"});
-        MessageBox::PresetAnswers({answer});
+        prompts().setNextAnswers({answer});
         form->ac_DeleteExecute();
         EXPECT_EQ(form->ListedNames(), QStringList({"a.txt", "b.txt", "c.txt"}));
     }
     showAndSelect(path("d"), {"a.txt", "c.txt"});
-    MessageBox::StartRecording();
-    MessageBox::PresetAnswers({MessageBox::Answer::Yes});
+    prompts().clearShown();
+    prompts().setNextAnswers({Prompts::Answer::Yes});
     form->ac_DeleteExecute();
     EXPECT_EQ(form->ListedNames(), QStringList{"b.txt"});
-    EXPECT_EQ(MessageBox::Recorded().size(), 1); // the question, no message after it
+    EXPECT_EQ(prompts().shown().size(), 1); // the question, no message after it
 }
 
 TEST_F(ViewCollection, DeleteNamesTheFilesItCouldNotRemove)
@@ -456,12 +441,13 @@ TEST_F(ViewCollection, DeleteNamesTheFilesItCouldNotRemove)
     showAndSelect(path("d"), {"a.txt", "b.txt"});
     QFile::remove(path("d/a.txt"));
     QDir().mkpath(path("d/a.txt")); // a folder took its name meanwhile
-    MessageBox::PresetAnswers({MessageBox::Answer::Yes});
+    prompts().setNextAnswers({Prompts::Answer::Yes});
     form->ac_DeleteExecute();
     EXPECT_FALSE(QFileInfo::exists(path("d/b.txt")));
-    ASSERT_EQ(MessageBox::Recorded().size(), 2);
-    EXPECT_TRUE(MessageBox::Recorded()[1].startsWith("warning: " + Translate("C_FilesNotDeleted")));
-    EXPECT_TRUE(MessageBox::Recorded()[1].contains("a.txt"));
+    ASSERT_EQ(prompts().shown().size(), 2);
+    EXPECT_TRUE(
+        prompts().shown()[1].startsWith("warning: " + language().text("C_FilesNotDeleted")));
+    EXPECT_TRUE(prompts().shown()[1].contains("a.txt"));
 }
 
 TEST_F(ViewCollection, RestoreStepBringsBackOnlyAMinimisedViewer)
@@ -510,7 +496,7 @@ TEST_F(ViewCollection, PanelsHaveTheirDesignedWidths)
     form->ShowViewer();
     QApplication::processEvents();
     EXPECT_EQ(form->pnl_Left->width(), 388);
-    EXPECT_EQ(form->ShellTree->width(), 201);
+    EXPECT_EQ(form->FolderTree->width(), 201);
     EXPECT_EQ(form->pnl_Main->handleWidth(), 5);
     EXPECT_EQ(form->pnl_Left->handleWidth(), 5);
     EXPECT_EQ(form->ToolBar->height(), 29);

@@ -1,15 +1,11 @@
-#include "u_Main.h"
+#include "FloatingWindow.h"
 
-#include "Desktop.h"
+#include "AppContext.h"
+#include "Drops.h"
 #include "Errors.h"
 #include "FormFace.h"
-#include "MessageBox.h"
-#include "ShellOpen.h"
-#include "u_Drops.h"
-#include "u_Language.h"
-#include "u_Progress.h"
+#include "ProgressWindow.h"
 #include "u_SaveIE.h"
-#include "u_Store.h"
 
 #include <QApplication>
 #include <QBitmap>
@@ -56,18 +52,19 @@ QIcon MenuImage(int index)
     return QIcon(QStringLiteral(":/nimbril/menu_%1.svg").arg(index, 2, 10, QLatin1Char('0')));
 }
 
-QString TForm_Main::HomePageAddress()
+QString FloatingWindow::HomePageAddress()
 {
     return QStringLiteral("https://nimbril.org/");
 }
 
-QString TForm_Main::BugReportAddress()
+QString FloatingWindow::BugReportAddress()
 {
     return QStringLiteral("bugs@nimbril.org");
 }
 
-TForm_Main::TForm_Main(QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+FloatingWindow::FloatingWindow(AppContext& context, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      m_context(context)
 {
     setObjectName(QStringLiteral("Form_Main"));
     setWindowTitle(QStringLiteral("Nimbril"));
@@ -99,6 +96,8 @@ TForm_Main::TForm_Main(QWidget* parent)
     pm_Text = new QMenu(this);
     pm_Text->setObjectName(QStringLiteral("pm_Text"));
     BuildMenu();
+    connect(&m_context.language(), &LanguageCatalogue::changed, this,
+            &FloatingWindow::ApplyLanguage);
 
     auto* closeAll = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F12), this);
     closeAll->setContext(Qt::WindowShortcut);
@@ -108,30 +107,26 @@ TForm_Main::TForm_Main(QWidget* parent)
             [this] { TrayRightPress(mapToGlobal(QPoint(width() / 4, height() / 2))); });
 }
 
-TForm_Main::~TForm_Main()
+FloatingWindow::~FloatingWindow()
 {
     if (trayIcon)
         trayIcon->hide();
 }
 
-void TForm_Main::FormCreate()
+void FloatingWindow::FormCreate()
 {
-    if (!QFileInfo::exists(ConfigFile()))
-        CreateDefaultCollection();
-    ReadCollectionDir();
-    CurrentLanguage = ReadLanguage();
     SetDefaultPosition();
     AddTrayIcon();
 }
 
-void TForm_Main::SetDefaultPosition()
+void FloatingWindow::SetDefaultPosition()
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
     move(area.x() + area.width() - 60, area.y() + area.height() - 180);
 }
 
-void TForm_Main::AddTrayIcon()
+void FloatingWindow::AddTrayIcon()
 {
     if (!trayIcon) {
         trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/nimbril/nimbril.svg")), this);
@@ -147,7 +142,7 @@ void TForm_Main::AddTrayIcon()
     trayIcon->show();
 }
 
-void TForm_Main::TrayLeftPress()
+void FloatingWindow::TrayLeftPress()
 {
     for (QWidget* w : std::as_const(m_hiddenWindows))
         if (w && w != this)
@@ -160,27 +155,28 @@ void TForm_Main::TrayLeftPress()
         restoreViewer();
 }
 
-void TForm_Main::PrepareMenu()
+void FloatingWindow::PrepareMenu()
 {
     BuildOpenFolderMenu();
     ApplyLanguage();
 }
 
-void TForm_Main::TrayRightPress(const QPoint& globalPos)
+void FloatingWindow::TrayRightPress(const QPoint& globalPos)
 {
     PrepareMenu();
     activateWindow();
     pm_Text->popup(globalPos);
 }
 
-void TForm_Main::BuildOpenFolderMenu()
+void FloatingWindow::BuildOpenFolderMenu()
 {
     m_OpenStashetMenu->clear();
     QAction* urls = m_OpenStashetMenu->addAction(MenuImage(1), QStringLiteral("URLs"));
     urls->setData(0);
     m_OpenStashetMenu->addSeparator();
     const QFileInfoList folders =
-        QDir(CollectionRoot).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
+        QDir(m_context.paths().collectionRoot)
+            .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QFileInfo& folder : folders) {
         QString caption = folder.fileName();
         // A folder's own "&" is shown, not taken for an accelerator.
@@ -191,23 +187,24 @@ void TForm_Main::BuildOpenFolderMenu()
     }
 }
 
-void TForm_Main::OpenFolderItemClick(QAction* entry)
+void FloatingWindow::OpenFolderItemClick(QAction* entry)
 {
     if (entry->data().toInt() == kFolderItemTag)
-        ShellOpen(CollectionRoot + entry->property("folder").toString());
+        m_context.shell().open(m_context.paths().collectionRoot +
+                               entry->property("folder").toString());
     else
-        ShellOpen(FavoritesDir);
+        m_context.shell().open(m_context.paths().favoritesDir);
 }
 
-void TForm_Main::ApplyLanguage()
+void FloatingWindow::ApplyLanguage()
 {
     for (const QString& name : std::as_const(m_order))
-        m_items.value(name)->setText(
-            Translate(QStringLiteral("Form_Main.") + name + QStringLiteral(".Caption")));
+        m_items.value(name)->setText(m_context.language().text(QStringLiteral("Form_Main.") + name +
+                                                               QStringLiteral(".Caption")));
 }
 
-QAction* TForm_Main::AddItem(QMenu* menu, const QString& name, const QString& caption, int image,
-                             std::function<void()> handler)
+QAction* FloatingWindow::AddItem(QMenu* menu, const QString& name, const QString& caption,
+                                 int image, std::function<void()> handler)
 {
     QAction* action = menu->addAction(MenuImage(image), caption);
     action->setObjectName(name);
@@ -217,7 +214,8 @@ QAction* TForm_Main::AddItem(QMenu* menu, const QString& name, const QString& ca
     return action;
 }
 
-QMenu* TForm_Main::AddSubmenu(QMenu* menu, const QString& name, const QString& caption, int image)
+QMenu* FloatingWindow::AddSubmenu(QMenu* menu, const QString& name, const QString& caption,
+                                  int image)
 {
     QMenu* sub = menu->addMenu(MenuImage(image), caption);
     sub->setObjectName(name);
@@ -227,7 +225,7 @@ QMenu* TForm_Main::AddSubmenu(QMenu* menu, const QString& name, const QString& c
     return sub;
 }
 
-void TForm_Main::BuildMenu()
+void FloatingWindow::BuildMenu()
 {
     QMenu* m = pm_Text;
     AddItem(m, QStringLiteral("m_HideWindow"), QStringLiteral("&Hide Nimbril"), 10,
@@ -284,27 +282,28 @@ void TForm_Main::BuildMenu()
     AddItem(m, QStringLiteral("m_Exit"), QStringLiteral("E&xit"), 14, [this] { m_ExitClick(); });
 }
 
-void TForm_Main::Command(const std::function<void()>& body)
+void FloatingWindow::Command(const std::function<void()>& body)
 {
     // The application's error display: the command ends, the program goes on.
     try {
         body();
     } catch (const NimbrilError& e) {
-        MessageBox::Error(this, e.text());
+        m_context.prompts().error(this, e.text());
     } catch (const std::exception& e) {
-        MessageBox::Error(this, QString::fromLocal8Bit(e.what()));
+        m_context.prompts().error(this, QString::fromLocal8Bit(e.what()));
     }
 }
 
-void TForm_Main::NotAvailableYet(const QString& what)
+void FloatingWindow::NotAvailableYet(const QString& what)
 {
-    MessageBox::Information(this, what + QStringLiteral(" is not available yet in this version "
-                                                        "of Nimbril."));
+    m_context.prompts().information(this,
+                                    what + QStringLiteral(" is not available yet in this version "
+                                                          "of Nimbril."));
 }
 
 // ---- buttons --------------------------------------------------------------------------------
 
-bool TForm_Main::eventFilter(QObject* watched, QEvent* event)
+bool FloatingWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched != btn_Text && watched != btn_Photo)
         return QWidget::eventFilter(watched, event);
@@ -352,9 +351,9 @@ bool TForm_Main::eventFilter(QObject* watched, QEvent* event)
         auto* e = static_cast<QDropEvent*>(event);
         if (button == btn_Text) {
             if (const auto drop = DecodeTextDrop(e->mimeData()))
-                TTDrop(*drop);
+                DropOnTextButton(*drop);
         } else if (const auto picture = DecodePictureDrop(e->mimeData())) {
-            GTDrop(*picture);
+            DropOnPhotoButton(*picture);
         }
         e->acceptProposedAction();
         return true;
@@ -365,13 +364,13 @@ bool TForm_Main::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void TForm_Main::btn_TextMouseDown(Qt::MouseButton button, const QPoint& pos)
+void FloatingWindow::btn_TextMouseDown(Qt::MouseButton button, const QPoint& pos)
 {
     if (button == Qt::LeftButton)
         DragStart = pos;
 }
 
-void TForm_Main::btn_TextMouseMove(Qt::MouseButtons buttons, const QPoint& pos)
+void FloatingWindow::btn_TextMouseMove(Qt::MouseButtons buttons, const QPoint& pos)
 {
     if (!(buttons & Qt::LeftButton))
         return;
@@ -380,7 +379,7 @@ void TForm_Main::btn_TextMouseMove(Qt::MouseButtons buttons, const QPoint& pos)
         StartDragMove();
 }
 
-void TForm_Main::StartDragMove()
+void FloatingWindow::StartDragMove()
 {
     m_dragMoving = true;
     m_moveOffset = QCursor::pos() - pos();
@@ -394,30 +393,31 @@ void TForm_Main::StartDragMove()
     }
 }
 
-void TForm_Main::mouseMoveEvent(QMouseEvent* event)
+void FloatingWindow::mouseMoveEvent(QMouseEvent* event)
 {
     if (m_dragMoving)
         move(event->globalPosition().toPoint() - m_moveOffset);
     QWidget::mouseMoveEvent(event);
 }
 
-void TForm_Main::mouseReleaseEvent(QMouseEvent* event)
+void FloatingWindow::mouseReleaseEvent(QMouseEvent* event)
 {
     m_dragMoving = false;
     QWidget::mouseReleaseEvent(event);
 }
 
-void TForm_Main::btn_TextMouseUp()
+void FloatingWindow::btn_TextMouseUp()
 {
     Command([this] { m_ViewStashetClick(); });
 }
 
-void TForm_Main::btn_PhotoMouseUp()
+void FloatingWindow::btn_PhotoMouseUp()
 {
-    ShellOpen(CollectionRoot + QStringLiteral("Photo"));
+    m_context.shell().open(
+        m_context.paths().collectionFolder(nimbril::FolderOf(nimbril::CaptureKind::Photo)));
 }
 
-void TForm_Main::contextMenuEvent(QContextMenuEvent* event)
+void FloatingWindow::contextMenuEvent(QContextMenuEvent* event)
 {
     // Where no tray exists this is how the menu opens; it works beside the tray too.
     TrayRightPress(event->globalPos());
@@ -425,37 +425,38 @@ void TForm_Main::contextMenuEvent(QContextMenuEvent* event)
 
 // ---- drops ----------------------------------------------------------------------------------
 
-void TForm_Main::TTDrop(const TextDrop& drop)
+void FloatingWindow::DropOnTextButton(const TextDrop& drop)
 {
-    Command([this, &drop] { ::TTDrop(drop, this); });
+    Command([this, &drop] { Drops(m_context.paths(), this).StoreTextDrop(drop); });
     delete m_copyProgress;
     m_copyProgress = nullptr;
 }
 
-void TForm_Main::GTDrop(const PictureDrop& picture)
+void FloatingWindow::DropOnPhotoButton(const PictureDrop& picture)
 {
-    Command([&picture] {
-        if (!::GTDrop(picture))
-            throw InOutError(CollectionRoot + QStringLiteral("Photo"),
-                             QStringLiteral("the dropped picture could not be saved"));
+    Command([this, &picture] {
+        if (!Drops(m_context.paths(), nullptr).StorePictureDrop(picture))
+            throw InOutError(
+                m_context.paths().collectionFolder(nimbril::FolderOf(nimbril::CaptureKind::Photo)),
+                QStringLiteral("the dropped picture could not be saved"));
     });
 }
 
-ReplaceAnswer TForm_Main::askReplace(const QString& targetFile)
+ReplaceAnswer FloatingWindow::askReplace(const QString& targetFile)
 {
-    switch (MessageBox::AskYesNoCancel(
+    switch (m_context.prompts().askYesNoCancel(
         this, QStringLiteral("%1 already exists. Replace it?").arg(targetFile),
         QMessageBox::Question)) {
-    case MessageBox::Answer::Yes:
+    case Prompts::Answer::Yes:
         return ReplaceAnswer::Yes;
-    case MessageBox::Answer::No:
+    case Prompts::Answer::No:
         return ReplaceAnswer::No;
     default:
         return ReplaceAnswer::Cancel;
     }
 }
 
-void TForm_Main::progress(int done, int total)
+void FloatingWindow::progress(int done, int total)
 {
     if (!m_copyProgress) {
         m_copyProgress =
@@ -471,7 +472,7 @@ void TForm_Main::progress(int done, int total)
 
 // ---- commands -------------------------------------------------------------------------------
 
-void TForm_Main::m_HideWindowClick()
+void FloatingWindow::m_HideWindowClick()
 {
     m_hiddenWindows.clear();
     for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -482,7 +483,7 @@ void TForm_Main::m_HideWindowClick()
     }
 }
 
-void TForm_Main::m_ExitClick()
+void FloatingWindow::m_ExitClick()
 {
     if (trayIcon)
         trayIcon->hide();
@@ -490,34 +491,37 @@ void TForm_Main::m_ExitClick()
     QCoreApplication::quit();
 }
 
-void TForm_Main::m_HelpContentClick()
+void FloatingWindow::m_HelpContentClick()
 {
-    ShellOpen(AppDir + QStringLiteral("NimbrilApp.html"));
+    m_context.shell().open(m_context.paths().programDir + QStringLiteral("NimbrilApp.html"));
 }
 
-void TForm_Main::m_AboutClick()
+void FloatingWindow::m_AboutClick()
 {
-    const QString appText = Translate(QStringLiteral("C_NimbrilApp")) + QStringLiteral(" 1.1");
-    const QString otherText = Translate(QStringLiteral("C_Author")) + QStringLiteral("\r\r") +
-                              Translate(QStringLiteral("C_HomePage")) + QStringLiteral(": ") +
-                              HomePageAddress();
+    const QString appText =
+        m_context.language().text(QStringLiteral("C_NimbrilApp")) + QStringLiteral(" 1.1");
+    const QString otherText = m_context.language().text(QStringLiteral("C_Author")) +
+                              QStringLiteral("\r\r") +
+                              m_context.language().text(QStringLiteral("C_HomePage")) +
+                              QStringLiteral(": ") + HomePageAddress();
     QString shown = otherText;
     shown.replace(u'\r', u'\n');
-    MessageBox::About(this, appText, appText + QStringLiteral("\n\n") + shown);
+    m_context.prompts().about(this, appText, appText + QStringLiteral("\n\n") + shown);
 }
 
-void TForm_Main::m_HomePageClick()
+void FloatingWindow::m_HomePageClick()
 {
-    ShellOpen(HomePageAddress());
+    m_context.shell().open(HomePageAddress());
 }
 
-void TForm_Main::m_ReportBUGClick()
+void FloatingWindow::m_ReportBUGClick()
 {
-    ShellOpen(QStringLiteral("mailto:") + BugReportAddress() + QStringLiteral("?subject=") +
-              Translate(QStringLiteral("C_BUGReport")));
+    m_context.shell().open(QStringLiteral("mailto:") + BugReportAddress() +
+                           QStringLiteral("?subject=") +
+                           m_context.language().text(QStringLiteral("C_BUGReport")));
 }
 
-void TForm_Main::m_ViewStashetClick()
+void FloatingWindow::m_ViewStashetClick()
 {
     if (showViewer)
         showViewer();
@@ -525,7 +529,7 @@ void TForm_Main::m_ViewStashetClick()
         NotAvailableYet(QStringLiteral("The collection viewer"));
 }
 
-void TForm_Main::m_SaveColorClick()
+void FloatingWindow::m_SaveColorClick()
 {
     if (showColorPicker)
         showColorPicker();
@@ -533,7 +537,7 @@ void TForm_Main::m_SaveColorClick()
         NotAvailableYet(QStringLiteral("The colour picker"));
 }
 
-void TForm_Main::m_SetupClick()
+void FloatingWindow::m_SetupClick()
 {
     if (showSetup)
         showSetup();
@@ -541,15 +545,15 @@ void TForm_Main::m_SetupClick()
         NotAvailableYet(QStringLiteral("The setup dialog"));
 }
 
-void TForm_Main::MinimizeAllWindows()
+void FloatingWindow::MinimizeAllWindows()
 {
-    Desktop().minimizeAll();
+    m_context.desktop().minimizeAll();
 }
 
-void TForm_Main::m_CloseAllIEClick()
+void FloatingWindow::m_CloseAllIEClick()
 {
-    if (MessageBox::AskYesNoCancel(this, Translate(QStringLiteral("C_CloseIE"))) !=
-        MessageBox::Answer::Yes)
+    if (m_context.prompts().askYesNoCancel(
+            this, m_context.language().text(QStringLiteral("C_CloseIE"))) != Prompts::Answer::Yes)
         return;
     MinimizeAllWindows();
     raise();
@@ -557,10 +561,10 @@ void TForm_Main::m_CloseAllIEClick()
     engine.CloseAllIE();
 }
 
-void TForm_Main::RunCapture(nimbril::CaptureKind kind, nimbril::Scope scope)
+void FloatingWindow::RunCapture(nimbril::CaptureKind kind, nimbril::Scope scope)
 {
     // The window and the engine belong to this command alone and go with it, also on failure.
-    auto* progress = new TForm_Progress();
+    auto* progress = new ProgressWindow(m_context.language());
     progress->setAttribute(Qt::WA_DeleteOnClose);
     TSaveIE engine;
     engine.PageLabel = progress->pageDisplay();
@@ -571,7 +575,7 @@ void TForm_Main::RunCapture(nimbril::CaptureKind kind, nimbril::Scope scope)
     progress->show();
     try {
         // The engine still takes kind and scope as bytes.
-        engine.CapturePages(CollectionRoot + nimbril::FolderOf(kind),
+        engine.CapturePages(m_context.paths().collectionRoot + nimbril::FolderOf(kind),
                             scope == nimbril::Scope::AllPages ? csAllPages : csCurrentPage,
                             static_cast<quint8>(kind));
     } catch (...) {

@@ -1,7 +1,7 @@
-#include "u_Progress.h"
+#include "ProgressWindow.h"
 
 #include "FormFace.h"
-#include "u_Language.h"
+#include "LanguageCatalogue.h"
 
 #include <QFrame>
 #include <QIcon>
@@ -97,8 +97,9 @@ void Picture(QWidget* parent, int top, const char* resource)
 
 } // namespace
 
-TForm_Progress::TForm_Progress(QWidget* parent)
-    : QWidget(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint)
+ProgressWindow::ProgressWindow(const LanguageCatalogue& language, QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint),
+      m_language(language)
 {
     setObjectName(QStringLiteral("Form_Progress"));
     setWindowTitle(QStringLiteral("Download progress"));
@@ -135,24 +136,25 @@ TForm_Progress::TForm_Progress(QWidget* parent)
     m_totalBar = std::make_unique<BarDisplay>(pb_Total);
 }
 
-TForm_Progress::~TForm_Progress() = default;
+ProgressWindow::~ProgressWindow() = default;
 
-void TForm_Progress::showEvent(QShowEvent* event)
+void ProgressWindow::showEvent(QShowEvent* event)
 {
     ApplyLanguage();
     QWidget::showEvent(event);
 }
 
-void TForm_Progress::ApplyLanguage()
+void ProgressWindow::ApplyLanguage()
 {
-    setWindowTitle(Translate(QStringLiteral("Form_Progress.Caption")));
-    lbl_Page1->setText(Translate(QStringLiteral("Form_Progress.lbl_Page1.Caption")));
-    lbl_URL1->setText(Translate(QStringLiteral("Form_Progress.lbl_URL1.Caption")));
-    lbl_File1->setText(Translate(QStringLiteral("Form_Progress.lbl_File1.Caption")));
-    lbl_CurrentPage->setText(Translate(QStringLiteral("Form_Progress.lbl_CurrentPage.Caption")));
-    lbl_Total->setText(Translate(QStringLiteral("Form_Progress.lbl_Total.Caption")));
+    setWindowTitle(m_language.text(QStringLiteral("Form_Progress.Caption")));
+    lbl_Page1->setText(m_language.text(QStringLiteral("Form_Progress.lbl_Page1.Caption")));
+    lbl_URL1->setText(m_language.text(QStringLiteral("Form_Progress.lbl_URL1.Caption")));
+    lbl_File1->setText(m_language.text(QStringLiteral("Form_Progress.lbl_File1.Caption")));
+    lbl_CurrentPage->setText(
+        m_language.text(QStringLiteral("Form_Progress.lbl_CurrentPage.Caption")));
+    lbl_Total->setText(m_language.text(QStringLiteral("Form_Progress.lbl_Total.Caption")));
     // The language font replaces the whole font, colour and boldness included.
-    const QFont font = LanguageFont();
+    const QFont font = m_language.font();
     for (QLabel* label : {lbl_Page1, lbl_URL1, lbl_File1, lbl_CurrentPage, lbl_Total}) {
         label->setFont(font);
         label->setPalette(palette());

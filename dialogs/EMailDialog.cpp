@@ -1,12 +1,10 @@
-#include "u_EMail.h"
+#include "EMailDialog.h"
 
+#include "AppContext.h"
+#include "CaptureKind.h"
 #include "EMailList.h"
 #include "Errors.h"
-#include "FileDialogs.h"
 #include "FormFace.h"
-#include "MessageBox.h"
-#include "u_Language.h"
-#include "u_Store.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -129,19 +127,19 @@ int CheckedCount(QListWidget* list)
 
 // Marks the dialog busy for the length of a handler, so that what the handler's loops let run
 // cannot start a second handler or close the dialog under it.
-class TForm_EMail::Busy
+class EMailDialog::Busy
 {
 public:
-    explicit Busy(TForm_EMail* form) : m_form(form) { m_form->m_busy = true; }
+    explicit Busy(EMailDialog* form) : m_form(form) { m_form->m_busy = true; }
     ~Busy() { m_form->m_busy = false; }
     Busy(const Busy&) = delete;
     Busy& operator=(const Busy&) = delete;
 
 private:
-    TForm_EMail* m_form;
+    EMailDialog* m_form;
 };
 
-TForm_EMail::TForm_EMail(QWidget* parent) : QDialog(parent)
+EMailDialog::EMailDialog(AppContext& context, QWidget* parent) : QDialog(parent), m_context(context)
 {
     setObjectName(QStringLiteral("Form_EMail"));
     setWindowTitle(QStringLiteral("Save E-Mail"));
@@ -170,11 +168,11 @@ TForm_EMail::TForm_EMail(QWidget* parent) : QDialog(parent)
     btn_Export->setFocus();
 
     connect(btn_SaveAs, &QToolButton::clicked, this,
-            [this] { Command(&TForm_EMail::btn_SaveAsClick); });
+            [this] { Command(&EMailDialog::btn_SaveAsClick); });
     connect(btn_Export, &QToolButton::clicked, this,
-            [this] { Command(&TForm_EMail::btn_ExportClick); });
+            [this] { Command(&EMailDialog::btn_ExportClick); });
     connect(btn_SelectAll, &QToolButton::clicked, this,
-            [this] { Command(&TForm_EMail::btn_SelectAllClick); });
+            [this] { Command(&EMailDialog::btn_SelectAllClick); });
 
     // Key preview: Escape closes the dialog whichever control has the focus.
     for (QWidget* w :
@@ -183,9 +181,9 @@ TForm_EMail::TForm_EMail(QWidget* parent) : QDialog(parent)
         w->installEventFilter(this);
 }
 
-TForm_EMail::~TForm_EMail() = default;
+EMailDialog::~EMailDialog() = default;
 
-void TForm_EMail::AddEMails(const QStringList& emails)
+void EMailDialog::AddEMails(const QStringList& emails)
 {
     lb_EMail->setUpdatesEnabled(false);
     for (const QString& address : emails) {
@@ -197,12 +195,12 @@ void TForm_EMail::AddEMails(const QStringList& emails)
     lb_EMail->setUpdatesEnabled(true);
 }
 
-void TForm_EMail::SetEMailFolder(const QString& folder)
+void EMailDialog::SetEMailFolder(const QString& folder)
 {
     m_EMailFolder = folder;
 }
 
-QStringList TForm_EMail::CheckedEMails()
+QStringList EMailDialog::CheckedEMails()
 {
     QStringList out;
     EventPump pump;
@@ -215,25 +213,25 @@ QStringList TForm_EMail::CheckedEMails()
     return out;
 }
 
-void TForm_EMail::WriteCheckedList(const QString& fileName)
+void EMailDialog::WriteCheckedList(const QString& fileName)
 {
     WriteEMailList(fileName, CheckedEMails());
 }
 
-void TForm_EMail::ApplyLanguage()
+void EMailDialog::ApplyLanguage()
 {
-    setWindowTitle(Translate(QStringLiteral("Form_EMail.Caption")));
-    btn_SaveAs->setText(Translate(QStringLiteral("Form_EMail.btn_SaveAs.Caption")));
-    btn_Export->setText(Translate(QStringLiteral("Form_EMail.btn_Export.Caption")));
-    btn_Export->setToolTip(Translate(QStringLiteral("Form_EMail.btn_Export.Hint")));
+    setWindowTitle(m_context.language().text(QStringLiteral("Form_EMail.Caption")));
+    btn_SaveAs->setText(m_context.language().text(QStringLiteral("Form_EMail.btn_SaveAs.Caption")));
+    btn_Export->setText(m_context.language().text(QStringLiteral("Form_EMail.btn_Export.Caption")));
+    btn_Export->setToolTip(m_context.language().text(QStringLiteral("Form_EMail.btn_Export.Hint")));
 }
 
-void TForm_EMail::FormShow()
+void EMailDialog::FormShow()
 {
     ApplyLanguage();
 }
 
-void TForm_EMail::FormKeyPress(QChar key)
+void EMailDialog::FormKeyPress(QChar key)
 {
     if (key.unicode() == 27)
         reject();
@@ -241,40 +239,40 @@ void TForm_EMail::FormKeyPress(QChar key)
 
 namespace {
 
-QString AskListFile(QWidget* parent, const QString& folder)
+QString AskListFile(Prompts& prompts, QWidget* parent, const QString& folder)
 {
     // A name typed without an extension becomes a ".txt" file, the kind Export merges into.
-    return FileDialogs::GetSaveFileName(parent, QString(), folder,
-                                        QStringLiteral("EMail List file(*.txt);;All files(*)"),
-                                        QStringLiteral("txt"));
+    return prompts.saveFileName(parent, QString(), folder,
+                                QStringLiteral("EMail List file(*.txt);;All files(*)"),
+                                QStringLiteral("txt"));
 }
 
 } // namespace
 
-void TForm_EMail::btn_SaveAsClick()
+void EMailDialog::btn_SaveAsClick()
 {
     if (m_busy)
         return;
     Busy busy(this);
     if (CheckedCount(lb_EMail) == 0)
         return;
-    const QString fileName = AskListFile(this, m_EMailFolder);
+    const QString fileName = AskListFile(m_context.prompts(), this, m_EMailFolder);
     if (fileName.isEmpty())
         return;
-    if (!MessageBox::MayReplaceFile(this, fileName))
+    if (!m_context.prompts().mayReplaceFile(this, fileName))
         return;
     WriteCheckedList(fileName);
     done(QDialog::Accepted);
 }
 
-void TForm_EMail::btn_ExportClick()
+void EMailDialog::btn_ExportClick()
 {
     if (m_busy)
         return;
     Busy busy(this);
     if (CheckedCount(lb_EMail) == 0)
         return;
-    const QString fileName = AskListFile(this, m_EMailFolder);
+    const QString fileName = AskListFile(m_context.prompts(), this, m_EMailFolder);
     if (fileName.isEmpty())
         return;
     if (!QFileInfo::exists(fileName)) {
@@ -282,7 +280,8 @@ void TForm_EMail::btn_ExportClick()
         return;
     }
     if (!IsEMailListFile(fileName)) {
-        MessageBox::Warning(this, Translate(QStringLiteral("C_NotEMailListFile")));
+        m_context.prompts().warning(
+            this, m_context.language().text(QStringLiteral("C_NotEMailListFile")));
         return;
     }
     MergeProgress progress(this);
@@ -290,33 +289,29 @@ void TForm_EMail::btn_ExportClick()
     done(QDialog::Accepted);
 }
 
-void TForm_EMail::btn_SelectAllClick()
+void EMailDialog::btn_SelectAllClick()
 {
     if (m_busy)
         return;
     Busy busy(this);
-    if (btn_SelectAll->text().compare(kUnselectAll, Qt::CaseInsensitive) == 0) {
-        btn_SelectAll->setText(kSelectAll);
-        CheckAllItems(lb_EMail, false);
-    } else {
-        btn_SelectAll->setText(kUnselectAll);
-        CheckAllItems(lb_EMail, true);
-    }
+    m_clickUnchecks = !m_clickUnchecks;
+    btn_SelectAll->setText(m_clickUnchecks ? kUnselectAll : kSelectAll);
+    CheckAllItems(lb_EMail, m_clickUnchecks);
 }
 
-void TForm_EMail::reject()
+void EMailDialog::reject()
 {
     if (!m_busy)
         QDialog::reject();
 }
 
-void TForm_EMail::showEvent(QShowEvent* event)
+void EMailDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     FormShow();
 }
 
-void TForm_EMail::closeEvent(QCloseEvent* event)
+void EMailDialog::closeEvent(QCloseEvent* event)
 {
     if (m_busy) {
         event->ignore();
@@ -325,7 +320,7 @@ void TForm_EMail::closeEvent(QCloseEvent* event)
     QDialog::closeEvent(event);
 }
 
-bool TForm_EMail::eventFilter(QObject* watched, QEvent* event)
+bool EMailDialog::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
@@ -335,34 +330,35 @@ bool TForm_EMail::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-void TForm_EMail::Command(void (TForm_EMail::*handler)())
+void EMailDialog::Command(void (EMailDialog::*handler)())
 {
     // The application's error display, here rather than further up: an error must not travel
     // through the dialog's event loop, and the dialog stays open after it.
     try {
         (this->*handler)();
     } catch (const NimbrilError& e) {
-        MessageBox::Error(this, e.text());
+        m_context.prompts().error(this, e.text());
     } catch (const std::exception& e) {
-        MessageBox::Error(this, QString::fromLocal8Bit(e.what()));
+        m_context.prompts().error(this, QString::fromLocal8Bit(e.what()));
     }
 }
 
-std::unique_ptr<TForm_EMail> CreateEMailDialog(const QStringList& emails, const QString& folder,
-                                               QWidget* parent)
+std::unique_ptr<EMailDialog> CreateEMailDialog(AppContext& context, const QStringList& emails,
+                                               const QString& folder, QWidget* parent)
 {
-    auto form = std::make_unique<TForm_EMail>(parent);
+    auto form = std::make_unique<EMailDialog>(context, parent);
     form->AddEMails(emails);
     form->SetEMailFolder(folder);
     CheckAllItems(form->lb_EMail, true);
     return form;
 }
 
-void ShowEMailDialog(QWidget* parent, const QStringList& emails, const QString& folder)
+void ShowEMailDialog(AppContext& context, QWidget* parent, const QStringList& emails,
+                     const QString& folder)
 {
     QString target = folder;
     if (target.isEmpty())
-        target = CollectionRoot + QStringLiteral("EMail");
-    const std::unique_ptr<TForm_EMail> form = CreateEMailDialog(emails, target, parent);
+        target = context.paths().collectionFolder(nimbril::FolderOf(nimbril::CaptureKind::EMail));
+    const std::unique_ptr<EMailDialog> form = CreateEMailDialog(context, emails, target, parent);
     form->exec();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CaptureKind.h"
 #include "u_Public.h"
 
 #include <QHash>
@@ -7,6 +8,7 @@
 #include <QWidget>
 #include <functional>
 
+class AppContext;
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
@@ -16,15 +18,14 @@ struct PictureDrop;
 
 // The floating window: two drop buttons at the right screen edge, the tray icon and the menu that
 // carries every command. It lives for the whole run; closing it ends the program.
-class TForm_Main : public QWidget, public FolderCopyObserver
+class FloatingWindow : public QWidget, public FolderCopyObserver
 {
     Q_OBJECT
 public:
-    explicit TForm_Main(QWidget* parent = nullptr);
-    ~TForm_Main() override;
+    explicit FloatingWindow(AppContext& context, QWidget* parent = nullptr);
+    ~FloatingWindow() override;
 
-    // Start-up: first run, collection root, language, position, tray icon. Throws
-    // IniWriteError when the first run cannot write Config.ini.
+    // Start-up, once the context has read Config.ini: position and tray icon.
     void FormCreate();
     void SetDefaultPosition();
     void AddTrayIcon();
@@ -48,8 +49,8 @@ public:
     bool isDragMoving() const { return m_dragMoving; }
 
     // Drops.
-    void TTDrop(const TextDrop& drop);
-    void GTDrop(const PictureDrop& picture);
+    void DropOnTextButton(const TextDrop& drop);
+    void DropOnPhotoButton(const PictureDrop& picture);
 
     // Menu commands.
     void m_HideWindowClick();
@@ -105,6 +106,7 @@ private:
     void NotAvailableYet(const QString& what);
     void StartDragMove();
 
+    AppContext& m_context;
     QHash<QString, QAction*> m_items;
     QStringList m_order;
     bool m_dragMoving = false;

@@ -1,13 +1,10 @@
 #include "FakeBrowser.h"
+#include "FloatingWindow.h"
 #include "FolderBrowserCache.h"
-#include "MessageBox.h"
-#include "ShellOpen.h"
+#include "ProgressWindow.h"
+#include "TestContext.h"
 #include "TestFiles.h"
-#include "u_Language.h"
-#include "u_Main.h"
-#include "u_Progress.h"
 #include "u_SaveIE.h"
-#include "u_Store.h"
 
 #include <QApplication>
 #include <QDir>
@@ -24,28 +21,17 @@ namespace {
 
 // A main window in a temporary program folder and collection, with shell opens and message
 // boxes recorded instead of shown.
-class FormMain : public ::testing::Test
+class FormMain : public ContextTest
 {
 protected:
     void SetUp() override
     {
-        AppDir = tmp.filePath("app") + "/";
-        QDir().mkpath(AppDir);
-        CollectionRoot = tmp.filePath("coll") + "/";
-        FavoritesDir = tmp.filePath("home/Favorites") + "/";
-        QDir().mkpath(CollectionRoot);
-        CurrentLanguage = "English";
-        SetShellOpenHandler([this](const QString& t) { opened << t; });
-        MessageBox::StartRecording();
-        form = std::make_unique<TForm_Main>();
+        QDir().mkpath(paths().collectionRoot);
+        language().setLanguage("English");
+        form = std::make_unique<FloatingWindow>(context());
         form->showViewer = [this] { ++viewerShown; };
     }
-    void TearDown() override
-    {
-        form.reset();
-        SetShellOpenHandler({});
-        MessageBox::StopRecording();
-    }
+    void TearDown() override { form.reset(); }
     QStringList actionTexts(QMenu* menu)
     {
         QStringList out;
@@ -61,10 +47,8 @@ protected:
         QApplication::sendEvent(w, &e);
     }
 
-    QTemporaryDir tmp;
-    QStringList opened;
     int viewerShown = 0;
-    std::unique_ptr<TForm_Main> form;
+    std::unique_ptr<FloatingWindow> form;
 };
 
 TEST_F(FormMain, MenuHoldsEveryCommandInOrder)
@@ -120,18 +104,21 @@ TEST_F(FormMain, MenuHoldsEveryCommandInOrder)
         EXPECT_FALSE(form->item(name)->icon().isNull()) << name.toStdString();
 }
 
-TEST_F(FormMain, CaptionsComeFromTheLanguageFileAtEveryOpening)
+TEST_F(FormMain, CaptionsComeFromTheCurrentLanguageAtEveryOpening)
 {
-    writeText(AppDir + "English.LAG", "[Translations]\r\nForm_Main.m_Exit.Caption=E&xit\r\n"
-                                      "Form_Main.m_SaveText.Caption=Save All Text\r\n");
+    writeText(paths().programDir + "English.LAG",
+              "[Translations]\r\nForm_Main.m_Exit.Caption=E&xit\r\n"
+              "Form_Main.m_SaveText.Caption=Save All Text\r\n");
+    language().setLanguage("English");
     form->PrepareMenu();
     EXPECT_EQ(form->item("m_Exit")->text(), "E&xit");
     EXPECT_EQ(form->item("m_SaveText")->text(), "Save All Text");
     EXPECT_EQ(form->item("m_Setup")->text(), ""); // missing key: no caption
 
     // A language chosen meanwhile shows at the next opening, without restart.
-    writeText(AppDir + "Deutsch.LAG", "[Translations]\r\nForm_Main.m_SaveText.Caption=Text\r\n");
-    CurrentLanguage = "Deutsch";
+    writeText(paths().programDir + "Deutsch.LAG",
+              "[Translations]\r\nForm_Main.m_SaveText.Caption=Text\r\n");
+    language().setLanguage("Deutsch");
     form->PrepareMenu();
     EXPECT_EQ(form->item("m_SaveText")->text(), "Text");
     EXPECT_EQ(form->item("m_Exit")->text(), "");
@@ -139,9 +126,9 @@ TEST_F(FormMain, CaptionsComeFromTheLanguageFileAtEveryOpening)
 
 TEST_F(FormMain, OpenFolderListsTheCollectionsFoldersOnly)
 {
-    QDir(CollectionRoot).mkpath("Photo");
-    QDir(CollectionRoot).mkpath("A&B");
-    writeText(CollectionRoot + "note.txt", "x");
+    QDir(paths().collectionRoot).mkpath("Photo");
+    QDir(paths().collectionRoot).mkpath("A&B");
+    writeText(paths().collectionRoot + "note.txt", "x");
     form->PrepareMenu();
     QStringList texts = actionTexts(form->m_OpenStashetMenu);
     ASSERT_GE(texts.size(), 2);
@@ -151,21 +138,21 @@ TEST_F(FormMain, OpenFolderListsTheCollectionsFoldersOnly)
     EXPECT_EQ(folders, QStringList({"A&&B", "Photo"}));
 
     // Folders made meanwhile show at the next opening.
-    QDir(CollectionRoot).mkpath("New");
+    QDir(paths().collectionRoot).mkpath("New");
     form->PrepareMenu();
     EXPECT_EQ(form->m_OpenStashetMenu->actions().size(), 5);
 
     for (QAction* a : form->m_OpenStashetMenu->actions())
         if (!a->isSeparator())
             a->trigger();
-    EXPECT_TRUE(opened.contains(FavoritesDir));
-    EXPECT_TRUE(opened.contains(CollectionRoot + "A&B"));
-    EXPECT_TRUE(opened.contains(CollectionRoot + "Photo"));
+    EXPECT_TRUE(opened().contains(paths().favoritesDir));
+    EXPECT_TRUE(opened().contains(paths().collectionRoot + "A&B"));
+    EXPECT_TRUE(opened().contains(paths().collectionRoot + "Photo"));
 }
 
 TEST_F(FormMain, MissingCollectionRootGivesOnlyUrls)
 {
-    CollectionRoot = tmp.filePath("nowhere") + "/";
+    paths().collectionRoot = tmp.filePath("nowhere") + "/";
     form->PrepareMenu();
     EXPECT_EQ(actionTexts(form->m_OpenStashetMenu), QStringList({"URLs", "-"}));
 }
@@ -214,25 +201,28 @@ TEST_F(FormMain, ButtonReleasesOpenViewerAndPhotoFolderWithAnyButton)
     EXPECT_EQ(viewerShown, 1);
     sendMouse(form->btn_Photo, QEvent::MouseButtonPress, {5, 5}, Qt::RightButton, Qt::RightButton);
     sendMouse(form->btn_Photo, QEvent::MouseButtonRelease, {5, 5}, Qt::RightButton, Qt::NoButton);
-    EXPECT_EQ(opened, QStringList({CollectionRoot + "Photo"}));
+    EXPECT_EQ(opened(), QStringList({paths().collectionRoot + "Photo"}));
 }
 
 TEST_F(FormMain, HelpAboutHomePageAndBugReport)
 {
-    writeText(AppDir + "English.LAG", "[Translations]\r\nC_NimbrilApp=Nimbril\r\n"
-                                      "C_Author=Written by us\r\nC_HomePage=Home page\r\n"
-                                      "C_BUGReport=Nimbril bug report\r\n");
+    writeText(paths().programDir + "English.LAG",
+              "[Translations]\r\nC_NimbrilApp=Nimbril\r\n"
+              "C_Author=Written by us\r\nC_HomePage=Home page\r\n"
+              "C_BUGReport=Nimbril bug report\r\n");
+    language().setLanguage("English");
     form->item("m_HelpContent")->trigger();
     form->item("m_HomePage")->trigger();
     form->item("m_ReportBUG")->trigger();
-    EXPECT_EQ(opened, QStringList({AppDir + "NimbrilApp.html", TForm_Main::HomePageAddress(),
-                                   "mailto:" + TForm_Main::BugReportAddress() +
-                                       "?subject=Nimbril bug report"}));
+    EXPECT_EQ(opened(), QStringList({paths().programDir + "NimbrilApp.html",
+                                     FloatingWindow::HomePageAddress(),
+                                     "mailto:" + FloatingWindow::BugReportAddress() +
+                                         "?subject=Nimbril bug report"}));
     form->item("m_About")->trigger();
-    ASSERT_EQ(MessageBox::Recorded().size(), 1);
-    EXPECT_EQ(MessageBox::Recorded()[0], "about: Nimbril 1.1\nNimbril 1.1\n\nWritten by us\n\nHome "
-                                         "page: " +
-                                             TForm_Main::HomePageAddress());
+    ASSERT_EQ(prompts().shown().size(), 1);
+    EXPECT_EQ(prompts().shown()[0], "about: Nimbril 1.1\nNimbril 1.1\n\nWritten by us\n\nHome "
+                                    "page: " +
+                                        FloatingWindow::HomePageAddress());
 }
 
 TEST_F(FormMain, HideAndTrayLeftPressBringTheWindowBack)
@@ -251,32 +241,33 @@ TEST_F(FormMain, CloseAllAsksFirstAndOnlyYesCloses)
 {
     FakeBrowser browser;
     ScopedBrowserAccess scope(&browser);
-    for (MessageBox::Answer no : {MessageBox::Answer::No, MessageBox::Answer::Cancel}) {
-        MessageBox::PresetAnswers({no});
+    for (Prompts::Answer no : {Prompts::Answer::No, Prompts::Answer::Cancel}) {
+        prompts().setNextAnswers({no});
         form->item("m_CloseAllIE")->trigger();
         EXPECT_EQ(browser.closeAllCount(), 0);
     }
-    MessageBox::PresetAnswers({MessageBox::Answer::Yes});
+    prompts().setNextAnswers({Prompts::Answer::Yes});
     form->item("m_CloseAllIE")->trigger();
     EXPECT_EQ(browser.closeAllCount(), 1);
     EXPECT_EQ(form->item("m_CloseAllIE")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F12));
 }
 
 // The progress window left behind by the last capture, before it is deleted.
-TForm_Progress* lastProgressWindow()
+ProgressWindow* lastProgressWindow()
 {
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* p = qobject_cast<TForm_Progress*>(w))
+        if (auto* p = qobject_cast<ProgressWindow*>(w))
             return p;
     return nullptr;
 }
 
 TEST_F(FormMain, CaptureCommandShowsItsRunInTheProgressWindow)
 {
-    writeText(AppDir + "English.LAG",
+    writeText(paths().programDir + "English.LAG",
               "[Translations]\r\nForm_Progress.Caption=Download progress\r\n"
               "Form_Progress.lbl_Page1.Caption=Current Page\r\n");
-    QDir(CollectionRoot).mkpath("Photo");
+    language().setLanguage("English");
+    QDir(paths().collectionRoot).mkpath("Photo");
     FakeBrowser browser;
     ScopedBrowserAccess scope(&browser);
     FolderBrowserCache cache(tmp.filePath("cache"));
@@ -291,10 +282,10 @@ TEST_F(FormMain, CaptureCommandShowsItsRunInTheProgressWindow)
     browser.setCaption("Daily News - Chromium");
 
     form->item("m_SavePhotoCurrent")->trigger();
-    EXPECT_TRUE(MessageBox::Recorded().isEmpty()) << MessageBox::Recorded().join("|").toStdString();
-    EXPECT_EQ(QDir(CollectionRoot + "Photo").entryList(QDir::Files).size(), 3);
+    EXPECT_TRUE(prompts().shown().isEmpty()) << prompts().shown().join("|").toStdString();
+    EXPECT_EQ(QDir(paths().collectionRoot + "Photo").entryList(QDir::Files).size(), 3);
 
-    TForm_Progress* p = lastProgressWindow();
+    ProgressWindow* p = lastProgressWindow();
     ASSERT_TRUE(p);
     EXPECT_EQ(p->windowTitle(), "Download progress");
     EXPECT_EQ(p->lbl_Page1->text(), "Current Page");
@@ -318,7 +309,7 @@ TEST_F(FormMain, FailedCaptureReachesTheErrorDisplayAndTheProgramGoesOn)
     doc->failOn("images");
     browser.addBrowserWindow(doc);
     form->item("m_SavePhotoAll")->trigger();
-    EXPECT_EQ(MessageBox::Recorded(), QStringList({"error: Exception in safecall method"}));
+    EXPECT_EQ(prompts().shown(), QStringList({"error: Exception in safecall method"}));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(lastProgressWindow(), nullptr);
 }
@@ -349,8 +340,8 @@ TEST_F(FormMain, WindowsOfLaterVersionsSayTheyAreNotAvailable)
     form->showViewer = nullptr;
     form->item("m_Setup")->trigger();
     form->item("m_SaveColor")->trigger();
-    ASSERT_EQ(MessageBox::Recorded().size(), 2);
-    EXPECT_TRUE(MessageBox::Recorded()[0].contains("not available yet"));
+    ASSERT_EQ(prompts().shown().size(), 2);
+    EXPECT_TRUE(prompts().shown()[0].contains("not available yet"));
 }
 
 } // namespace

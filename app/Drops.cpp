@@ -1,4 +1,4 @@
-#include "u_Drops.h"
+#include "Drops.h"
 
 #include "AtomicFile.h"
 #include "BrowserCache.h"
@@ -6,7 +6,6 @@
 #include "IniFile.h"
 #include "u_Public.h"
 #include "u_SaveIE.h"
-#include "u_Store.h"
 
 #include <QDir>
 #include <QFile>
@@ -117,22 +116,26 @@ std::optional<PictureDrop> DecodePictureDrop(const QMimeData* data)
     return std::nullopt;
 }
 
-QString NewCollectionFileName(const QString& folder, const QString& ext)
+Drops::Drops(const Paths& paths, FolderCopyObserver* observer)
+    : m_paths(paths), m_observer(observer)
+{}
+
+QString Drops::NewCollectionFileName(const QString& folder, const QString& ext) const
 {
     QString name;
     do {
-        name = CollectionRoot + folder + u'/' + RandomDigits() + ext;
+        name = m_paths.collectionRoot + folder + u'/' + RandomDigits() + ext;
     } while (QFileInfo::exists(name));
     return name;
 }
 
-void TTDrop(const TextDrop& drop, FolderCopyObserver* owner)
+void Drops::StoreTextDrop(const TextDrop& drop)
 {
     if (drop.format == TextDrop::PlainText) {
         if (TrimControlChars(drop.text).isEmpty())
             return;
         const QString folder = nimbril::FolderOf(nimbril::CaptureKind::Text);
-        QDir().mkpath(CollectionRoot + folder);
+        QDir().mkpath(m_paths.collectionRoot + folder);
         const QString name = NewCollectionFileName(folder, QStringLiteral(".txt"));
         QString error;
         if (!WriteFileAtomically(name, (drop.text + QStringLiteral("\r\n")).toUtf8(), &error))
@@ -143,7 +146,7 @@ void TTDrop(const TextDrop& drop, FolderCopyObserver* owner)
     const QStringList lines = drop.text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
     for (const QString& line : lines) {
         if (!line.isEmpty() && QFileInfo::exists(line)) {
-            StoreDroppedPath(line, owner);
+            StoreDroppedPath(line);
         } else if (IsWebUrl(line)) {
             const QString cache = GetCacheFileName(line);
             if (cache.isEmpty() || !QFileInfo(cache).isFile()) {
@@ -151,7 +154,7 @@ void TTDrop(const TextDrop& drop, FolderCopyObserver* owner)
             } else {
                 const FileClass c = ClassifyFile(cache);
                 if (c == fcPhoto || c == fcMusic || c == fcFlash)
-                    StoreDroppedPath(cache, owner);
+                    StoreDroppedPath(cache);
                 else
                     CreateUrlShortcut(line, drop.description, QString());
             }
@@ -159,17 +162,19 @@ void TTDrop(const TextDrop& drop, FolderCopyObserver* owner)
     }
 }
 
-void StoreDroppedPath(const QString& path, FolderCopyObserver* owner)
+void Drops::StoreDroppedPath(const QString& droppedPath)
 {
-    const QFileInfo info(path);
+    // Sizes and copies are resolved against this absolute path, never the current folder.
+    const QFileInfo info(droppedPath);
+    const QString path = info.absoluteFilePath();
     if (info.isDir()) {
         QString clean = path;
         while (clean.size() > 1 && clean.endsWith(u'/'))
             clean.chop(1);
         const QString name = clean.mid(clean.lastIndexOf(u'/') + 1);
-        const QString target = CollectionRoot + QStringLiteral("Files/") + name;
+        const QString target = m_paths.collectionRoot + QStringLiteral("Files/") + name;
         QDir().mkpath(target);
-        ShellCopyFiles(owner, path, QStringLiteral("*.*"), target);
+        ShellCopyFiles(m_observer, path, QStringLiteral("*.*"), target);
         return;
     }
 
@@ -178,23 +183,23 @@ void StoreDroppedPath(const QString& path, FolderCopyObserver* owner)
     const QString ext = dot < 0 ? QString() : fileName.mid(dot);
     static const QStringList shortcutExts = {QStringLiteral(".lnk"), QStringLiteral(".url")};
     if (TextInList(ext, shortcutExts, 1)) {
-        QDir().mkpath(FavoritesDir);
-        CopyReplacing(path, FavoritesDir + fileName);
+        QDir().mkpath(m_paths.favoritesDir);
+        CopyReplacing(path, m_paths.favoritesDir + fileName);
         return;
     }
 
     const QString folder = KindFolder(ClassifyFile(path));
     if (InBrowserCacheFolder(path)) {
-        TSaveIE::CopyCacheFile(path, QString(), CollectionRoot + folder, QString(), false,
+        TSaveIE::CopyCacheFile(path, QString(), m_paths.collectionRoot + folder, QString(), false,
                                GetFileSize(path));
         return;
     }
     // Like the other drops, this copy does not bring back a kind folder the user deleted.
-    if (QFileInfo(CollectionRoot + folder).isDir())
-        CopyReplacing(path, CollectionRoot + folder + u'/' + fileName);
+    if (QFileInfo(m_paths.collectionRoot + folder).isDir())
+        CopyReplacing(path, m_paths.collectionRoot + folder + u'/' + fileName);
 }
 
-void CreateUrlShortcut(const QString& url, const QString& name, const QString& folder)
+void Drops::CreateUrlShortcut(const QString& url, const QString& name, const QString& folder) const
 {
     const QString cleanUrl = TrimControlChars(url);
     // A title may hold "/", ".." or characters a file name cannot: it names a file only once it
@@ -202,7 +207,7 @@ void CreateUrlShortcut(const QString& url, const QString& name, const QString& f
     const QString cleanName = CutToBytes(CleanFileName(TrimControlChars(name)), 255 - 4);
     if (cleanUrl.isEmpty() || cleanName.isEmpty())
         return;
-    QString dir = folder.isEmpty() ? FavoritesDir : folder;
+    QString dir = folder.isEmpty() ? m_paths.favoritesDir : folder;
     if (!dir.endsWith(u'/'))
         dir += u'/';
     QDir().mkpath(dir);
@@ -214,12 +219,12 @@ void CreateUrlShortcut(const QString& url, const QString& name, const QString& f
     }
 }
 
-bool GTDrop(const PictureDrop& picture)
+bool Drops::StorePictureDrop(const PictureDrop& picture) const
 {
     if (picture.isEmpty())
         return true;
     const QString folder = nimbril::FolderOf(nimbril::CaptureKind::Photo);
-    QDir().mkpath(CollectionRoot + folder);
+    QDir().mkpath(m_paths.collectionRoot + folder);
     const QString name = NewCollectionFileName(folder, QStringLiteral(".bmp"));
     if (!picture.vector.isEmpty()) {
         return WriteFileAtomically(name, picture.vector);

@@ -1,8 +1,6 @@
-#include "FileDialogs.h"
-#include "MessageBox.h"
+#include "EMailDialog.h"
+#include "TestContext.h"
 #include "TestFiles.h"
-#include "u_EMail.h"
-#include "u_Store.h"
 
 #include <QApplication>
 #include <QDir>
@@ -36,45 +34,36 @@ const QString kNotList = QStringLiteral("Not a list file.");
 
 // An e-mail dialog over three addresses in a temporary program folder and collection, with
 // file questions and message boxes answered from presets instead of shown.
-class FormEMail : public ::testing::Test
+class FormEMail : public ContextTest
 {
 protected:
     void SetUp() override
     {
-        AppDir = tmp.filePath("app") + "/";
-        QDir().mkpath(AppDir);
-        CollectionRoot = tmp.filePath("coll") + "/";
-        folder = CollectionRoot + "EMail";
+        folder = paths().collectionRoot + "EMail";
         QDir().mkpath(folder);
-        CurrentLanguage = "English";
-        writeFile(AppDir + "English.LAG", "[Translations]\r\n"
-                                          "Form_EMail.Caption=E-Mail Addresses\r\n"
-                                          "Form_EMail.btn_SaveAs.Caption=&Save as...\r\n"
-                                          "Form_EMail.btn_Export.Caption=&Merge...\r\n"
-                                          "Form_EMail.btn_Export.Hint=Merge into a list\r\n"
-                                          "C_OverridePrompt=" +
-                                              kOverride.toUtf8() +
-                                              "\r\n"
-                                              "C_NotEMailListFile=" +
-                                              kNotList.toUtf8() + "\r\n");
-        MessageBox::StartRecording();
-        FileDialogs::PresetAnswers({});
-        form = CreateEMailDialog({"alice@x.org", "Bob@x.org", "carol@x.org"}, folder);
+        writeFile(paths().programDir + "English.LAG",
+                  "[Translations]\r\n"
+                  "Form_EMail.Caption=E-Mail Addresses\r\n"
+                  "Form_EMail.btn_SaveAs.Caption=&Save as...\r\n"
+                  "Form_EMail.btn_Export.Caption=&Merge...\r\n"
+                  "Form_EMail.btn_Export.Hint=Merge into a list\r\n"
+                  "C_OverridePrompt=" +
+                      kOverride.toUtf8() +
+                      "\r\n"
+                      "C_NotEMailListFile=" +
+                      kNotList.toUtf8() + "\r\n");
+        language().setLanguage("English");
+        prompts().setNextFileNames({});
+        form = CreateEMailDialog(context(), {"alice@x.org", "Bob@x.org", "carol@x.org"}, folder);
         form->show();
     }
-    void TearDown() override
-    {
-        form.reset();
-        MessageBox::StopRecording();
-        FileDialogs::StopPresetting();
-    }
+    void TearDown() override { form.reset(); }
     QString path(const char* name) const { return folder + "/" + QString::fromUtf8(name); }
     // The dialog still open after a click?
     bool stillOpen() const { return form->isVisible() && form->result() == 0; }
 
-    QTemporaryDir tmp;
     QString folder;
-    std::unique_ptr<TForm_EMail> form;
+    std::unique_ptr<EMailDialog> form;
 };
 
 TEST_F(FormEMail, OpensWithEveryAddressCheckedInOrderAndTheLanguageTexts)
@@ -99,7 +88,8 @@ TEST_F(FormEMail, OpensWithEveryAddressCheckedInOrderAndTheLanguageTexts)
 TEST_F(FormEMail, EveryShowAppliesTheLanguageAndAMissingKeyGivesNoText)
 {
     form->hide();
-    writeFile(AppDir + "English.LAG", "[Translations]\r\nForm_EMail.Caption=Other\r\n");
+    writeFile(paths().programDir + "English.LAG", "[Translations]\r\nForm_EMail.Caption=Other\r\n");
+    language().setLanguage("English");
     form->show();
     EXPECT_EQ(form->windowTitle(), "Other");
     EXPECT_EQ(form->btn_SaveAs->text(), "");
@@ -109,18 +99,18 @@ TEST_F(FormEMail, EveryShowAppliesTheLanguageAndAMissingKeyGivesNoText)
 TEST_F(FormEMail, SaveAsWritesTheCheckedRowsInOrderAndCloses)
 {
     form->lb_EMail->item(1)->setCheckState(Qt::Unchecked);
-    FileDialogs::PresetAnswers({path("new.txt")});
+    prompts().setNextFileNames({path("new.txt")});
     form->btn_SaveAs->click();
-    EXPECT_EQ(FileDialogs::Asked(), QStringList{"save: " + folder});
+    EXPECT_EQ(prompts().fileQuestions(), QStringList{"save: " + folder});
     EXPECT_EQ(readFile(path("new.txt")), QByteArray("alice@x.org\r\ncarol@x.org\r\n"));
     EXPECT_FALSE(form->isVisible());
     EXPECT_EQ(form->result(), QDialog::Accepted);
-    EXPECT_TRUE(MessageBox::Recorded().isEmpty());
+    EXPECT_TRUE(prompts().shown().isEmpty());
 }
 
 TEST_F(FormEMail, SaveAsGivesANameTypedWithoutExtensionTheListExtension)
 {
-    FileDialogs::PresetAnswers({path("friends")});
+    prompts().setNextFileNames({path("friends")});
     form->btn_SaveAs->click();
     EXPECT_EQ(readFile(path("friends.txt")),
               QByteArray("alice@x.org\r\nBob@x.org\r\ncarol@x.org\r\n"));
@@ -129,20 +119,20 @@ TEST_F(FormEMail, SaveAsGivesANameTypedWithoutExtensionTheListExtension)
 TEST_F(FormEMail, FileButtonsDoNothingWithoutACheckedRow)
 {
     CheckAllItems(form->lb_EMail, false);
-    FileDialogs::PresetAnswers({path("a.txt"), path("b.txt")});
+    prompts().setNextFileNames({path("a.txt"), path("b.txt")});
     form->btn_SaveAs->click();
     form->btn_Export->click();
-    EXPECT_TRUE(FileDialogs::Asked().isEmpty());
+    EXPECT_TRUE(prompts().fileQuestions().isEmpty());
     EXPECT_TRUE(QDir(folder).isEmpty());
     EXPECT_TRUE(stillOpen());
 }
 
 TEST_F(FormEMail, CancelledFileQuestionLeavesTheDialogOpen)
 {
-    FileDialogs::PresetAnswers({QString(), QString()});
+    prompts().setNextFileNames({QString(), QString()});
     form->btn_SaveAs->click();
     form->btn_Export->click();
-    EXPECT_EQ(FileDialogs::Asked().size(), 2);
+    EXPECT_EQ(prompts().fileQuestions().size(), 2);
     EXPECT_TRUE(QDir(folder).isEmpty());
     EXPECT_TRUE(stillOpen());
 }
@@ -150,17 +140,17 @@ TEST_F(FormEMail, CancelledFileQuestionLeavesTheDialogOpen)
 TEST_F(FormEMail, SaveAsReplacesAnExistingFileOnlyAfterYes)
 {
     writeFile(path("old.txt"), "old@x.org\r\n");
-    for (const MessageBox::Answer refusal : {MessageBox::Answer::No, MessageBox::Answer::Cancel}) {
-        MessageBox::StartRecording();
-        MessageBox::PresetAnswers({refusal});
-        FileDialogs::PresetAnswers({path("old.txt")});
+    for (const Prompts::Answer refusal : {Prompts::Answer::No, Prompts::Answer::Cancel}) {
+        prompts().clearShown();
+        prompts().setNextAnswers({refusal});
+        prompts().setNextFileNames({path("old.txt")});
         form->btn_SaveAs->click();
-        EXPECT_EQ(MessageBox::Recorded(), QStringList{"question: " + kOverride});
+        EXPECT_EQ(prompts().shown(), QStringList{"question: " + kOverride});
         EXPECT_EQ(readFile(path("old.txt")), QByteArray("old@x.org\r\n"));
         EXPECT_TRUE(stillOpen());
     }
-    MessageBox::PresetAnswers({MessageBox::Answer::Yes});
-    FileDialogs::PresetAnswers({path("old.txt")});
+    prompts().setNextAnswers({Prompts::Answer::Yes});
+    prompts().setNextFileNames({path("old.txt")});
     form->btn_SaveAs->click();
     EXPECT_EQ(readFile(path("old.txt")), QByteArray("alice@x.org\r\nBob@x.org\r\ncarol@x.org\r\n"));
     EXPECT_FALSE(form->isVisible());
@@ -169,11 +159,11 @@ TEST_F(FormEMail, SaveAsReplacesAnExistingFileOnlyAfterYes)
 TEST_F(FormEMail, ExportMergesIntoATxtFileInAnyCaseAndCloses)
 {
     writeFile(path("list.TXT"), "zed@x.org\r\nBOB@X.ORG\r\n");
-    FileDialogs::PresetAnswers({path("list.TXT")});
+    prompts().setNextFileNames({path("list.TXT")});
     form->btn_Export->click();
     EXPECT_EQ(readFile(path("list.TXT")),
               QByteArray("alice@x.org\r\nBOB@X.ORG\r\ncarol@x.org\r\nzed@x.org\r\n"));
-    EXPECT_TRUE(MessageBox::Recorded().isEmpty());
+    EXPECT_TRUE(prompts().shown().isEmpty());
     EXPECT_FALSE(form->isVisible());
     EXPECT_EQ(form->result(), QDialog::Accepted);
 }
@@ -181,9 +171,9 @@ TEST_F(FormEMail, ExportMergesIntoATxtFileInAnyCaseAndCloses)
 TEST_F(FormEMail, ExportRefusesAnExistingFileThatIsNoListFile)
 {
     writeFile(path("list.csv"), "name,address\r\n");
-    FileDialogs::PresetAnswers({path("list.csv")});
+    prompts().setNextFileNames({path("list.csv")});
     form->btn_Export->click();
-    EXPECT_EQ(MessageBox::Recorded(), QStringList{"warning: " + kNotList});
+    EXPECT_EQ(prompts().shown(), QStringList{"warning: " + kNotList});
     EXPECT_EQ(readFile(path("list.csv")), QByteArray("name,address\r\n"));
     EXPECT_TRUE(stillOpen());
 }
@@ -193,7 +183,7 @@ TEST_F(FormEMail, ExportIntoANewNameWritesTheListUnsortedAndStaysOpen)
     form->lb_EMail->item(0)->setCheckState(Qt::Unchecked);
     form->lb_EMail->insertItem(0, "zed@x.org");
     form->lb_EMail->item(0)->setCheckState(Qt::Checked);
-    FileDialogs::PresetAnswers({path("fresh.csv")});
+    prompts().setNextFileNames({path("fresh.csv")});
     form->btn_Export->click();
     EXPECT_EQ(readFile(path("fresh.csv")), QByteArray("zed@x.org\r\nBob@x.org\r\ncarol@x.org\r\n"));
     EXPECT_TRUE(stillOpen());
@@ -202,17 +192,17 @@ TEST_F(FormEMail, ExportIntoANewNameWritesTheListUnsortedAndStaysOpen)
 TEST_F(FormEMail, AFailedExportIsShownAndTheDialogStaysOpen)
 {
     QDir(folder).mkdir("folder.txt");
-    FileDialogs::PresetAnswers({path("folder.txt")});
+    prompts().setNextFileNames({path("folder.txt")});
     form->btn_Export->click();
-    ASSERT_EQ(MessageBox::Recorded().size(), 1);
-    EXPECT_TRUE(MessageBox::Recorded().constFirst().startsWith("error: "))
-        << MessageBox::Recorded().constFirst().toStdString();
-    EXPECT_TRUE(MessageBox::Recorded().constFirst().contains(path("folder.txt")));
+    ASSERT_EQ(prompts().shown().size(), 1);
+    EXPECT_TRUE(prompts().shown().constFirst().startsWith("error: "))
+        << prompts().shown().constFirst().toStdString();
+    EXPECT_TRUE(prompts().shown().constFirst().contains(path("folder.txt")));
     EXPECT_TRUE(QFileInfo(path("folder.txt")).isDir());
     EXPECT_TRUE(stillOpen());
 
     // The handler itself lets the error through to its caller.
-    FileDialogs::PresetAnswers({path("folder.txt")});
+    prompts().setNextFileNames({path("folder.txt")});
     EXPECT_ANY_THROW(form->btn_ExportClick());
 }
 
@@ -247,20 +237,19 @@ TEST_F(FormEMail, EscapeClosesTheDialogWhicheverControlHasTheFocus)
     }
 }
 
-TEST(ShowEMailDialog, ShowsTheAddressesModallyInTheCollectionsEMailFolderAndReleasesIt)
+using ShowEMailDialogTest = ContextTest;
+
+TEST_F(ShowEMailDialogTest, ShowsTheAddressesModallyInTheCollectionsEMailFolderAndReleasesIt)
 {
-    QTemporaryDir tmp;
-    AppDir = tmp.filePath("app") + "/";
-    CollectionRoot = tmp.filePath("coll") + "/";
-    CurrentLanguage = "English";
-    QPointer<TForm_EMail> shown;
+    language().setLanguage("English");
+    QPointer<EMailDialog> shown;
     QStringList rows;
     QString folderSeen;
     int checked = -1;
     bool modal = false;
     // The modal loop runs the timer; Escape ends it, and a second timer ends it anyway.
     QTimer::singleShot(0, [&] {
-        shown = qobject_cast<TForm_EMail*>(QApplication::activeModalWidget());
+        shown = qobject_cast<EMailDialog*>(QApplication::activeModalWidget());
         if (!shown)
             return;
         modal = shown->isModal();
@@ -278,11 +267,11 @@ TEST(ShowEMailDialog, ShowsTheAddressesModallyInTheCollectionsEMailFolderAndRele
     });
     guard.start();
 
-    ShowEMailDialog(nullptr, {"a@x.org", "b@x.org"});
+    ShowEMailDialog(context(), nullptr, {"a@x.org", "b@x.org"});
     EXPECT_TRUE(modal);
     EXPECT_EQ(rows, (QStringList{"a@x.org", "b@x.org"}));
     EXPECT_EQ(checked, 2);
-    EXPECT_EQ(folderSeen, CollectionRoot + "EMail");
+    EXPECT_EQ(folderSeen, paths().collectionRoot + "EMail");
     EXPECT_TRUE(shown.isNull());
 }
 

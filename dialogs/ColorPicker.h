@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <QList>
 
+class AppContext;
+class ColorCell;
 class QAction;
 class QGroupBox;
 class QLabel;
@@ -15,38 +17,17 @@ class QPushButton;
 class QScrollBar;
 class QTimer;
 
-// One numbered palette cell: a rounded swatch that reports mouse presses to the picker.
-class TColorCell : public QWidget
-{
-    Q_OBJECT
-public:
-    TColorCell(int tag, QWidget* parent);
-
-    int Tag() const { return m_tag; }
-    ColorValue color() const { return m_color; }
-    void setColor(ColorValue color);
-
-Q_SIGNALS:
-    void mouseDown(TColorCell* cell, Qt::MouseButton button);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-
-private:
-    int m_tag;
-    ColorValue m_color = 0x00FFFFFF;
-};
-
 // The colour picker: 24 cells that take screen colours under the pointer every 50 ms, an editor
 // for the selected cell's colour with one-step undo, copying in four text forms, and palette
-// files. The screen is read through Desktop(), so a test can stand in for it.
-class TForm_SaveColor : public QDialog
+// files. The screen is read through the context's desktop, so a test can stand in for it.
+class ColorPicker : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TForm_SaveColor(QWidget* owner = nullptr);
-    ~TForm_SaveColor() override;
+    // CurrentPaletteFile is the palette file "Save" writes to without asking, shared by every
+    // picker of the run: set by every successful save, save-as and load, never cleared.
+    ColorPicker(AppContext& context, QString& currentPaletteFile, QWidget* owner = nullptr);
+    ~ColorPicker() override;
 
     // Reads a palette file into the cells and makes it the current palette file. Shows nothing:
     // false with *ioError empty means the file is no palette file (show "C_BadFileFormat"); false
@@ -55,7 +36,7 @@ public:
 
     // The cells' colours, cell number n at index n - 1.
     PaletteCells Colors() const;
-    TColorCell* SelectedCell() const { return m_selected; }
+    ColorCell* SelectedCell() const { return m_selected; }
     bool Capturing() const;
 
     void ApplyLanguage();
@@ -63,7 +44,7 @@ public:
     void LockColorBars(bool lock);
 
     // The 24 cells in the order they were made (cell numbers 1, 2, 3, 7, 8, 9, 4, ...).
-    QList<TColorCell*> cells;
+    QList<ColorCell*> cells;
     QWidget* shp_Focus;
     QWidget* shp_Band;
     QLabel* lbl_Help;
@@ -86,8 +67,8 @@ public:
     QPushButton* btn_SaveAs;
     QPushButton* btn_Save;
     QPushButton* btn_CopyColor;
-    QTimer* Timer1;
-    QMenu* PopupMenu1;
+    QTimer* CaptureTimer;
+    QMenu* pm_CopyColor;
     QAction* m_WebPage;
     QAction* m_Delphi;
     QAction* m_VB;
@@ -95,12 +76,12 @@ public:
     QAction* m_Standard;
 
     // The handlers, public so that the program and tests can drive the picker as a user would.
-    void Timer1Timer();
-    void Shape1MouseDown(TColorCell* cell, Qt::MouseButton button);
-    void sb_RedChange(QScrollBar* bar);
+    void SampleScreenColor();
+    void CellMouseDown(ColorCell* cell, Qt::MouseButton button);
+    void ColorBarChange(QScrollBar* bar);
     void btn_ChangeClick();
     void btn_CopyColorMouseDown();
-    void m_WebPageClick(QAction* item);
+    void CopyColorItemClick(QAction* item);
     void btn_SaveClick();
     void btn_SaveAsClick();
     void btn_LoadClick();
@@ -117,13 +98,17 @@ private:
     void StopCapture();
     void ShowColorValue(ColorValue color);
     void SetBarsQuietly(ColorBytes bytes);
-    bool EditingColor() const;
+    // Editing: the bars change the selected cell, and the Change button undoes the edit.
+    void SetEditing(bool editing);
     QString PrepareColorFolder();
     void SaveWithDialog(const QString& folder);
     bool WriteCells(const QString& fileName);
     QRect NativeWindowRect() const;
 
-    TColorCell* m_selected = nullptr;
+    AppContext& m_context;
+    QString& m_currentPaletteFile;
+    ColorCell* m_selected = nullptr;
+    bool m_editing = false;
     ColorBytes m_undoColor;
     ColorValue m_undoValue = 0;
     bool m_quietBars = false;

@@ -1,12 +1,9 @@
-#include "u_SaveColor.h"
+#include "ColorPicker.h"
 
-#include "Desktop.h"
+#include "AppContext.h"
+#include "ColorCell.h"
 #include "Errors.h"
-#include "FileDialogs.h"
 #include "FormFace.h"
-#include "MessageBox.h"
-#include "u_Language.h"
-#include "u_Store.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -33,72 +30,6 @@ const QString UndoCaption = QStringLiteral("&Undo");
 QString PaletteFilter()
 {
     return QStringLiteral("Color Files(*.col);;All Files(*)");
-}
-
-// The palette role that stands for a Windows system-colour index, so that a cell loaded with a
-// system colour is painted in the desktop's matching colour.
-QColor SystemColor(int index)
-{
-    const QPalette pal = QGuiApplication::palette();
-    switch (index) {
-    case 2:  // active caption
-    case 13: // highlight
-    case 27: // gradient active caption
-    case 29: // menu highlight
-        return pal.color(QPalette::Highlight);
-    case 9:  // caption text
-    case 14: // highlight text
-        return pal.color(QPalette::HighlightedText);
-    case 5: // window
-        return pal.color(QPalette::Base);
-    case 7:  // menu text
-    case 19: // inactive caption text
-        return pal.color(QPalette::WindowText);
-    case 8: // window text
-        return pal.color(QPalette::Text);
-    case 15: // button face
-        return pal.color(QPalette::Button);
-    case 18: // button text
-        return pal.color(QPalette::ButtonText);
-    case 17: // grey text
-        return pal.color(QPalette::Disabled, QPalette::Text);
-    case 20: // button highlight
-        return pal.color(QPalette::Light);
-    case 22: // 3D light
-        return pal.color(QPalette::Midlight);
-    case 1:  // desktop background
-    case 16: // button shadow
-        return pal.color(QPalette::Dark);
-    case 6:  // window frame
-    case 21: // 3D dark shadow
-        return pal.color(QPalette::Shadow);
-    case 23: // info text
-        return pal.color(QPalette::ToolTipText);
-    case 24: // info background
-        return pal.color(QPalette::ToolTipBase);
-    case 26: // hot light
-        return pal.color(QPalette::Link);
-    case 0:  // scroll bar
-    case 3:  // inactive caption
-    case 12: // application workspace
-    case 28: // gradient inactive caption
-        return pal.color(QPalette::Mid);
-    default: // borders, menus, menu bar
-        return pal.color(QPalette::Window);
-    }
-}
-
-// How a cell shows a colour value: system colours in the desktop's colours, "none" as nothing.
-QColor PaintColor(ColorValue color)
-{
-    if ((color >> 24) == 0xFF)
-        return SystemColor(int(color & 0xFF));
-    if (color == 0x20000000u) // the default colour
-        return QGuiApplication::palette().color(QPalette::Base);
-    if (color == 0x1FFFFFFFu) // no colour
-        return QColor(Qt::transparent);
-    const ColorBytes c = SplitColor(color);
-    return QColor(c.red, c.green, c.blue);
 }
 
 // The rounded band behind the help text.
@@ -163,36 +94,9 @@ QAction* MenuItem(QMenu* menu, const char* name, const char* caption)
 
 } // namespace
 
-TColorCell::TColorCell(int tag, QWidget* parent) : QWidget(parent), m_tag(tag)
-{
-    setObjectName(QStringLiteral("Shape%1").arg(tag));
-}
-
-void TColorCell::setColor(ColorValue color)
-{
-    m_color = color;
-    update();
-}
-
-void TColorCell::paintEvent(QPaintEvent*)
-{
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(Qt::black, 1));
-    p.setBrush(PaintColor(m_color));
-    const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    const qreal radius = qMin(r.width(), r.height()) / 4;
-    p.drawRoundedRect(r, radius, radius);
-}
-
-void TColorCell::mousePressEvent(QMouseEvent* event)
-{
-    Q_EMIT mouseDown(this, event->button());
-    event->accept();
-}
-
-TForm_SaveColor::TForm_SaveColor(QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
+ColorPicker::ColorPicker(AppContext& context, QString& currentPaletteFile, QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), m_context(context),
+      m_currentPaletteFile(currentPaletteFile)
 {
     setObjectName(QStringLiteral("Form_SaveColor"));
     setWindowTitle(QStringLiteral("Color collection"));
@@ -226,12 +130,12 @@ TForm_SaveColor::TForm_SaveColor(QWidget* owner)
     for (const int number : PaletteWriteOrder()) {
         const int row = (number - 1) / 6;
         const int column = (number - 1) % 6;
-        auto* cell = new TColorCell(number, this);
+        auto* cell = new ColorCell(number, this);
         if (number == 1)
             cell->setGeometry(columns[column], 56, 25, 15);
         else
             cell->setGeometry(columns[column], rows[row], 25, 17);
-        connect(cell, &TColorCell::mouseDown, this, &TForm_SaveColor::Shape1MouseDown);
+        connect(cell, &ColorCell::mouseDown, this, &ColorPicker::CellMouseDown);
         cells << cell;
     }
 
@@ -260,54 +164,54 @@ TForm_SaveColor::TForm_SaveColor(QWidget* owner)
     for (QScrollBar* bar : {sb_Red, sb_Green, sb_Blue})
         connect(bar, &QScrollBar::valueChanged, this, [this, bar] {
             if (!m_quietBars)
-                sb_RedChange(bar);
+                ColorBarChange(bar);
         });
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(50);
-    connect(Timer1, &QTimer::timeout, this, &TForm_SaveColor::Timer1Timer);
+    CaptureTimer = new QTimer(this);
+    CaptureTimer->setObjectName(QStringLiteral("CaptureTimer"));
+    CaptureTimer->setInterval(50);
+    connect(CaptureTimer, &QTimer::timeout, this, &ColorPicker::SampleScreenColor);
 
-    PopupMenu1 = new QMenu(this);
-    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    m_WebPage = MenuItem(PopupMenu1, "m_WebPage", "Web page format");
-    m_Delphi = MenuItem(PopupMenu1, "m_Delphi", "Delphi format");
-    m_VB = MenuItem(PopupMenu1, "m_VB", "Visual Basic format");
-    m_VC = MenuItem(PopupMenu1, "m_VC", "Visual C++ Format");
+    pm_CopyColor = new QMenu(this);
+    pm_CopyColor->setObjectName(QStringLiteral("pm_CopyColor"));
+    m_WebPage = MenuItem(pm_CopyColor, "m_WebPage", "Web page format");
+    m_Delphi = MenuItem(pm_CopyColor, "m_Delphi", "Delphi format");
+    m_VB = MenuItem(pm_CopyColor, "m_VB", "Visual Basic format");
+    m_VC = MenuItem(pm_CopyColor, "m_VC", "Visual C++ Format");
     m_VC->setVisible(false);
-    PopupMenu1->addSeparator();
-    m_Standard = MenuItem(PopupMenu1, "m_Standard", "Standard format");
-    connect(PopupMenu1, &QMenu::triggered, this, &TForm_SaveColor::m_WebPageClick);
+    pm_CopyColor->addSeparator();
+    m_Standard = MenuItem(pm_CopyColor, "m_Standard", "Standard format");
+    connect(pm_CopyColor, &QMenu::triggered, this, &ColorPicker::CopyColorItemClick);
 
-    connect(btn_Change, &QPushButton::clicked, this, &TForm_SaveColor::btn_ChangeClick);
-    connect(btn_Save, &QPushButton::clicked, this, &TForm_SaveColor::btn_SaveClick);
-    connect(btn_SaveAs, &QPushButton::clicked, this, &TForm_SaveColor::btn_SaveAsClick);
-    connect(btn_Load, &QPushButton::clicked, this, &TForm_SaveColor::btn_LoadClick);
+    connect(btn_Change, &QPushButton::clicked, this, &ColorPicker::btn_ChangeClick);
+    connect(btn_Save, &QPushButton::clicked, this, &ColorPicker::btn_SaveClick);
+    connect(btn_SaveAs, &QPushButton::clicked, this, &ColorPicker::btn_SaveAsClick);
+    connect(btn_Load, &QPushButton::clicked, this, &ColorPicker::btn_LoadClick);
     // A mouse press opens the copy menu at once (the filter swallows it); a keyboard click, which
     // no press precedes, opens it too.
     btn_CopyColor->installEventFilter(this);
-    connect(btn_CopyColor, &QPushButton::clicked, this, &TForm_SaveColor::btn_CopyColorMouseDown);
+    connect(btn_CopyColor, &QPushButton::clicked, this, &ColorPicker::btn_CopyColorMouseDown);
 
     FormCreate();
 }
 
-TForm_SaveColor::~TForm_SaveColor() = default;
+ColorPicker::~ColorPicker() = default;
 
-void TForm_SaveColor::FormCreate()
+void ColorPicker::FormCreate()
 {
     m_selected = cells.first();
     LockColorBars(true);
 }
 
-void TForm_SaveColor::FormShow()
+void ColorPicker::FormShow()
 {
     ApplyLanguage();
     // Where the screen cannot be read, a capture would only ever take black.
-    if (!Desktop().canSampleScreen())
-        lbl_Help->setText(Translate(QStringLiteral("C_CannotReadScreen")));
+    if (!m_context.desktop().canSampleScreen())
+        lbl_Help->setText(m_context.language().text(QStringLiteral("C_CannotReadScreen")));
 }
 
-void TForm_SaveColor::showEvent(QShowEvent* event)
+void ColorPicker::showEvent(QShowEvent* event)
 {
     if (!event->spontaneous()) {
         if (!m_placed) {
@@ -323,7 +227,7 @@ void TForm_SaveColor::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
 }
 
-void TForm_SaveColor::hideEvent(QHideEvent* event)
+void ColorPicker::hideEvent(QHideEvent* event)
 {
     // A hidden picker (the viewer keeps its picker after closing) must not go on reading the
     // screen.
@@ -331,7 +235,7 @@ void TForm_SaveColor::hideEvent(QHideEvent* event)
     QDialog::hideEvent(event);
 }
 
-void TForm_SaveColor::keyPressEvent(QKeyEvent* event)
+void ColorPicker::keyPressEvent(QKeyEvent* event)
 {
     // Escape stops a capture; it must not also close the picker and lose its colours.
     if (event->key() == Qt::Key_Escape) {
@@ -341,7 +245,7 @@ void TForm_SaveColor::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
-bool TForm_SaveColor::eventFilter(QObject* watched, QEvent* event)
+bool ColorPicker::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == btn_CopyColor && event->type() == QEvent::MouseButtonPress) {
         btn_CopyColorMouseDown();
@@ -350,65 +254,73 @@ bool TForm_SaveColor::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-void TForm_SaveColor::ApplyLanguage()
+void ColorPicker::ApplyLanguage()
 {
-    setWindowTitle(Translate(QStringLiteral("Form_SaveColor.Caption")));
-    lbl_Help->setText(Translate(QStringLiteral("Form_SaveColor.lbl_Help.Caption")));
-    btn_Load->setText(Translate(QStringLiteral("Form_SaveColor.btn_Load.Caption")));
-    btn_SaveAs->setText(Translate(QStringLiteral("Form_SaveColor.btn_SaveAs.Caption")));
-    btn_Save->setText(Translate(QStringLiteral("Form_SaveColor.btn_Save.Caption")));
-    btn_CopyColor->setText(Translate(QStringLiteral("Form_SaveColor.btn_CopyColor.Caption")));
-    gb_ColorValue->setTitle(Translate(QStringLiteral("Form_SaveColor.gb_ColorValue.Caption")));
-    lbl_ColorHex->setText(Translate(QStringLiteral("Form_SaveColor.lbl_ColorHex.Caption")));
-    lbl_ColorDecimal->setText(Translate(QStringLiteral("Form_SaveColor.lbl_ColorDecimal.Caption")));
-    m_WebPage->setText(Translate(QStringLiteral("Form_SaveColor.m_WebPage.Caption")));
-    m_Delphi->setText(Translate(QStringLiteral("Form_SaveColor.m_Delphi.Caption")));
-    m_VB->setText(Translate(QStringLiteral("Form_SaveColor.m_VB.Caption")));
-    m_VC->setText(Translate(QStringLiteral("Form_SaveColor.m_VC.Caption")));
-    m_Standard->setText(Translate(QStringLiteral("Form_SaveColor.m_Standard.Caption")));
+    setWindowTitle(m_context.language().text(QStringLiteral("Form_SaveColor.Caption")));
+    lbl_Help->setText(m_context.language().text(QStringLiteral("Form_SaveColor.lbl_Help.Caption")));
+    btn_Load->setText(m_context.language().text(QStringLiteral("Form_SaveColor.btn_Load.Caption")));
+    btn_SaveAs->setText(
+        m_context.language().text(QStringLiteral("Form_SaveColor.btn_SaveAs.Caption")));
+    btn_Save->setText(m_context.language().text(QStringLiteral("Form_SaveColor.btn_Save.Caption")));
+    btn_CopyColor->setText(
+        m_context.language().text(QStringLiteral("Form_SaveColor.btn_CopyColor.Caption")));
+    gb_ColorValue->setTitle(
+        m_context.language().text(QStringLiteral("Form_SaveColor.gb_ColorValue.Caption")));
+    lbl_ColorHex->setText(
+        m_context.language().text(QStringLiteral("Form_SaveColor.lbl_ColorHex.Caption")));
+    lbl_ColorDecimal->setText(
+        m_context.language().text(QStringLiteral("Form_SaveColor.lbl_ColorDecimal.Caption")));
+    m_WebPage->setText(
+        m_context.language().text(QStringLiteral("Form_SaveColor.m_WebPage.Caption")));
+    m_Delphi->setText(m_context.language().text(QStringLiteral("Form_SaveColor.m_Delphi.Caption")));
+    m_VB->setText(m_context.language().text(QStringLiteral("Form_SaveColor.m_VB.Caption")));
+    m_VC->setText(m_context.language().text(QStringLiteral("Form_SaveColor.m_VC.Caption")));
+    m_Standard->setText(
+        m_context.language().text(QStringLiteral("Form_SaveColor.m_Standard.Caption")));
     // The language font replaces the whole font, the help text's boldness included.
-    const QFont font = LanguageFont();
+    const QFont font = m_context.language().font();
     for (QWidget* w : {static_cast<QWidget*>(lbl_ColorHex), static_cast<QWidget*>(lbl_ColorDecimal),
                        static_cast<QWidget*>(lbl_Help), static_cast<QWidget*>(gb_ColorValue)})
         w->setFont(font);
 }
 
-PaletteCells TForm_SaveColor::Colors() const
+PaletteCells ColorPicker::Colors() const
 {
     PaletteCells colors{};
-    for (const TColorCell* cell : cells)
+    for (const ColorCell* cell : cells)
         colors[cell->Tag() - 1] = cell->color();
     return colors;
 }
 
-bool TForm_SaveColor::Capturing() const
+bool ColorPicker::Capturing() const
 {
-    return Timer1->isActive();
+    return CaptureTimer->isActive();
 }
 
-bool TForm_SaveColor::EditingColor() const
+void ColorPicker::SetEditing(bool editing)
 {
-    return btn_Change->text().compare(UndoCaption, Qt::CaseInsensitive) == 0;
+    m_editing = editing;
+    btn_Change->setText(editing ? UndoCaption : ChangeCaption);
 }
 
-void TForm_SaveColor::StopCapture()
+void ColorPicker::StopCapture()
 {
-    Timer1->stop();
+    CaptureTimer->stop();
 }
 
-void TForm_SaveColor::LockColorBars(bool lock)
+void ColorPicker::LockColorBars(bool lock)
 {
     for (QScrollBar* bar : {sb_Red, sb_Green, sb_Blue})
         bar->setEnabled(!lock);
 }
 
-void TForm_SaveColor::ShowColorValue(ColorValue color)
+void ColorPicker::ShowColorValue(ColorValue color)
 {
     edt_ColorHex->setText(FormatColor(color, CopyFormat::WebPage));
     edt_ColorDecimal->setText(DecimalText(color));
 }
 
-void TForm_SaveColor::SetBarsQuietly(ColorBytes bytes)
+void ColorPicker::SetBarsQuietly(ColorBytes bytes)
 {
     m_quietBars = true;
     sb_Red->setValue(bytes.red);
@@ -417,7 +329,7 @@ void TForm_SaveColor::SetBarsQuietly(ColorBytes bytes)
     m_quietBars = false;
 }
 
-void TForm_SaveColor::ShowCellColor()
+void ColorPicker::ShowCellColor()
 {
     const ColorBytes bytes = SplitColor(m_selected->color());
     edt_Red->setText(QString::number(bytes.red));
@@ -427,25 +339,25 @@ void TForm_SaveColor::ShowCellColor()
     LockColorBars(true);
 }
 
-void TForm_SaveColor::Shape1MouseDown(TColorCell* cell, Qt::MouseButton button)
+void ColorPicker::CellMouseDown(ColorCell* cell, Qt::MouseButton button)
 {
     // Switching cells commits an edit in progress.
-    if (EditingColor())
-        btn_Change->setText(ChangeCaption);
+    if (m_editing)
+        SetEditing(false);
     m_selected = cell;
     shp_Focus->move(cell->x() - 4, cell->y() - 4);
     ShowColorValue(cell->color());
     ShowCellColor();
     if (button == Qt::RightButton) {
         StopCapture();
-        PopupMenu1->popup(
+        pm_CopyColor->popup(
             mapToGlobal(QPoint(shp_Focus->x(), shp_Focus->y() + shp_Focus->height())));
-    } else if (Desktop().canSampleScreen()) {
-        Timer1->start();
+    } else if (m_context.desktop().canSampleScreen()) {
+        CaptureTimer->start();
     }
 }
 
-QRect TForm_SaveColor::NativeWindowRect() const
+QRect ColorPicker::NativeWindowRect() const
 {
     // The desktop layer reports the pointer in device pixels.
     const QRect r = frameGeometry();
@@ -456,9 +368,9 @@ QRect TForm_SaveColor::NativeWindowRect() const
                  QSize(qRound(r.width() * ratio), qRound(r.height() * ratio)));
 }
 
-void TForm_SaveColor::Timer1Timer()
+void ColorPicker::SampleScreenColor()
 {
-    DesktopPlatform& desktop = Desktop();
+    DesktopPlatform& desktop = m_context.desktop();
     const std::optional<QPoint> pointer = desktop.pointerPosition();
     if (!pointer)
         return;
@@ -478,7 +390,7 @@ void TForm_SaveColor::Timer1Timer()
     ShowCellColor();
 }
 
-void TForm_SaveColor::sb_RedChange(QScrollBar* bar)
+void ColorPicker::ColorBarChange(QScrollBar* bar)
 {
     const QString name = bar->objectName();
     QLineEdit* edit = name == QLatin1String("sb_Red")     ? edt_Red
@@ -491,18 +403,18 @@ void TForm_SaveColor::sb_RedChange(QScrollBar* bar)
     ShowColorValue(color);
 }
 
-void TForm_SaveColor::btn_ChangeClick()
+void ColorPicker::btn_ChangeClick()
 {
     StopCapture();
-    if (!EditingColor()) {
-        btn_Change->setText(UndoCaption);
+    if (!m_editing) {
+        SetEditing(true);
         m_undoColor = {quint8(sb_Red->value()), quint8(sb_Green->value()),
                        quint8(sb_Blue->value())};
         m_undoValue = m_selected->color();
         LockColorBars(false);
         return;
     }
-    btn_Change->setText(ChangeCaption);
+    SetEditing(false);
     sb_Red->setValue(m_undoColor.red);
     sb_Green->setValue(m_undoColor.green);
     sb_Blue->setValue(m_undoColor.blue);
@@ -513,13 +425,13 @@ void TForm_SaveColor::btn_ChangeClick()
     ShowCellColor();
 }
 
-void TForm_SaveColor::btn_CopyColorMouseDown()
+void ColorPicker::btn_CopyColorMouseDown()
 {
     StopCapture();
-    PopupMenu1->popup(btn_CopyColor->mapToGlobal(QPoint(0, btn_CopyColor->height())));
+    pm_CopyColor->popup(btn_CopyColor->mapToGlobal(QPoint(0, btn_CopyColor->height())));
 }
 
-void TForm_SaveColor::m_WebPageClick(QAction* item)
+void ColorPicker::CopyColorItemClick(QAction* item)
 {
     const QString name = item->objectName();
     CopyFormat format = CopyFormat::Standard;
@@ -536,71 +448,72 @@ void TForm_SaveColor::m_WebPageClick(QAction* item)
         QGuiApplication::clipboard()->setText(text);
 }
 
-QString TForm_SaveColor::PrepareColorFolder()
+QString ColorPicker::PrepareColorFolder()
 {
-    const QString folder = CollectionRoot + QStringLiteral("Color");
+    const QString folder = m_context.paths().collectionRoot + QStringLiteral("Color");
     // Where the folder cannot be made, the file dialog opens wherever the system puts it.
     return QDir().mkpath(folder) ? folder : QString();
 }
 
-bool TForm_SaveColor::WriteCells(const QString& fileName)
+bool ColorPicker::WriteCells(const QString& fileName)
 {
     try {
         WritePalette(fileName, Colors());
         return true;
     } catch (const NimbrilError& error) {
-        MessageBox::Error(this, error.text());
+        m_context.prompts().error(this, error.text());
         return false;
     }
 }
 
-void TForm_SaveColor::SaveWithDialog(const QString& folder)
+void ColorPicker::SaveWithDialog(const QString& folder)
 {
-    const QString fileName = FileDialogs::GetSaveFileName(this, QString(), folder, PaletteFilter(),
-                                                          QStringLiteral("col"));
+    const QString fileName = m_context.prompts().saveFileName(
+        this, QString(), folder, PaletteFilter(), QStringLiteral("col"));
     if (fileName.isEmpty())
         return;
-    if (!MessageBox::MayReplaceFile(this, fileName))
+    if (!m_context.prompts().mayReplaceFile(this, fileName))
         return;
     if (WriteCells(fileName))
-        SetCurrentPaletteFile(fileName);
+        m_currentPaletteFile = fileName;
 }
 
-void TForm_SaveColor::btn_SaveClick()
+void ColorPicker::btn_SaveClick()
 {
     StopCapture();
     const QString folder = PrepareColorFolder();
-    if (!CurrentPaletteFile().isEmpty()) {
-        WriteCells(CurrentPaletteFile());
+    if (!m_currentPaletteFile.isEmpty()) {
+        WriteCells(m_currentPaletteFile);
         return;
     }
     SaveWithDialog(folder);
 }
 
-void TForm_SaveColor::btn_SaveAsClick()
+void ColorPicker::btn_SaveAsClick()
 {
     StopCapture();
     SaveWithDialog(PrepareColorFolder());
 }
 
-void TForm_SaveColor::btn_LoadClick()
+void ColorPicker::btn_LoadClick()
 {
     StopCapture();
     const QString folder = PrepareColorFolder();
-    const QString fileName = FileDialogs::GetOpenFileName(this, QString(), folder, PaletteFilter(),
-                                                          QStringLiteral("col"));
+    const QString fileName = m_context.prompts().openFileName(
+        this, QString(), folder, PaletteFilter(), QStringLiteral("col"));
     if (fileName.isEmpty())
         return;
     QString ioError;
     if (LoadPaletteFile(fileName, &ioError))
         return;
     if (ioError.isEmpty())
-        MessageBox::Information(this, Translate(QStringLiteral("C_BadFileFormat")));
+        m_context.prompts().information(
+            this, m_context.language().text(QStringLiteral("C_BadFileFormat")));
     else
-        MessageBox::Error(this, ioError);
+        m_context.prompts().error(this, ioError);
 }
 
-bool TForm_SaveColor::LoadPaletteFile(const QString& path, QString* ioError)
+bool ColorPicker::LoadPaletteFile(const QString& path, QString* ioError)
 {
     PaletteCells loaded{};
     try {
@@ -611,13 +524,13 @@ bool TForm_SaveColor::LoadPaletteFile(const QString& path, QString* ioError)
             *ioError = error.text();
         return false;
     }
-    SetCurrentPaletteFile(path);
-    for (TColorCell* cell : cells)
+    m_currentPaletteFile = path;
+    for (ColorCell* cell : cells)
         cell->setColor(loaded[cell->Tag() - 1]);
     // An edit in progress ends with the load: its undo would otherwise overwrite the loaded colour,
     // and the displays must not go on showing a colour the cell no longer has.
-    if (EditingColor())
-        btn_Change->setText(ChangeCaption);
+    if (m_editing)
+        SetEditing(false);
     if (!edt_ColorHex->text().isEmpty())
         ShowColorValue(m_selected->color());
     if (!edt_Red->text().isEmpty())

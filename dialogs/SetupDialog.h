@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+class AppContext;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -18,7 +19,8 @@ class QShowEvent;
 // own folder. An empty field means the real place, looked up when it is used.
 struct SetupPlaces
 {
-    QString registryFile;    // AppDir + "registry.ini"
+    QString programDir;      // the program folder, where "nb.ico" is
+    QString registryFile;    // programDir + "registry.ini"
     QString autostartFolder; // the user's XDG autostart folder
     QString executable;      // the running program's full path
 };
@@ -46,7 +48,7 @@ public:
     };
     RunOptions ReadRunOptions() const;
 
-    // Writes the six values of the toolbar button key when "nb.ico" is in AppDir.
+    // Writes the six values of the toolbar button key when "nb.ico" is in the program folder.
     void AddToolButton(const QString& buttonText) const;
     void RemoveToolButton() const;
     void AddAutoRun() const;
@@ -63,22 +65,15 @@ private:
 // Every backslash written as two, all through the text.
 QString DoubleBackslashes(const QString& text);
 
-// The language list's entries: the names up to the last "." of every entry of the folder that
-// matches "*.LAG" (folders too), in the file system's order, then Traditional Chinese.
-QStringList LanguageListEntries(const QString& folder);
-
-// The entry equal to the stored language regardless of letter case, the first entry when
-// nothing is stored, or -1.
-int LanguageListSelection(const QStringList& entries, const QString& storedLanguage);
-
 // The setup dialog: the user-interface language, the browser toolbar button and starting with
 // the session. Created once at start-up and shown modally again and again; nothing outside the
 // program changes before OK, and Cancel or the close box puts the language back.
-class TForm_Setup : public QDialog
+class SetupDialog : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TForm_Setup(QWidget* parent = nullptr, const SetupPlaces& places = {});
+    explicit SetupDialog(AppContext& context, QWidget* parent = nullptr,
+                         const SetupPlaces& places = {});
 
     // What the main menu's Setup command calls: shows the dialog modally.
     int ShowModalSetup();
@@ -87,7 +82,7 @@ public:
     void FillLanguageList();
     void ApplyLanguage();
     void ReadRunOptions();
-    void ComboBox1Change();
+    void LanguageListChange();
     void btn_OKClick();
     void FormClose(int result);
 
@@ -104,7 +99,7 @@ public:
 
     QGroupBox* gb_Language;
     QLabel* lbl_SelectLanguage;
-    QComboBox* ComboBox1;
+    QComboBox* cb_Language;
     QGroupBox* gb_RunOptions;
     QCheckBox* chk_AddToolButton;
     QCheckBox* chk_AutoRun;
@@ -115,5 +110,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    AppContext& m_context;
     SetupShell m_shell;
+    // The language when the dialog was shown, which Cancel puts back.
+    QString m_savedLanguage;
 };

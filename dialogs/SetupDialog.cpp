@@ -1,10 +1,8 @@
-#include "u_Setup.h"
+#include "SetupDialog.h"
 
+#include "AppContext.h"
 #include "Errors.h"
 #include "FormFace.h"
-#include "MessageBox.h"
-#include "u_Language.h"
-#include "u_Store.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -66,7 +64,7 @@ SetupShell::RunOptions SetupShell::ReadRunOptions() const
 
 void SetupShell::AddToolButton(const QString& buttonText) const
 {
-    const QString icon = AppDir + QStringLiteral("nb.ico");
+    const QString icon = m_places.programDir + QStringLiteral("nb.ico");
     if (!QFileInfo(icon).isFile())
         return;
     RegistryKey key = registry().OpenKey(ToolButtonKey, true);
@@ -115,35 +113,26 @@ QString DoubleBackslashes(const QString& text)
     return doubled;
 }
 
-QStringList LanguageListEntries(const QString& folder)
-{
-    QStringList names;
-    const QStringList entries = QDir(folder).entryList(
-        {QStringLiteral("*.LAG")},
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot | QDir::CaseSensitive,
-        QDir::Unsorted);
-    for (const QString& entry : entries)
-        names << entry.left(entry.lastIndexOf(u'.'));
-    names << TraditionalChineseName;
-    return names;
-}
-
-int LanguageListSelection(const QStringList& entries, const QString& storedLanguage)
-{
-    if (storedLanguage.isEmpty())
-        return entries.isEmpty() ? -1 : 0;
-    for (qsizetype i = 0; i < entries.size(); ++i)
-        if (entries[i].compare(storedLanguage, Qt::CaseInsensitive) == 0)
-            return int(i);
-    return -1;
-}
-
 // ---- the dialog ----------------------------------------------------------------------------
 
-TForm_Setup::TForm_Setup(QWidget* parent, const SetupPlaces& places)
+namespace {
+
+// The places of the program's own folder fill those a test left empty.
+SetupPlaces InProgramFolder(SetupPlaces places, const QString& programDir)
+{
+    if (places.programDir.isEmpty())
+        places.programDir = programDir;
+    if (places.registryFile.isEmpty())
+        places.registryFile = Registry::FileIn(places.programDir);
+    return places;
+}
+
+} // namespace
+
+SetupDialog::SetupDialog(AppContext& context, QWidget* parent, const SetupPlaces& places)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      m_shell(places)
+      m_context(context), m_shell(InProgramFolder(places, context.paths().programDir))
 {
     setObjectName(QStringLiteral("Form_Setup"));
     setWindowTitle(QStringLiteral("Setup"));
@@ -152,13 +141,13 @@ TForm_Setup::TForm_Setup(QWidget* parent, const SetupPlaces& places)
 
     gb_Language = new QGroupBox(QStringLiteral("Language"), this);
     lbl_SelectLanguage = new QLabel(QStringLiteral("&Select Language"), gb_Language);
-    ComboBox1 = new QComboBox(gb_Language);
-    ComboBox1->setEditable(false);
-    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
-    lbl_SelectLanguage->setBuddy(ComboBox1);
+    cb_Language = new QComboBox(gb_Language);
+    cb_Language->setEditable(false);
+    cb_Language->setInsertPolicy(QComboBox::NoInsert);
+    lbl_SelectLanguage->setBuddy(cb_Language);
     auto* languageBox = new QVBoxLayout(gb_Language);
     languageBox->addWidget(lbl_SelectLanguage);
-    languageBox->addWidget(ComboBox1);
+    languageBox->addWidget(cb_Language);
 
     gb_RunOptions = new QGroupBox(QStringLiteral("&Run options"), this);
     chk_AddToolButton = new QCheckBox(QStringLiteral("Add browser toolbar button"), gb_RunOptions);
@@ -183,7 +172,7 @@ TForm_Setup::TForm_Setup(QWidget* parent, const SetupPlaces& places)
 
     gb_Language->setObjectName(QStringLiteral("gb_Language"));
     lbl_SelectLanguage->setObjectName(QStringLiteral("lbl_SelectLanguage"));
-    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    cb_Language->setObjectName(QStringLiteral("cb_Language"));
     gb_RunOptions->setObjectName(QStringLiteral("gb_RunOptions"));
     chk_AddToolButton->setObjectName(QStringLiteral("chk_AddToolButton"));
     chk_AutoRun->setObjectName(QStringLiteral("chk_AutoRun"));
@@ -191,12 +180,12 @@ TForm_Setup::TForm_Setup(QWidget* parent, const SetupPlaces& places)
     btn_Cancel->setObjectName(QStringLiteral("btn_Cancel"));
 
     // Only a pick by the user changes the language; FormShow's own selection does not.
-    connect(ComboBox1, &QComboBox::activated, this, [this] { ComboBox1Change(); });
+    connect(cb_Language, &QComboBox::activated, this, [this] { LanguageListChange(); });
     connect(btn_OK, &QPushButton::clicked, this, [this] { btn_OKClick(); });
     connect(btn_Cancel, &QPushButton::clicked, this, [this] { reject(); });
 }
 
-int TForm_Setup::ShowModalSetup()
+int SetupDialog::ShowModalSetup()
 {
     // The tray menu stays usable while the dialog is open; a second Setup brings it forward.
     if (isVisible()) {
@@ -207,7 +196,7 @@ int TForm_Setup::ShowModalSetup()
     return exec();
 }
 
-void TForm_Setup::showEvent(QShowEvent* event)
+void SetupDialog::showEvent(QShowEvent* event)
 {
     // A window restored by the window system is no new showing.
     if (!event->spontaneous()) {
@@ -218,56 +207,61 @@ void TForm_Setup::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
 }
 
-void TForm_Setup::FormShow()
+void SetupDialog::FormShow()
 {
     FillLanguageList();
     QStringList entries;
-    for (int i = 0; i < ComboBox1->count(); ++i)
-        entries << ComboBox1->itemText(i);
-    ComboBox1->setCurrentIndex(LanguageListSelection(entries, ReadLanguage()));
+    for (int i = 0; i < cb_Language->count(); ++i)
+        entries << cb_Language->itemText(i);
+    cb_Language->setCurrentIndex(LanguageListSelection(entries, m_context.settings().language()));
     ApplyLanguage();
-    SavedLanguage = CurrentLanguage;
+    m_savedLanguage = m_context.language().language();
     ReadRunOptions();
 }
 
-void TForm_Setup::FillLanguageList()
+void SetupDialog::FillLanguageList()
 {
-    ComboBox1->clear();
-    ComboBox1->addItems(LanguageListEntries(AppDir));
+    cb_Language->clear();
+    cb_Language->addItems(m_context.language().languages());
 }
 
-void TForm_Setup::ApplyLanguage()
+void SetupDialog::ApplyLanguage()
 {
-    setWindowTitle(Translate(QStringLiteral("Form_Setup.Caption")));
-    gb_Language->setTitle(Translate(QStringLiteral("Form_Setup.gb_Language.Caption")));
-    lbl_SelectLanguage->setText(Translate(QStringLiteral("Form_Setup.lbl_SelectLanguage.Caption")));
-    gb_RunOptions->setTitle(Translate(QStringLiteral("Form_Setup.gb_RunOptions.Caption")));
-    chk_AddToolButton->setText(Translate(QStringLiteral("Form_Setup.chk_AddToolButton.Caption")));
-    chk_AutoRun->setText(Translate(QStringLiteral("Form_Setup.chk_AutoRun.Caption")));
-    btn_OK->setText(Translate(QStringLiteral("btn_OK.Caption")));
-    btn_Cancel->setText(Translate(QStringLiteral("btn_Cancel.Caption")));
+    setWindowTitle(m_context.language().text(QStringLiteral("Form_Setup.Caption")));
+    gb_Language->setTitle(
+        m_context.language().text(QStringLiteral("Form_Setup.gb_Language.Caption")));
+    lbl_SelectLanguage->setText(
+        m_context.language().text(QStringLiteral("Form_Setup.lbl_SelectLanguage.Caption")));
+    gb_RunOptions->setTitle(
+        m_context.language().text(QStringLiteral("Form_Setup.gb_RunOptions.Caption")));
+    chk_AddToolButton->setText(
+        m_context.language().text(QStringLiteral("Form_Setup.chk_AddToolButton.Caption")));
+    chk_AutoRun->setText(
+        m_context.language().text(QStringLiteral("Form_Setup.chk_AutoRun.Caption")));
+    btn_OK->setText(m_context.language().text(QStringLiteral("btn_OK.Caption")));
+    btn_Cancel->setText(m_context.language().text(QStringLiteral("btn_Cancel.Caption")));
 
-    const QFont font = LanguageFont();
+    const QFont font = m_context.language().font();
     gb_Language->setFont(font);
     lbl_SelectLanguage->setFont(font);
 }
 
-void TForm_Setup::ReadRunOptions()
+void SetupDialog::ReadRunOptions()
 {
     const SetupShell::RunOptions options = m_shell.ReadRunOptions();
     chk_AutoRun->setChecked(options.autoRun());
     chk_AddToolButton->setChecked(options.toolButton);
 }
 
-void TForm_Setup::ComboBox1Change()
+void SetupDialog::LanguageListChange()
 {
-    if (ComboBox1->currentIndex() < 0)
+    if (cb_Language->currentIndex() < 0)
         return;
-    CurrentLanguage = ComboBox1->currentText();
+    m_context.language().setLanguage(cb_Language->currentText());
     ApplyLanguage();
 }
 
-void TForm_Setup::btn_OKClick()
+void SetupDialog::btn_OKClick()
 {
     if (chk_AddToolButton->isChecked())
         AddToolButton();
@@ -280,43 +274,43 @@ void TForm_Setup::btn_OKClick()
     accept();
 }
 
-void TForm_Setup::done(int result)
+void SetupDialog::done(int result)
 {
     FormClose(result);
     QDialog::done(result);
 }
 
-void TForm_Setup::FormClose(int result)
+void SetupDialog::FormClose(int result)
 {
     if (result != QDialog::Accepted) {
-        CurrentLanguage = SavedLanguage;
+        m_context.language().setLanguage(m_savedLanguage);
         return;
     }
     // The dialog runs its own event loop, which no error may leave: the error display is shown
     // here, and the dialog still closes with the language in force.
     try {
-        WriteLanguage();
+        m_context.settings().setLanguage(m_context.language().language());
     } catch (const NimbrilError& e) {
-        MessageBox::Error(this, e.text());
+        m_context.prompts().error(this, e.text());
     }
 }
 
-void TForm_Setup::AddToolButton()
+void SetupDialog::AddToolButton()
 {
-    m_shell.AddToolButton(Translate(QStringLiteral("C_NimbrilApp")));
+    m_shell.AddToolButton(m_context.language().text(QStringLiteral("C_NimbrilApp")));
 }
 
-void TForm_Setup::RemoveToolButton()
+void SetupDialog::RemoveToolButton()
 {
     m_shell.RemoveToolButton();
 }
 
-void TForm_Setup::AddAutoRun()
+void SetupDialog::AddAutoRun()
 {
     m_shell.AddAutoRun();
 }
 
-void TForm_Setup::RemoveAutoRun()
+void SetupDialog::RemoveAutoRun()
 {
     m_shell.RemoveAutoRun();
 }

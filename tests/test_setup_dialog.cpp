@@ -1,11 +1,9 @@
 #include "Autostart.h"
 #include "IniFile.h"
-#include "MessageBox.h"
 #include "Registry.h"
+#include "SetupDialog.h"
+#include "TestContext.h"
 #include "TestFiles.h"
-#include "u_Language.h"
-#include "u_Setup.h"
-#include "u_Store.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -26,38 +24,36 @@ const QString kProgramDir = QStringLiteral(NIMBRIL_PROGRAM_DIR "/");
 
 // The program folder, registry, autostart folder and executable of each test live in its own
 // temporary folder; message boxes are recorded, never shown.
-class Setup : public ::testing::Test
+class Setup : public ContextTest
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_TRUE(tmp.isValid());
         useProgramFolder("app");
-        CurrentLanguage = "English";
-        SavedLanguage.clear();
-        MessageBox::StartRecording();
+        language().setLanguage("English");
     }
-    void TearDown() override { MessageBox::StopRecording(); }
 
     // Makes a program folder with the shipped language files, nb.ico and a Config.ini naming
     // English.
     void useProgramFolder(const QString& name)
     {
-        ASSERT_TRUE(QDir(m_dir.path()).mkpath(name));
-        AppDir = m_dir.filePath(name) + "/";
+        ASSERT_TRUE(QDir(tmp.path()).mkpath(name));
+        paths().programDir = tmp.filePath(name) + "/";
         for (const char* file : {"English.LAG", "简体中文.LAG", "nb.ico"})
             ASSERT_TRUE(QFile::copy(kProgramDir + QString::fromUtf8(file),
-                                    AppDir + QString::fromUtf8(file)))
+                                    paths().programDir + QString::fromUtf8(file)))
                 << file;
-        ASSERT_TRUE(writeFile(ConfigFile(), "[CollectionDir]\r\nPath=/somewhere\r\n\r\n"
-                                            "[Language]\r\nDefaultLanguage=English\r\n"));
+        ASSERT_TRUE(writeFile(paths().configFile(), "[CollectionDir]\r\nPath=/somewhere\r\n\r\n"
+                                                    "[Language]\r\nDefaultLanguage=English\r\n"));
     }
 
     SetupPlaces places() const
     {
-        return {QString(), m_dir.filePath("autostart"), m_dir.filePath("bin/nimbril")};
+        return {paths().programDir, registryFile(), tmp.filePath("autostart"),
+                tmp.filePath("bin/nimbril")};
     }
-    QString registryFile() const { return AppDir + "registry.ini"; }
+    QString registryFile() const { return paths().programDir + "registry.ini"; }
     RegistryKey toolButtonKey() const
     {
         return Registry(registryFile()).OpenKey(SetupShell::ToolButtonKey, false);
@@ -68,119 +64,79 @@ protected:
             .OpenKey(SetupShell::RunKey, false)
             .ReadString(SetupShell::RunValueName);
     }
-    QString autostartFile() const { return m_dir.filePath("autostart/nimbril.desktop"); }
+    QString autostartFile() const { return tmp.filePath("autostart/nimbril.desktop"); }
 
-    static void pick(TForm_Setup& form, const QString& language)
+    static void pick(SetupDialog& form, const QString& language)
     {
-        const int index = form.ComboBox1->findText(language);
+        const int index = form.cb_Language->findText(language);
         ASSERT_GE(index, 0) << language.toStdString();
-        form.ComboBox1->setCurrentIndex(index);
-        Q_EMIT form.ComboBox1->activated(index);
+        form.cb_Language->setCurrentIndex(index);
+        Q_EMIT form.cb_Language->activated(index);
     }
-    static QStringList entries(const TForm_Setup& form)
+    static QStringList entries(const SetupDialog& form)
     {
         QStringList list;
-        for (int i = 0; i < form.ComboBox1->count(); ++i)
-            list << form.ComboBox1->itemText(i);
+        for (int i = 0; i < form.cb_Language->count(); ++i)
+            list << form.cb_Language->itemText(i);
         return list;
     }
-    static void okWith(TForm_Setup& form, bool toolButton, bool autoRun)
+    static void okWith(SetupDialog& form, bool toolButton, bool autoRun)
     {
         form.show();
         form.chk_AddToolButton->setChecked(toolButton);
         form.chk_AutoRun->setChecked(autoRun);
         form.btn_OK->click();
     }
-
-    QTemporaryDir m_dir;
 };
 
 // ---- the language list ------------------------------------------------------------------------
 
-TEST_F(Setup, LanguageListHasEveryLagEntryThenTraditionalChinese)
-{
-    const QString folder = m_dir.filePath("langs");
-    ASSERT_TRUE(QDir().mkpath(folder));
-    EXPECT_EQ(LanguageListEntries(folder), QStringList{TraditionalChineseName});
-
-    ASSERT_TRUE(QDir().mkpath(folder + "/Folder.LAG")); // a folder of that name counts too
-
-    for (const char* name : {"English.LAG", "a.b.LAG", "lower.lag", "English.LAG.bak", "Note.txt"})
-        ASSERT_TRUE(writeFile(folder + "/" + name, "[Translations]\n"));
-    QStringList list = LanguageListEntries(folder);
-    ASSERT_FALSE(list.isEmpty());
-    EXPECT_EQ(list.takeLast(), TraditionalChineseName);
-    list.sort();
-    EXPECT_EQ(list, (QStringList{"English", "Folder", "a.b"}));
-}
-
-TEST(LanguageSelection, FollowsTheStoredNameRegardlessOfCase)
-{
-    const QStringList list = {"English", SimplifiedChineseName, TraditionalChineseName};
-    struct Case
-    {
-        QString stored;
-        int index;
-    };
-    const Case cases[] = {
-        {"English", 0},
-        {"eNGLISH", 0},
-        {"", 0},
-        {SimplifiedChineseName, 1},
-        {TraditionalChineseName, 2},
-        {"Klingon", -1},
-        {"English ", -1},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(LanguageListSelection(list, c.stored), c.index) << c.stored.toStdString();
-    EXPECT_EQ(LanguageListSelection({}, ""), -1);
-}
-
 TEST_F(Setup, WithoutLanguageFilesTheListHoldsTraditionalChineseAloneAndNothingIsSelected)
 {
-    QFile::remove(AppDir + "English.LAG");
-    QFile::remove(AppDir + QStringLiteral("简体中文.LAG"));
-    TForm_Setup form(nullptr, places());
+    QFile::remove(paths().programDir + "English.LAG");
+    QFile::remove(paths().programDir + QStringLiteral("简体中文.LAG"));
+    language().setLanguage("English");
+    SetupDialog form(context(), nullptr, places());
     form.show();
     EXPECT_EQ(entries(form), QStringList{TraditionalChineseName});
-    EXPECT_EQ(form.ComboBox1->currentIndex(), -1); // Config.ini names English, which is gone
-    EXPECT_EQ(CurrentLanguage, "English");
+    EXPECT_EQ(form.cb_Language->currentIndex(), -1); // Config.ini names English, which is gone
+    EXPECT_EQ(language().language(), "English");
     EXPECT_EQ(form.windowTitle(), QString());
     EXPECT_EQ(form.btn_OK->text(), QString());
 }
 
 TEST_F(Setup, ShowingSelectsTheStoredLanguageWithoutChangingTheCurrentOne)
 {
-    ASSERT_TRUE(writeFile(ConfigFile(), "[Language]\r\nDefaultLanguage=english\r\n"));
-    CurrentLanguage = SimplifiedChineseName;
-    TForm_Setup form(nullptr, places());
+    ASSERT_TRUE(writeFile(paths().configFile(), "[Language]\r\nDefaultLanguage=english\r\n"));
+    language().setLanguage(SimplifiedChineseName);
+    SetupDialog form(context(), nullptr, places());
     form.show();
-    EXPECT_EQ(form.ComboBox1->currentText(), "English");
-    EXPECT_EQ(CurrentLanguage, SimplifiedChineseName);
-    EXPECT_EQ(SavedLanguage, SimplifiedChineseName);
+    EXPECT_EQ(form.cb_Language->currentText(), "English");
+    EXPECT_EQ(language().language(), SimplifiedChineseName);
     EXPECT_EQ(form.windowTitle(), QStringLiteral("设置")); // the current language, not the stored
 
-    ASSERT_TRUE(writeFile(ConfigFile(), "[Language]\r\n"));
+    ASSERT_TRUE(writeFile(paths().configFile(), "[Language]\r\n"));
     form.reject();
     form.show();
-    EXPECT_EQ(form.ComboBox1->currentIndex(), 0);
+    EXPECT_EQ(form.cb_Language->currentIndex(), 0);
 }
 
 // ---- texts and font ----------------------------------------------------------------------------
 
 TEST_F(Setup, TextsComeFromTheLanguageFileAndTheButtonsUseUnprefixedKeys)
 {
-    ASSERT_TRUE(writeFile(AppDir + "Custom.LAG", "[Translations]\n"
-                                                 "Form_Setup.Caption=Custom setup\n"
-                                                 "Form_Setup.gb_Language.Caption=Tongue\n"
-                                                 "form_setup.lbl_selectlanguage.caption=&Pick\n"
-                                                 "Form_Setup.gb_RunOptions.Caption=Options\n"
-                                                 "Form_Setup.chk_AddToolButton.Caption=Button\n"
-                                                 "Form_Setup.btn_OK.Caption=Wrong\n"
-                                                 "btn_OK.Caption=Right\n"
-                                                 "btn_Cancel.Caption=Back\n"));
-    CurrentLanguage = "Custom";
-    TForm_Setup form(nullptr, places());
+    ASSERT_TRUE(writeFile(paths().programDir + "Custom.LAG",
+                          "[Translations]\n"
+                          "Form_Setup.Caption=Custom setup\n"
+                          "Form_Setup.gb_Language.Caption=Tongue\n"
+                          "form_setup.lbl_selectlanguage.caption=&Pick\n"
+                          "Form_Setup.gb_RunOptions.Caption=Options\n"
+                          "Form_Setup.chk_AddToolButton.Caption=Button\n"
+                          "Form_Setup.btn_OK.Caption=Wrong\n"
+                          "btn_OK.Caption=Right\n"
+                          "btn_Cancel.Caption=Back\n"));
+    language().setLanguage("Custom");
+    SetupDialog form(context(), nullptr, places());
     form.show();
     EXPECT_EQ(form.windowTitle(), "Custom setup");
     EXPECT_EQ(form.gb_Language->title(), "Tongue");
@@ -194,7 +150,7 @@ TEST_F(Setup, TextsComeFromTheLanguageFileAndTheButtonsUseUnprefixedKeys)
 
 TEST_F(Setup, PickingALanguageAppliesItAtOnceWithItsFont)
 {
-    TForm_Setup form(nullptr, places());
+    SetupDialog form(context(), nullptr, places());
     form.show();
     EXPECT_EQ(form.windowTitle(), "Setup");
     EXPECT_EQ(form.btn_OK->text(), "&OK");
@@ -202,7 +158,7 @@ TEST_F(Setup, PickingALanguageAppliesItAtOnceWithItsFont)
     EXPECT_EQ(form.lbl_SelectLanguage->font().pointSize(), 8);
 
     pick(form, SimplifiedChineseName);
-    EXPECT_EQ(CurrentLanguage, SimplifiedChineseName);
+    EXPECT_EQ(language().language(), SimplifiedChineseName);
     EXPECT_EQ(form.windowTitle(), QStringLiteral("设置"));
     EXPECT_EQ(form.btn_Cancel->text(), QStringLiteral("取消"));
     EXPECT_EQ(form.gb_Language->font().pointSize(), 9);
@@ -210,7 +166,7 @@ TEST_F(Setup, PickingALanguageAppliesItAtOnceWithItsFont)
     EXPECT_EQ(form.lbl_SelectLanguage->font().family(), QStringLiteral("宋体"));
 
     pick(form, TraditionalChineseName);
-    EXPECT_EQ(CurrentLanguage, TraditionalChineseName);
+    EXPECT_EQ(language().language(), TraditionalChineseName);
     EXPECT_EQ(form.windowTitle(), QStringLiteral("設置"));
     EXPECT_EQ(form.gb_Language->font().pointSize(), 9);
     form.reject();
@@ -221,56 +177,56 @@ TEST_F(Setup, PickingALanguageAppliesItAtOnceWithItsFont)
 
 TEST_F(Setup, CancelAndTheCloseBoxRestoreTheLanguageAndWriteNothing)
 {
-    const QByteArray config = readFile(ConfigFile());
-    TForm_Setup form(nullptr, places());
+    const QByteArray config = readFile(paths().configFile());
+    SetupDialog form(context(), nullptr, places());
     for (int way = 0; way < 2; ++way) {
         form.show();
         form.chk_AddToolButton->setChecked(true);
         form.chk_AutoRun->setChecked(true);
         pick(form, SimplifiedChineseName);
-        ASSERT_EQ(CurrentLanguage, SimplifiedChineseName);
+        ASSERT_EQ(language().language(), SimplifiedChineseName);
         if (way == 0)
             form.btn_Cancel->click();
         else
             form.close();
         EXPECT_FALSE(form.isVisible());
         EXPECT_EQ(form.result(), QDialog::Rejected);
-        EXPECT_EQ(CurrentLanguage, "English") << way;
-        EXPECT_EQ(readFile(ConfigFile()), config) << way;
+        EXPECT_EQ(language().language(), "English") << way;
+        EXPECT_EQ(readFile(paths().configFile()), config) << way;
         EXPECT_FALSE(QFile::exists(registryFile())) << way;
         EXPECT_FALSE(QFile::exists(autostartFile())) << way;
     }
-    EXPECT_TRUE(MessageBox::Recorded().isEmpty());
+    EXPECT_TRUE(prompts().shown().isEmpty());
 }
 
 TEST_F(Setup, OkWritesTheLanguageEvenWhenNoneWasPicked)
 {
-    ASSERT_TRUE(writeFile(ConfigFile(), "[CollectionDir]\r\nPath=/kept\r\n\r\n"
-                                        "[Language]\r\nDefaultLanguage=english\r\n"));
-    TForm_Setup form(nullptr, places());
+    ASSERT_TRUE(writeFile(paths().configFile(), "[CollectionDir]\r\nPath=/kept\r\n\r\n"
+                                                "[Language]\r\nDefaultLanguage=english\r\n"));
+    SetupDialog form(context(), nullptr, places());
     okWith(form, false, false);
     EXPECT_EQ(form.result(), QDialog::Accepted);
-    EXPECT_EQ(readFile(ConfigFile()), "[CollectionDir]\r\nPath=/kept\r\n\r\n"
-                                      "[Language]\r\nDefaultLanguage=English\r\n");
+    EXPECT_EQ(readFile(paths().configFile()), "[CollectionDir]\r\nPath=/kept\r\n\r\n"
+                                              "[Language]\r\nDefaultLanguage=English\r\n");
 
     form.show();
     pick(form, SimplifiedChineseName);
     form.btn_OK->click();
-    EXPECT_EQ(ReadLanguage(), SimplifiedChineseName);
-    EXPECT_EQ(CurrentLanguage, SimplifiedChineseName);
+    EXPECT_EQ(context().settings().language(), SimplifiedChineseName);
+    EXPECT_EQ(language().language(), SimplifiedChineseName);
 }
 
 TEST_F(Setup, AConfigFileThatCannotBeWrittenIsReportedAndTheDialogStillCloses)
 {
-    ASSERT_TRUE(QFile::remove(ConfigFile()));
-    ASSERT_TRUE(QDir().mkpath(ConfigFile())); // a folder in its place
-    TForm_Setup form(nullptr, places());
+    ASSERT_TRUE(QFile::remove(paths().configFile()));
+    ASSERT_TRUE(QDir().mkpath(paths().configFile())); // a folder in its place
+    SetupDialog form(context(), nullptr, places());
     form.show();
     pick(form, SimplifiedChineseName);
     form.btn_OK->click();
     EXPECT_FALSE(form.isVisible());
-    EXPECT_EQ(CurrentLanguage, SimplifiedChineseName);
-    EXPECT_EQ(MessageBox::Recorded(), QStringList{"error: Unable to write to " + ConfigFile()});
+    EXPECT_EQ(language().language(), SimplifiedChineseName);
+    EXPECT_EQ(prompts().shown(), QStringList{"error: Unable to write to " + paths().configFile()});
 }
 
 // ---- run options
@@ -278,7 +234,7 @@ TEST_F(Setup, AConfigFileThatCannotBeWrittenIsReportedAndTheDialogStillCloses)
 
 TEST_F(Setup, BothTickedWritesTheEntriesAndBothClearedRemovesThem)
 {
-    TForm_Setup form(nullptr, places());
+    SetupDialog form(context(), nullptr, places());
     form.show();
     EXPECT_FALSE(form.chk_AddToolButton->isChecked());
     EXPECT_FALSE(form.chk_AutoRun->isChecked());
@@ -286,18 +242,18 @@ TEST_F(Setup, BothTickedWritesTheEntriesAndBothClearedRemovesThem)
 
     for (int round = 0; round < 2; ++round) { // the second round overwrites the first
         okWith(form, true, true);
-        const QString exe = m_dir.filePath("bin/nimbril");
+        const QString exe = tmp.filePath("bin/nimbril");
         const QByteArray expected = "[SOFTWARE\\Microsoft\\Internet Explorer\\Extensions\\"
                                     "{5E0C3A71-6B2D-4C98-A1F4-2D7B9E60C835}]\r\n"
                                     "ButtonText=Nimbril\r\n"
                                     "CLSID={1FBA04EE-3024-11D2-8F1F-0000F87ABD16}\r\n"
                                     "Default Visible=yes\r\n"
                                     "Exec=" +
-                                    exe.toUtf8() + "\r\nHotIcon=" + AppDir.toUtf8() +
-                                    "nb.ico\r\nIcon=" + AppDir.toUtf8() + "nb.ico\r\n";
+                                    exe.toUtf8() + "\r\nHotIcon=" + paths().programDir.toUtf8() +
+                                    "nb.ico\r\nIcon=" + paths().programDir.toUtf8() + "nb.ico\r\n";
         EXPECT_TRUE(readFile(registryFile()).contains(expected)) << readFile(registryFile()).data();
         EXPECT_EQ(startupValue(), exe);
-        EXPECT_TRUE(AutostartEntry(m_dir.filePath("autostart")).StartsProgram(exe));
+        EXPECT_TRUE(AutostartEntry(tmp.filePath("autostart")).StartsProgram(exe));
 
         form.show();
         EXPECT_TRUE(form.chk_AddToolButton->isChecked());
@@ -314,7 +270,7 @@ TEST_F(Setup, BothTickedWritesTheEntriesAndBothClearedRemovesThem)
     EXPECT_FALSE(form.chk_AddToolButton->isChecked());
     EXPECT_FALSE(form.chk_AutoRun->isChecked());
     form.reject();
-    EXPECT_TRUE(MessageBox::Recorded().isEmpty());
+    EXPECT_TRUE(prompts().shown().isEmpty());
 }
 
 TEST_F(Setup, BackslashesAreDoubledInTheButtonKeyOnly)
@@ -325,14 +281,14 @@ TEST_F(Setup, BackslashesAreDoubledInTheButtonKeyOnly)
 
     useProgramFolder("odd\\folder");
     SetupPlaces odd = places();
-    odd.executable = m_dir.filePath("odd\\folder/nimbril");
-    TForm_Setup form(nullptr, odd);
+    odd.executable = tmp.filePath("odd\\folder/nimbril");
+    SetupDialog form(context(), nullptr, odd);
     okWith(form, true, true);
 
     const RegistryKey key = toolButtonKey();
     ASSERT_TRUE(key.isOpen());
-    EXPECT_EQ(key.ReadString("Exec"), m_dir.filePath("odd\\\\folder/nimbril"));
-    EXPECT_EQ(key.ReadString("HotIcon"), m_dir.filePath("odd\\\\folder/nb.ico"));
+    EXPECT_EQ(key.ReadString("Exec"), tmp.filePath("odd\\\\folder/nimbril"));
+    EXPECT_EQ(key.ReadString("HotIcon"), tmp.filePath("odd\\\\folder/nb.ico"));
     EXPECT_EQ(key.ReadString("Icon"), key.ReadString("HotIcon"));
     EXPECT_EQ(startupValue(), odd.executable);
     EXPECT_TRUE(AutostartEntry(odd.autostartFolder).StartsProgram(odd.executable));
@@ -340,35 +296,35 @@ TEST_F(Setup, BackslashesAreDoubledInTheButtonKeyOnly)
 
 TEST_F(Setup, WithoutTheIconNoButtonKeyIsWritten)
 {
-    ASSERT_TRUE(QFile::remove(AppDir + "nb.ico"));
-    ASSERT_TRUE(QDir().mkpath(AppDir + "nb.ico")); // a folder of that name is no icon
-    TForm_Setup form(nullptr, places());
+    ASSERT_TRUE(QFile::remove(paths().programDir + "nb.ico"));
+    ASSERT_TRUE(QDir().mkpath(paths().programDir + "nb.ico")); // a folder of that name is no icon
+    SetupDialog form(context(), nullptr, places());
     okWith(form, true, false);
     EXPECT_FALSE(toolButtonKey().isOpen());
     form.show();
     EXPECT_FALSE(form.chk_AddToolButton->isChecked());
     form.reject();
-    EXPECT_TRUE(MessageBox::Recorded().isEmpty());
+    EXPECT_TRUE(prompts().shown().isEmpty());
 }
 
 TEST_F(Setup, ALanguageWithoutTheProductNameGivesAnEmptyButtonText)
 {
-    ASSERT_TRUE(writeFile(AppDir + "Bare.LAG", "[Translations]\nbtn_OK.Caption=OK\n"));
-    CurrentLanguage = "Bare";
-    TForm_Setup form(nullptr, places());
+    ASSERT_TRUE(writeFile(paths().programDir + "Bare.LAG", "[Translations]\nbtn_OK.Caption=OK\n"));
+    language().setLanguage("Bare");
+    SetupDialog form(context(), nullptr, places());
     okWith(form, true, false);
     const RegistryKey key = toolButtonKey();
     ASSERT_TRUE(key.isOpen());
     EXPECT_TRUE(readFile(registryFile()).contains("\r\nButtonText=\r\nCLSID="));
-    EXPECT_EQ(ReadLanguage(), "Bare");
+    EXPECT_EQ(context().settings().language(), "Bare");
 }
 
 TEST_F(Setup, ARegistryThatCannotBeWrittenChangesNothingThereSilently)
 {
     ASSERT_TRUE(QDir().mkpath(registryFile())); // a folder where the file should be
-    TForm_Setup form(nullptr, places());
+    SetupDialog form(context(), nullptr, places());
     okWith(form, true, true);
-    EXPECT_TRUE(MessageBox::Recorded().isEmpty());
+    EXPECT_TRUE(prompts().shown().isEmpty());
     EXPECT_TRUE(QFileInfo(registryFile()).isDir());
     // The autostart entry is the user's own and is still written.
     EXPECT_TRUE(QFile::exists(autostartFile()));
@@ -381,8 +337,8 @@ TEST_F(Setup, ARegistryThatCannotBeWrittenChangesNothingThereSilently)
 
 TEST_F(Setup, AutoRunShowsWhetherTheAutostartEntryReallyStartsThisProgram)
 {
-    const QString exe = m_dir.filePath("bin/nimbril");
-    const AutostartEntry entry(m_dir.filePath("autostart"));
+    const QString exe = tmp.filePath("bin/nimbril");
+    const AutostartEntry entry(tmp.filePath("autostart"));
     const SetupShell shell(places());
 
     // The start-up value alone starts nothing.
@@ -401,10 +357,10 @@ TEST_F(Setup, AutoRunShowsWhetherTheAutostartEntryReallyStartsThisProgram)
     EXPECT_TRUE(options.autoRun());
 
     // An entry left by a program elsewhere does not start this one.
-    ASSERT_TRUE(entry.Enable(m_dir.filePath("old/nimbril")));
+    ASSERT_TRUE(entry.Enable(tmp.filePath("old/nimbril")));
     EXPECT_FALSE(shell.ReadRunOptions().autoRun());
 
-    TForm_Setup form(nullptr, places());
+    SetupDialog form(context(), nullptr, places());
     form.show();
     EXPECT_FALSE(form.chk_AutoRun->isChecked());
     form.btn_OK->click(); // cleared: the stale entry goes
@@ -413,21 +369,20 @@ TEST_F(Setup, AutoRunShowsWhetherTheAutostartEntryReallyStartsThisProgram)
 
 TEST_F(Setup, EachShowingRebuildsTheListAndRemembersTheLanguageAnew)
 {
-    TForm_Setup form(nullptr, places());
+    SetupDialog form(context(), nullptr, places());
     form.show();
     EXPECT_EQ(entries(form).size(), 3);
     EXPECT_EQ(entries(form).last(), TraditionalChineseName);
     form.reject();
 
-    ASSERT_TRUE(writeFile(AppDir + "Deutsch.LAG", "[Translations]\n"));
-    CurrentLanguage = SimplifiedChineseName;
+    ASSERT_TRUE(writeFile(paths().programDir + "Deutsch.LAG", "[Translations]\n"));
+    language().setLanguage(SimplifiedChineseName);
     form.show();
     EXPECT_EQ(entries(form).size(), 4);
     EXPECT_TRUE(entries(form).contains("Deutsch"));
-    EXPECT_EQ(SavedLanguage, SimplifiedChineseName);
     pick(form, "Deutsch");
     form.reject();
-    EXPECT_EQ(CurrentLanguage, SimplifiedChineseName);
+    EXPECT_EQ(language().language(), SimplifiedChineseName);
 }
 
 TEST(ShippedIcon, IsAnIconFileWithSmallAndLargeImages)

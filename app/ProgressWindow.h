@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <memory>
 
+class LanguageCatalogue;
 class QLabel;
 class QProgressBar;
 
@@ -41,12 +42,12 @@ private:
 // The small topmost window that shows a capture run: the page, its URL, the file being copied
 // and two bars. The engine writes into its displays; the window only places itself on top and
 // takes its texts from the language catalogue.
-class TForm_Progress : public QWidget
+class ProgressWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit TForm_Progress(QWidget* parent = nullptr);
-    ~TForm_Progress() override;
+    explicit ProgressWindow(const LanguageCatalogue& language, QWidget* parent = nullptr);
+    ~ProgressWindow() override;
 
     void ApplyLanguage();
 
@@ -72,6 +73,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    const LanguageCatalogue& m_language;
     std::unique_ptr<LabelDisplay> m_page, m_url, m_file;
     std::unique_ptr<BarDisplay> m_pageBar, m_totalBar;
 };

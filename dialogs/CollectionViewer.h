@@ -1,103 +1,35 @@
 #pragma once
 
 #include "CollectionFiles.h"
+#include "PreviewPane.h"
 
 #include <QList>
 #include <QPointer>
-#include <QStackedWidget>
 #include <QString>
 #include <QWidget>
 #include <functional>
-#include <optional>
 
+class AppContext;
 class QAction;
 class QFileSystemModel;
-class QLabel;
 class QListWidget;
 class QMenu;
 class QModelIndex;
-class QPlainTextEdit;
 class QSplitter;
-class QTextBrowser;
 class QToolBar;
 class QToolButton;
 class QTreeView;
-class ImagePreview;
-#ifdef NIMBRIL_HAVE_WEBENGINE
-class QWebEngineView;
-#endif
-
-// The viewer's preview pane: an embedded web view where Qt WebEngine is built in, else an image
-// view and a text view; Flash movies, which nothing here can play, get a plain note. It stays
-// empty until the first preview and keeps its last document otherwise.
-class PreviewPane : public QStackedWidget
-{
-    Q_OBJECT
-public:
-    enum class Shown
-    {
-        Nothing,
-        Web,
-        Image,
-        Text,
-        Html,
-        Note
-    };
-
-    explicit PreviewPane(QWidget* parent = nullptr);
-
-    // Shows the local file Path of the given class (photo, Flash movie, text or web page).
-    void Navigate(const QString& path, FileClass cls);
-
-    QString shownPath() const { return m_path; }
-    Shown shown() const { return m_shown; }
-    // The note's text while a note is shown.
-    QString noteText() const;
-    static bool HasWebEngine();
-
-    // Text files larger than this are shown cut, so that a huge file cannot stall the window.
-    static constexpr qint64 MaxTextBytes = 4 << 20;
-
-private:
-    void ShowNote(const QString& text);
-
-    QString m_path;
-    Shown m_shown = Shown::Nothing;
-    QWidget* m_empty;
-    QLabel* m_note;
-#ifdef NIMBRIL_HAVE_WEBENGINE
-    QWebEngineView* m_web = nullptr; // made at the first preview: starting the engine is costly
-#else
-    ImagePreview* m_image;
-    QPlainTextEdit* m_text;
-    QTextBrowser* m_html;
-#endif
-};
-
-// The folder chooser of copy and move: starts at a folder, lets the user pick one or type one
-// that does not exist yet, and creates it without asking.
-namespace FolderChooser {
-
-// The chosen (and existing) folder, or nothing when the user cancels.
-std::optional<QString> Choose(QWidget* parent, const QString& title, const QString& startFolder);
-
-// Test seam: while answers are preset, no dialog opens; each Choose takes the next answer as
-// the text the user typed (nothing = Cancel; no answers left = Cancel) and records its start.
-void PresetAnswers(const QList<std::optional<QString>>& typed);
-void StopPresetting();
-QStringList StartFolders();
-
-} // namespace FolderChooser
 
 // The collection viewer: a folder tree, the chosen folder's files and a preview pane, with open,
 // copy, move and delete of the selected files. It lives for the whole run; closing only hides it.
-class TForm_ViewStashet : public QWidget
+class CollectionViewer : public QWidget
 {
     Q_OBJECT
 public:
     // FloatingWindow is the main window that the view command hides (may be null).
-    explicit TForm_ViewStashet(QWidget* floatingWindow = nullptr, QWidget* parent = nullptr);
-    ~TForm_ViewStashet() override;
+    explicit CollectionViewer(AppContext& context, QWidget* floatingWindow = nullptr,
+                              QWidget* parent = nullptr);
+    ~CollectionViewer() override;
 
     // The view command: the floating window hides, the viewer shows in front (maximised when it
     // was minimised).
@@ -117,7 +49,7 @@ public:
     // Event handlers.
     void FormShow();
     void ApplyLanguage();
-    void ShellTreeChange();
+    void FolderTreeChange();
     void FileListBoxClick();
     void FileListBoxDblClick();
     // True when the key was handled (Delete).
@@ -127,7 +59,7 @@ public:
     void ac_MoveExecute();
     void ac_DeleteExecute();
     void ac_GoHomeExecute();
-    void ac_DeleteUpdate();
+    void UpdateFileActions();
     void btn_ExitClick();
     void CopyOrMoveSelected(bool copy);
 
@@ -139,6 +71,8 @@ public:
     // them.
     void ShowListFolder(const QString& path);
     QString ListFolder() const { return m_listFolder; }
+    // The folder the last copy or move went to, ending in "/"; empty until the first one.
+    QString LastTargetFolder() const { return m_lastTargetFolder; }
     QString FocusedFile() const;
     int SelCount() const;
     QStringList SelectedNames() const;
@@ -147,12 +81,12 @@ public:
 
     QSplitter* pnl_Main;
     QSplitter* pnl_Left;
-    QTreeView* ShellTree;
-    QFileSystemModel* ShellTreeModel;
+    QTreeView* FolderTree;
+    QFileSystemModel* FolderModel;
     QListWidget* FileListBox;
     QWidget* pnl_Right;
     QToolBar* ToolBar;
-    PreviewPane* Browser;
+    PreviewPane* Preview;
     QAction* ac_Browse;
     QAction* ac_Copy;
     QAction* ac_Move;
@@ -180,7 +114,9 @@ private:
                                        const QString& folder, const QStringList& names,
                                        const QString& targetFolder);
 
+    AppContext& m_context;
     QPointer<QWidget> m_floatingWindow;
     QString m_listFolder;
+    QString m_lastTargetFolder;
     bool m_filling = false;
 };

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <memory>
 
+class AppContext;
 class QListWidget;
 class QToolButton;
 
@@ -17,12 +18,12 @@ int CheckedCount(QListWidget* list);
 // The modal dialog that lists harvested e-mail addresses with check marks and saves the checked
 // ones as a new e-mail list file or merges them into an existing one; the file work itself is
 // done by EMailList.h.
-class TForm_EMail : public QDialog
+class EMailDialog : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TForm_EMail(QWidget* parent = nullptr);
-    ~TForm_EMail() override;
+    explicit EMailDialog(AppContext& context, QWidget* parent = nullptr);
+    ~EMailDialog() override;
 
     // One row per address, in the given order, unchecked.
     void AddEMails(const QStringList& emails);
@@ -56,17 +57,21 @@ protected:
 
 private:
     class Busy;
-    void Command(void (TForm_EMail::*handler)());
+    void Command(void (EMailDialog::*handler)());
 
+    AppContext& m_context;
     QString m_EMailFolder;
+    // What the Select All button does next: uncheck every row (it starts so) or check them.
+    bool m_clickUnchecks = true;
     // True while a handler's loop lets events run: a second click or a close must wait.
     bool m_busy = false;
 };
 
 // The dialog filled with Emails, every row checked, its file questions starting in Folder.
-std::unique_ptr<TForm_EMail> CreateEMailDialog(const QStringList& emails, const QString& folder,
-                                               QWidget* parent = nullptr);
+std::unique_ptr<EMailDialog> CreateEMailDialog(AppContext& context, const QStringList& emails,
+                                               const QString& folder, QWidget* parent = nullptr);
 
 // Shows Emails in a new e-mail dialog, modally, and releases it afterwards. An empty Folder
 // means the collection's "EMail" folder.
-void ShowEMailDialog(QWidget* parent, const QStringList& emails, const QString& folder = QString());
+void ShowEMailDialog(AppContext& context, QWidget* parent, const QStringList& emails,
+                     const QString& folder = QString());

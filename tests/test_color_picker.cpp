@@ -1,10 +1,8 @@
+#include "ColorCell.h"
+#include "ColorPicker.h"
 #include "Desktop.h"
-#include "FileDialogs.h"
-#include "MessageBox.h"
 #include "PaletteFile.h"
-#include "u_Language.h"
-#include "u_SaveColor.h"
-#include "u_Store.h"
+#include "TestContext.h"
 
 #include <QAction>
 #include <QApplication>
@@ -77,36 +75,22 @@ constexpr ColorValue White = 0x00FFFFFF;
 
 // A picker in a temporary program folder and collection, with the screen, message boxes and
 // file dialogs all stood in for.
-class SaveColor : public ::testing::Test
+class SaveColor : public ContextTest
 {
 protected:
     void SetUp() override
     {
-        AppDir = tmp.filePath("app") + "/";
-        QDir().mkpath(AppDir);
-        ASSERT_TRUE(QFile::copy(QStringLiteral(NIMBRIL_SOURCE_DIR "/lang/English.LAG"),
-                                AppDir + "English.LAG"));
-        CollectionRoot = tmp.filePath("coll") + "/";
-        QDir().mkpath(CollectionRoot);
-        CurrentLanguage = "English";
-        SetDesktop(&desktop);
-        MessageBox::StartRecording();
-        FileDialogs::PresetAnswers({});
-        SetCurrentPaletteFile(QString());
-        form = std::make_unique<TForm_SaveColor>();
+        useEnglish();
+        QDir().mkpath(paths().collectionRoot);
+        standInDesktop.target = &desktop;
+        prompts().setNextFileNames({});
+        form = std::make_unique<ColorPicker>(context(), currentPaletteFile);
     }
-    void TearDown() override
-    {
-        form.reset();
-        SetDesktop(nullptr);
-        MessageBox::StopRecording();
-        FileDialogs::StopPresetting();
-        SetCurrentPaletteFile(QString());
-    }
+    void TearDown() override { form.reset(); }
 
-    TColorCell* cell(int number) const
+    ColorCell* cell(int number) const
     {
-        for (TColorCell* c : form->cells)
+        for (ColorCell* c : form->cells)
             if (c->Tag() == number)
                 return c;
         return nullptr;
@@ -119,7 +103,7 @@ protected:
         Press(cell(number), Qt::LeftButton);
         desktop.pointer = outside();
         desktop.pixel = rgb;
-        form->Timer1Timer();
+        form->SampleScreenColor();
     }
     QStringList edits() const
     {
@@ -135,11 +119,11 @@ protected:
         return form->sb_Red->isEnabled() || form->sb_Green->isEnabled() ||
                form->sb_Blue->isEnabled();
     }
-    QString colorFolder() const { return CollectionRoot + "Color"; }
+    QString colorFolder() const { return paths().collectionRoot + "Color"; }
 
-    QTemporaryDir tmp;
     FakeDesktop desktop;
-    std::unique_ptr<TForm_SaveColor> form;
+    QString currentPaletteFile;
+    std::unique_ptr<ColorPicker> form;
 };
 
 TEST_F(SaveColor, FreshPicker)
@@ -149,7 +133,7 @@ TEST_F(SaveColor, FreshPicker)
     const int rows[] = {54, 79, 105, 130};
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 6; ++c) {
-            TColorCell* at = cell(6 * r + c + 1);
+            ColorCell* at = cell(6 * r + c + 1);
             ASSERT_NE(at, nullptr);
             EXPECT_EQ(at->x(), columns[c]);
             if (at->Tag() != 1) {
@@ -160,7 +144,7 @@ TEST_F(SaveColor, FreshPicker)
     for (int i = 0; i < 24; ++i)
         EXPECT_EQ(form->cells[i]->Tag(), PaletteWriteOrder()[size_t(i)]);
     EXPECT_EQ(form->SelectedCell(), cell(1));
-    EXPECT_EQ(form->Timer1->interval(), 50);
+    EXPECT_EQ(form->CaptureTimer->interval(), 50);
     EXPECT_FALSE(form->Capturing());
     EXPECT_FALSE(barsEnabled());
     EXPECT_EQ(form->sb_Red->maximum(), 255);
@@ -168,7 +152,7 @@ TEST_F(SaveColor, FreshPicker)
     EXPECT_EQ(form->btn_Change->text(), "&Change");
 
     QStringList items;
-    for (QAction* a : form->PopupMenu1->actions())
+    for (QAction* a : form->pm_CopyColor->actions())
         if (a->isVisible())
             items << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
     EXPECT_EQ(items, QStringList({"m_WebPage", "m_Delphi", "m_VB", "-", "m_Standard"}));
@@ -179,7 +163,7 @@ TEST_F(SaveColor, ShowingAppliesTheLanguage)
 {
     form->show();
     EXPECT_EQ(form->windowTitle(), "Color collection");
-    EXPECT_EQ(form->lbl_Help->text(), Translate("Form_SaveColor.lbl_Help.Caption"));
+    EXPECT_EQ(form->lbl_Help->text(), language().text("Form_SaveColor.lbl_Help.Caption"));
     EXPECT_EQ(form->btn_Load->text(), "&Load from file");
     EXPECT_EQ(form->btn_SaveAs->text(), "Save &as...");
     EXPECT_EQ(form->btn_Save->text(), "&Save");
@@ -188,7 +172,7 @@ TEST_F(SaveColor, ShowingAppliesTheLanguage)
     EXPECT_EQ(form->lbl_ColorDecimal->text(), "Color decimal");
     EXPECT_EQ(form->m_VC->text(), "Visual C++ Format");
     EXPECT_EQ(form->m_Standard->text(), "Standard format");
-    const QFont font = LanguageFont();
+    const QFont font = language().font();
     for (QWidget* w :
          {static_cast<QWidget*>(form->lbl_ColorHex), static_cast<QWidget*>(form->lbl_ColorDecimal),
           static_cast<QWidget*>(form->lbl_Help), static_cast<QWidget*>(form->gb_ColorValue)}) {
@@ -199,8 +183,8 @@ TEST_F(SaveColor, ShowingAppliesTheLanguage)
 
     // A language without these keys empties the captions; the fixed ones stay.
     form->hide();
-    WriteAll(AppDir + "Bare.LAG", "[Translations]\r\nC_CloseIE=x\r\n");
-    CurrentLanguage = "Bare";
+    WriteAll(paths().programDir + "Bare.LAG", "[Translations]\r\nC_CloseIE=x\r\n");
+    language().setLanguage("Bare");
     form->show();
     EXPECT_EQ(form->windowTitle(), "");
     EXPECT_EQ(form->btn_Save->text(), "");
@@ -233,12 +217,12 @@ TEST_F(SaveColor, CaptureTicks)
     // Over the dialog nothing is taken, and neither the held button nor Escape stops capture.
     desktop.pointer = inside();
     desktop.left = true;
-    form->Timer1Timer();
+    form->SampleScreenColor();
     desktop.left = false;
     desktop.escape = true;
-    form->Timer1Timer();
+    form->SampleScreenColor();
     desktop.pointer = form->frameGeometry().topLeft();
-    form->Timer1Timer();
+    form->SampleScreenColor();
     EXPECT_TRUE(form->Capturing());
     EXPECT_TRUE(desktop.readAt.isEmpty());
     EXPECT_EQ(cell(4)->color(), White);
@@ -246,7 +230,7 @@ TEST_F(SaveColor, CaptureTicks)
     // Outside, the pixel under the pointer goes into the cell.
     desktop.escape = false;
     desktop.pointer = form->frameGeometry().topLeft() + QPoint(form->frameGeometry().width(), 0);
-    form->Timer1Timer();
+    form->SampleScreenColor();
     ASSERT_EQ(desktop.readAt.size(), 1);
     EXPECT_EQ(desktop.readAt[0], *desktop.pointer);
     EXPECT_EQ(cell(4)->color(), MakeColor(18, 52, 86));
@@ -258,14 +242,14 @@ TEST_F(SaveColor, CaptureTicks)
     // An unreadable pixel leaves the cell alone instead of blackening it.
     desktop.pixel = qRgb(1, 1, 1);
     desktop.unreadable = true;
-    form->Timer1Timer();
+    form->SampleScreenColor();
     EXPECT_EQ(cell(4)->color(), MakeColor(18, 52, 86));
     desktop.unreadable = false;
 
     // Escape held outside stops at the first tick, without taking a colour.
     desktop.pixel = qRgb(1, 1, 1);
     desktop.escape = true;
-    form->Timer1Timer();
+    form->SampleScreenColor();
     EXPECT_FALSE(form->Capturing());
     EXPECT_EQ(cell(4)->color(), MakeColor(18, 52, 86));
     EXPECT_EQ(desktop.readAt.size(), 2);
@@ -274,7 +258,7 @@ TEST_F(SaveColor, CaptureTicks)
     desktop.escape = false;
     Press(cell(4), Qt::LeftButton);
     desktop.left = true;
-    form->Timer1Timer();
+    form->SampleScreenColor();
     EXPECT_FALSE(form->Capturing());
     EXPECT_EQ(cell(4)->color(), MakeColor(18, 52, 86));
 }
@@ -283,7 +267,7 @@ TEST_F(SaveColor, ScreenThatCannotBeReadIsSaidPlainly)
 {
     desktop.sample = false;
     form->show();
-    EXPECT_EQ(form->lbl_Help->text(), Translate("C_CannotReadScreen"));
+    EXPECT_EQ(form->lbl_Help->text(), language().text("C_CannotReadScreen"));
     EXPECT_FALSE(form->lbl_Help->text().isEmpty());
     Press(cell(2), Qt::LeftButton);
     EXPECT_EQ(form->SelectedCell(), cell(2));
@@ -298,10 +282,10 @@ TEST_F(SaveColor, RightClickDuringCaptureSelectsStopsAndOffersCopy)
     Press(cell(8), Qt::RightButton);
     EXPECT_EQ(form->SelectedCell(), cell(8));
     EXPECT_FALSE(form->Capturing());
-    EXPECT_TRUE(form->PopupMenu1->isVisible());
+    EXPECT_TRUE(form->pm_CopyColor->isVisible());
     const QRect frame = form->shp_Focus->geometry();
-    EXPECT_EQ(form->PopupMenu1->pos(), form->mapToGlobal(frame.bottomLeft() + QPoint(0, 1)));
-    form->PopupMenu1->hide();
+    EXPECT_EQ(form->pm_CopyColor->pos(), form->mapToGlobal(frame.bottomLeft() + QPoint(0, 1)));
+    form->pm_CopyColor->hide();
 }
 
 TEST_F(SaveColor, CopyButtonStopsCaptureAndOpensTheMenuBelowIt)
@@ -310,10 +294,10 @@ TEST_F(SaveColor, CopyButtonStopsCaptureAndOpensTheMenuBelowIt)
     Press(cell(3), Qt::LeftButton);
     Press(form->btn_CopyColor, Qt::RightButton);
     EXPECT_FALSE(form->Capturing());
-    EXPECT_TRUE(form->PopupMenu1->isVisible());
-    EXPECT_EQ(form->PopupMenu1->pos(),
+    EXPECT_TRUE(form->pm_CopyColor->isVisible());
+    EXPECT_EQ(form->pm_CopyColor->pos(),
               form->btn_CopyColor->mapToGlobal(QPoint(0, form->btn_CopyColor->height())));
-    form->PopupMenu1->hide();
+    form->pm_CopyColor->hide();
 }
 
 TEST_F(SaveColor, CopyFormatsGoToTheClipboard)
@@ -386,25 +370,25 @@ TEST_F(SaveColor, EscapeKeyDoesNotCloseThePickerAndHidingStopsCapture)
 
 TEST_F(SaveColor, SaveOfAFreshPickerAsksForANameInTheColorFolder)
 {
-    FileDialogs::PresetAnswers({tmp.filePath("coll/Color/first")});
+    prompts().setNextFileNames({tmp.filePath("coll/Color/first")});
     form->btn_Save->click();
     const QString saved = colorFolder() + "/first.col";
-    EXPECT_EQ(FileDialogs::Asked(), QStringList({"save: " + colorFolder()}));
+    EXPECT_EQ(prompts().fileQuestions(), QStringList({"save: " + colorFolder()}));
     EXPECT_EQ(ReadAll(saved), PaletteBytes(form->Colors()));
     EXPECT_TRUE(
         ReadAll(saved).startsWith(QByteArray(PaletteHeader.toUtf8() + "\r\nclWhite,1\r\n")));
-    EXPECT_EQ(CurrentPaletteFile(), saved);
-    EXPECT_TRUE(MessageBox::Recorded().isEmpty());
+    EXPECT_EQ(currentPaletteFile, saved);
+    EXPECT_TRUE(prompts().shown().isEmpty());
 }
 
 TEST_F(SaveColor, SaveAfterLoadWritesWithoutQuestionAndTheFileOutlivesThePicker)
 {
     const QString path = tmp.filePath("mine.col");
     WriteAll(path, PaletteHeader.toUtf8() + "\r\nclRed,3\r\nclRed,3\r\nbad\r\nclLime,1\r\n");
-    FileDialogs::PresetAnswers({path});
+    prompts().setNextFileNames({path});
     form->btn_Load->click();
-    EXPECT_EQ(FileDialogs::Asked(), QStringList({"open: " + colorFolder()}));
-    EXPECT_EQ(CurrentPaletteFile(), path);
+    EXPECT_EQ(prompts().fileQuestions(), QStringList({"open: " + colorFolder()}));
+    EXPECT_EQ(currentPaletteFile, path);
     EXPECT_EQ(cell(3)->color(), 0xFFu);
     EXPECT_EQ(cell(1)->color(), 0xFF00u);
     EXPECT_EQ(cell(2)->color(), 0u);
@@ -416,18 +400,18 @@ TEST_F(SaveColor, SaveAfterLoadWritesWithoutQuestionAndTheFileOutlivesThePicker)
     expected[2] = 0xFF;
     expected[23] = MakeColor(18, 52, 86);
     EXPECT_EQ(ReadAll(path), PaletteBytes(expected));
-    EXPECT_EQ(FileDialogs::Asked().size(), 1);
-    EXPECT_TRUE(MessageBox::Recorded().isEmpty());
+    EXPECT_EQ(prompts().fileQuestions().size(), 1);
+    EXPECT_TRUE(prompts().shown().isEmpty());
 
     // A new picker starts white but still saves into that file, without a question.
-    form = std::make_unique<TForm_SaveColor>();
+    form = std::make_unique<ColorPicker>(context(), currentPaletteFile);
     EXPECT_EQ(form->Colors()[0], White);
     form->btn_Save->click();
     PaletteCells white;
     white.fill(White);
     EXPECT_EQ(ReadAll(path), PaletteBytes(white));
-    EXPECT_EQ(FileDialogs::Asked().size(), 1);
-    EXPECT_TRUE(MessageBox::Recorded().isEmpty());
+    EXPECT_EQ(prompts().fileQuestions().size(), 1);
+    EXPECT_TRUE(prompts().shown().isEmpty());
 }
 
 TEST_F(SaveColor, SaveAsOverAnExistingFileAsksFirst)
@@ -435,41 +419,41 @@ TEST_F(SaveColor, SaveAsOverAnExistingFileAsksFirst)
     const QString path = colorFolder() + "/old.col";
     QDir().mkpath(colorFolder());
     WriteAll(path, "keep me");
-    SetCurrentPaletteFile(tmp.filePath("elsewhere.col"));
+    currentPaletteFile = tmp.filePath("elsewhere.col");
 
-    FileDialogs::PresetAnswers({path});
-    MessageBox::PresetAnswers({MessageBox::Answer::No});
+    prompts().setNextFileNames({path});
+    prompts().setNextAnswers({Prompts::Answer::No});
     form->btn_SaveAs->click();
     EXPECT_EQ(ReadAll(path), "keep me");
-    EXPECT_EQ(MessageBox::Recorded(), QStringList({"question: " + Translate("C_OverridePrompt")}));
-    EXPECT_EQ(CurrentPaletteFile(), tmp.filePath("elsewhere.col"));
+    EXPECT_EQ(prompts().shown(), QStringList({"question: " + language().text("C_OverridePrompt")}));
+    EXPECT_EQ(currentPaletteFile, tmp.filePath("elsewhere.col"));
 
-    FileDialogs::PresetAnswers({path});
-    MessageBox::PresetAnswers({MessageBox::Answer::Cancel});
+    prompts().setNextFileNames({path});
+    prompts().setNextAnswers({Prompts::Answer::Cancel});
     form->btn_SaveAs->click();
     EXPECT_EQ(ReadAll(path), "keep me");
 
-    FileDialogs::PresetAnswers({path});
-    MessageBox::PresetAnswers({MessageBox::Answer::Yes});
+    prompts().setNextFileNames({path});
+    prompts().setNextAnswers({Prompts::Answer::Yes});
     form->btn_SaveAs->click();
     EXPECT_EQ(ReadAll(path), PaletteBytes(form->Colors()));
-    EXPECT_EQ(CurrentPaletteFile(), path);
+    EXPECT_EQ(currentPaletteFile, path);
     EXPECT_FALSE(QFile::exists(tmp.filePath("elsewhere.col")));
 
     // Cancelling the file question writes nothing.
-    FileDialogs::PresetAnswers({});
+    prompts().setNextFileNames({});
     form->btn_SaveAs->click();
-    EXPECT_EQ(CurrentPaletteFile(), path);
+    EXPECT_EQ(currentPaletteFile, path);
 }
 
 TEST_F(SaveColor, FailedSaveIsReportedAndChangesNothing)
 {
     WriteAll(tmp.filePath("plainfile"), "x");
-    FileDialogs::PresetAnswers({tmp.filePath("plainfile/p.col")});
+    prompts().setNextFileNames({tmp.filePath("plainfile/p.col")});
     form->btn_Save->click();
-    ASSERT_EQ(MessageBox::Recorded().size(), 1);
-    EXPECT_TRUE(MessageBox::Recorded()[0].startsWith("error: "));
-    EXPECT_TRUE(CurrentPaletteFile().isEmpty());
+    ASSERT_EQ(prompts().shown().size(), 1);
+    EXPECT_TRUE(prompts().shown()[0].startsWith("error: "));
+    EXPECT_TRUE(currentPaletteFile.isEmpty());
 }
 
 TEST_F(SaveColor, RefusedOrUnreadableLoadsChangeNothing)
@@ -482,21 +466,21 @@ TEST_F(SaveColor, RefusedOrUnreadableLoadsChangeNothing)
 
     const QString bad = tmp.filePath("bad.col");
     WriteAll(bad, PaletteHeader.toUtf8() + " \r\nclRed,1\r\n");
-    FileDialogs::PresetAnswers({bad});
+    prompts().setNextFileNames({bad});
     form->btn_Load->click();
-    EXPECT_EQ(MessageBox::Recorded(),
-              QStringList({"information: " + Translate("C_BadFileFormat")}));
+    EXPECT_EQ(prompts().shown(),
+              QStringList({"information: " + language().text("C_BadFileFormat")}));
     EXPECT_EQ(form->Colors(), before);
-    EXPECT_EQ(CurrentPaletteFile(), good);
+    EXPECT_EQ(currentPaletteFile, good);
 
-    MessageBox::StartRecording();
-    FileDialogs::PresetAnswers({tmp.filePath("typed-but-missing")});
+    prompts().clearShown();
+    prompts().setNextFileNames({tmp.filePath("typed-but-missing")});
     form->btn_Load->click();
-    ASSERT_EQ(MessageBox::Recorded().size(), 1);
-    EXPECT_TRUE(MessageBox::Recorded()[0].startsWith("error: "));
-    EXPECT_TRUE(MessageBox::Recorded()[0].contains("typed-but-missing.col"));
+    ASSERT_EQ(prompts().shown().size(), 1);
+    EXPECT_TRUE(prompts().shown()[0].startsWith("error: "));
+    EXPECT_TRUE(prompts().shown()[0].contains("typed-but-missing.col"));
     EXPECT_EQ(form->Colors(), before);
-    EXPECT_EQ(CurrentPaletteFile(), good);
+    EXPECT_EQ(currentPaletteFile, good);
 
     // The viewer's way in tells the two failures apart.
     QString ioError;
@@ -512,7 +496,7 @@ TEST_F(SaveColor, EmptyFileLoadsAsAllBlack)
     WriteAll(path, "");
     EXPECT_TRUE(form->LoadPaletteFile(path));
     EXPECT_EQ(form->Colors(), PaletteCells{});
-    EXPECT_EQ(CurrentPaletteFile(), path);
+    EXPECT_EQ(currentPaletteFile, path);
 }
 
 TEST_F(SaveColor, LoadEndsAnEditAndUndoKeepsSystemColoursExact)
@@ -520,7 +504,7 @@ TEST_F(SaveColor, LoadEndsAnEditAndUndoKeepsSystemColoursExact)
     const QString path = tmp.filePath("sys.col");
     WriteAll(path, PaletteHeader.toUtf8() + "\r\nclWindow,1\r\nclRed,2\r\n");
     Press(cell(2), Qt::RightButton);
-    form->PopupMenu1->hide();
+    form->pm_CopyColor->hide();
     form->btn_Change->click();
     form->sb_Blue->setValue(99);
     ASSERT_TRUE(form->LoadPaletteFile(path));
@@ -530,7 +514,7 @@ TEST_F(SaveColor, LoadEndsAnEditAndUndoKeepsSystemColoursExact)
     EXPECT_EQ(edits(), QStringList({"#FF0000", "255", "255", "0", "0"}));
 
     Press(cell(1), Qt::RightButton);
-    form->PopupMenu1->hide();
+    form->pm_CopyColor->hide();
     form->btn_Change->click();
     form->sb_Blue->setValue(7);
     EXPECT_EQ(cell(1)->color(), MakeColor(5, 0, 7));
