@@ -1,5 +1,6 @@
-#include "LanguageCatalogue.h"
-#include "Prompts.h"
+#include "AppContext.h"
+#include "Errors.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -48,6 +49,31 @@ TEST(Prompts, ScriptedAnswersAreTakenInOrderAndRunOutAsCancel)
     EXPECT_EQ(prompts.chooseFolder(nullptr, {}, start), std::nullopt);
     EXPECT_EQ(prompts.chooseFolder(nullptr, {}, tmp.path()), std::nullopt);
     EXPECT_EQ(prompts.folderStarts(), QStringList({start, start, tmp.path()}));
+}
+
+// Start-up: the first run makes the collection and Config.ini; a program folder that cannot take
+// Config.ini is reported, and the program goes on without a language.
+TEST(AppContext, LoadSettingsMakesTheFirstRunOrReadsConfig)
+{
+    QTemporaryDir tmp;
+    NullDesktop desktop;
+    ShellOpener shell;
+    const QString home = tmp.filePath("home");
+    AppContext context(Paths::ForProgram(tmp.filePath("app"), home), desktop, shell);
+    ASSERT_TRUE(QDir().mkpath(context.paths().programDir));
+    ASSERT_TRUE(writeText(context.paths().programDir + "English.LAG",
+                          "[Translations]\r\nC_CloseIE=Close them?\r\n"));
+
+    context.LoadSettings(home);
+    EXPECT_EQ(context.paths().collectionRoot, home + "/NimbrilApp/");
+    EXPECT_TRUE(QDir(home + "/NimbrilApp/EMail").exists());
+    EXPECT_EQ(context.language().language(), "English");
+    EXPECT_EQ(context.language().text("C_CloseIE"), "Close them?");
+
+    AppContext unwritable(Paths::ForProgram(tmp.filePath("missing"), home), desktop, shell);
+    EXPECT_THROW(unwritable.LoadSettings(home), IniWriteError);
+    EXPECT_EQ(unwritable.paths().collectionRoot, "/");
+    EXPECT_EQ(unwritable.language().language(), "");
 }
 
 } // namespace
