@@ -1,11 +1,10 @@
 #include "Drops.h"
 
 #include "AtomicFile.h"
-#include "BrowserCache.h"
 #include "Errors.h"
 #include "IniFile.h"
+#include "ResourceFiles.h"
 #include "u_Public.h"
-#include "u_SaveIE.h"
 
 #include <QDir>
 #include <QFile>
@@ -50,16 +49,34 @@ void CopyReplacing(const QString& source, const QString& target)
 // The collection folder that files of this class are dropped into; "Files" for the rest.
 QString KindFolder(FileClass fileClass)
 {
-    const std::optional<nimbril::CaptureKind> kind = nimbril::CaptureKindOfClass(fileClass);
-    return kind ? nimbril::FolderOf(*kind) : QStringLiteral("Files");
+    const std::optional<CaptureKind> kind = CaptureKindOfClass(fileClass);
+    return kind ? FolderOf(*kind) : QStringLiteral("Files");
 }
 
-bool InBrowserCacheFolder(const QString& path)
+// Writes the bytes of a resource an open page shows into its kind's folder, under its own name
+// unless another file holds that name. False when no page shows it or nothing could be written.
+class DroppedResourceWriter : public ResourceSink
 {
-    const QString cache = QDir::cleanPath(BrowserCacheFolder()) + u'/';
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath()).startsWith(cache);
-}
+public:
+    explicit DroppedResourceWriter(QString target) : m_target(std::move(target)) {}
+    void receive(const QString&, const QByteArray& bytes) override
+    {
+        if (m_written.isEmpty())
+            m_written = WriteResourceFile(bytes, m_target);
+    }
+    bool written() const { return !m_written.isEmpty(); }
 
+private:
+    QString m_target;
+    QString m_written;
+};
+
+bool CopyShownResource(Browser& browser, const QString& url, const QString& folder,
+                       const QString& name)
+{
+    DroppedResourceWriter writer(folder + u'/' + name);
+    return browser.fetchShown(url, writer) && writer.written();
+}
 } // namespace
 
 std::optional<TextDrop> DecodeTextDrop(const QMimeData* data)
@@ -116,8 +133,8 @@ std::optional<PictureDrop> DecodePictureDrop(const QMimeData* data)
     return std::nullopt;
 }
 
-Drops::Drops(const Paths& paths, FolderCopyObserver* observer)
-    : m_paths(paths), m_observer(observer)
+Drops::Drops(const Paths& paths, FolderCopyObserver* observer, Browser* browser)
+    : m_paths(paths), m_observer(observer), m_browser(browser)
 {}
 
 QString Drops::NewCollectionFileName(const QString& folder, const QString& ext) const
@@ -134,7 +151,7 @@ void Drops::StoreTextDrop(const TextDrop& drop)
     if (drop.format == TextDrop::PlainText) {
         if (TrimControlChars(drop.text).isEmpty())
             return;
-        const QString folder = nimbril::FolderOf(nimbril::CaptureKind::Text);
+        const QString folder = FolderOf(CaptureKind::Text);
         QDir().mkpath(m_paths.collectionRoot + folder);
         const QString name = NewCollectionFileName(folder, QStringLiteral(".txt"));
         QString error;
@@ -148,16 +165,14 @@ void Drops::StoreTextDrop(const TextDrop& drop)
         if (!line.isEmpty() && QFileInfo::exists(line)) {
             StoreDroppedPath(line);
         } else if (IsWebUrl(line)) {
-            const QString cache = GetCacheFileName(line);
-            if (cache.isEmpty() || !QFileInfo(cache).isFile()) {
+            // A picture, a tune or a movie that an open page shows is copied from the browser;
+            // anything else becomes a shortcut.
+            const QString name = ResourceFileName(line);
+            const FileClass c = ClassifyFileName(name);
+            const bool media = c == fcPhoto || c == fcMusic || c == fcFlash;
+            if (!media || !m_browser ||
+                !CopyShownResource(*m_browser, line, m_paths.collectionRoot + KindFolder(c), name))
                 CreateUrlShortcut(line, drop.description, QString());
-            } else {
-                const FileClass c = ClassifyFile(cache);
-                if (c == fcPhoto || c == fcMusic || c == fcFlash)
-                    StoreDroppedPath(cache);
-                else
-                    CreateUrlShortcut(line, drop.description, QString());
-            }
         }
     }
 }
@@ -189,11 +204,6 @@ void Drops::StoreDroppedPath(const QString& droppedPath)
     }
 
     const QString folder = KindFolder(ClassifyFile(path));
-    if (InBrowserCacheFolder(path)) {
-        TSaveIE::CopyCacheFile(path, QString(), m_paths.collectionRoot + folder, QString(), false,
-                               GetFileSize(path));
-        return;
-    }
     // Like the other drops, this copy does not bring back a kind folder the user deleted.
     if (QFileInfo(m_paths.collectionRoot + folder).isDir())
         CopyReplacing(path, m_paths.collectionRoot + folder + u'/' + fileName);
@@ -223,7 +233,7 @@ bool Drops::StorePictureDrop(const PictureDrop& picture) const
 {
     if (picture.isEmpty())
         return true;
-    const QString folder = nimbril::FolderOf(nimbril::CaptureKind::Photo);
+    const QString folder = FolderOf(CaptureKind::Photo);
     QDir().mkpath(m_paths.collectionRoot + folder);
     const QString name = NewCollectionFileName(folder, QStringLiteral(".bmp"));
     if (!picture.vector.isEmpty()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Browser.h"
 #include "Paths.h"
 
 #include <QByteArray>
@@ -40,16 +41,16 @@ std::optional<PictureDrop> DecodePictureDrop(const QMimeData* data);
 
 // Stores what is dropped on the floating window into the collection and the Favorites folder.
 // Folder copies report to the observer (may be null), which also answers before a file is
-// replaced.
+// replaced; links to what an open page shows are copied from the browser (none: null).
 class Drops
 {
 public:
-    Drops(const Paths& paths, FolderCopyObserver* observer);
+    Drops(const Paths& paths, FolderCopyObserver* observer, Browser* browser = nullptr);
 
     // Stores a drop on the text button: text as a new ".txt" file in "Text", files into the
-    // folder of their kind, folders under "Files", cached links to pictures, sounds and movies
-    // as files, other links as internet shortcuts in the Favorites folder. Throws InOutError
-    // when dropped text cannot be written.
+    // folder of their kind, folders under "Files", links to pictures, sounds and movies an open
+    // page shows as files, other links as internet shortcuts in the Favorites folder. Throws
+    // InOutError when dropped text cannot be written.
     void StoreTextDrop(const TextDrop& drop);
 
     // Stores one existing file or folder.
@@ -69,4 +70,5 @@ public:
 private:
     const Paths& m_paths;
     FolderCopyObserver* m_observer;
+    Browser* m_browser;
 };

@@ -1,11 +1,11 @@
 #include "FloatingWindow.h"
 
 #include "AppContext.h"
+#include "CaptureRun.h"
 #include "Drops.h"
 #include "Errors.h"
 #include "FormFace.h"
 #include "ProgressWindow.h"
-#include "u_SaveIE.h"
 
 #include <QApplication>
 #include <QBitmap>
@@ -241,24 +241,24 @@ void FloatingWindow::BuildMenu()
     AddItem(m, QStringLiteral("m_SaveCurrentPage"), QStringLiteral("Save &Current Web Page"), 21,
             [this] {
                 MinimizeAllWindows();
-                RunCapture(nimbril::CaptureKind::WebPage, nimbril::Scope::CurrentPage);
+                RunCapture(CaptureKind::WebPage, Scope::CurrentPage);
             });
     AddItem(m, QStringLiteral("m_SaveAllPages"), QStringLiteral("Save &All Open Web Pages"), 13,
             [this] {
                 MinimizeAllWindows();
-                RunCapture(nimbril::CaptureKind::WebPage, nimbril::Scope::AllPages);
+                RunCapture(CaptureKind::WebPage, Scope::AllPages);
             });
     // One submenu per harvested kind, in the table's order.
-    for (const nimbril::CaptureKindInfo& info : nimbril::CaptureKinds()) {
+    for (const CaptureKindInfo& info : CaptureKinds()) {
         if (!info.menuItem)
             continue;
         const QString name = QString::fromLatin1(info.menuItem);
-        const nimbril::CaptureKind kind = info.kind;
+        const CaptureKind kind = info.kind;
         QMenu* sub = AddSubmenu(m, name, QString::fromLatin1(info.menuCaption), info.menuImage);
         AddItem(sub, name + QStringLiteral("Current"), QStringLiteral("Current Page"), 21,
-                [this, kind] { RunCapture(kind, nimbril::Scope::CurrentPage); });
+                [this, kind] { RunCapture(kind, Scope::CurrentPage); });
         AddItem(sub, name + QStringLiteral("All"), QStringLiteral("All Open Page"), 13,
-                [this, kind] { RunCapture(kind, nimbril::Scope::AllPages); });
+                [this, kind] { RunCapture(kind, Scope::AllPages); });
     }
     m->addSeparator();
     AddItem(m, QStringLiteral("m_SaveColor"), QStringLiteral("&Capture Screen color "), 3,
@@ -413,8 +413,7 @@ void FloatingWindow::btn_TextMouseUp()
 
 void FloatingWindow::btn_PhotoMouseUp()
 {
-    m_context.shell().open(
-        m_context.paths().collectionFolder(nimbril::FolderOf(nimbril::CaptureKind::Photo)));
+    m_context.shell().open(m_context.paths().collectionFolder(FolderOf(CaptureKind::Photo)));
 }
 
 void FloatingWindow::contextMenuEvent(QContextMenuEvent* event)
@@ -427,7 +426,7 @@ void FloatingWindow::contextMenuEvent(QContextMenuEvent* event)
 
 void FloatingWindow::DropOnTextButton(const TextDrop& drop)
 {
-    Command([this, &drop] { Drops(m_context.paths(), this).StoreTextDrop(drop); });
+    Command([this, &drop] { Drops(m_context.paths(), this, browser).StoreTextDrop(drop); });
     delete m_copyProgress;
     m_copyProgress = nullptr;
 }
@@ -436,9 +435,8 @@ void FloatingWindow::DropOnPhotoButton(const PictureDrop& picture)
 {
     Command([this, &picture] {
         if (!Drops(m_context.paths(), nullptr).StorePictureDrop(picture))
-            throw InOutError(
-                m_context.paths().collectionFolder(nimbril::FolderOf(nimbril::CaptureKind::Photo)),
-                QStringLiteral("the dropped picture could not be saved"));
+            throw InOutError(m_context.paths().collectionFolder(FolderOf(CaptureKind::Photo)),
+                             QStringLiteral("the dropped picture could not be saved"));
     });
 }
 
@@ -557,32 +555,25 @@ void FloatingWindow::m_CloseAllIEClick()
         return;
     MinimizeAllWindows();
     raise();
-    TSaveIE engine;
-    engine.CloseAllIE();
+    CaptureRun(browser).closeAllBrowserWindows();
 }
 
-void FloatingWindow::RunCapture(nimbril::CaptureKind kind, nimbril::Scope scope)
+void FloatingWindow::RunCapture(CaptureKind kind, Scope scope)
 {
     // The window and the engine belong to this command alone and go with it, also on failure.
     auto* progress = new ProgressWindow(m_context.language());
     progress->setAttribute(Qt::WA_DeleteOnClose);
-    TSaveIE engine;
-    engine.PageLabel = progress->pageDisplay();
-    engine.UrlLabel = progress->urlDisplay();
-    engine.FileLabel = progress->fileDisplay();
-    engine.PageBar = progress->pageBar();
-    engine.TotalBar = progress->totalBar();
+    CaptureRun engine(browser);
+    engine.displays = {progress->pageDisplay(), progress->fileDisplay(), progress->urlDisplay(),
+                       progress->pageBar(), progress->totalBar()};
     progress->show();
     try {
-        // The engine still takes kind and scope as bytes.
-        engine.CapturePages(m_context.paths().collectionRoot + nimbril::FolderOf(kind),
-                            scope == nimbril::Scope::AllPages ? csAllPages : csCurrentPage,
-                            static_cast<quint8>(kind));
+        engine.capturePages(m_context.paths().collectionFolder(FolderOf(kind)), scope, kind);
     } catch (...) {
         progress->close();
         throw;
     }
     progress->close();
-    if (kind == nimbril::CaptureKind::EMail && !engine.EMails.isEmpty())
-        engine.ShowEMailDialog();
+    if (kind == CaptureKind::EMail && !engine.emails.isEmpty() && showEMails)
+        showEMails(engine.emails);
 }

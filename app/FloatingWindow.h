@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Browser.h"
 #include "CaptureKind.h"
 #include "u_Public.h"
 
@@ -63,7 +64,7 @@ public:
     void m_SaveColorClick();
     void m_SetupClick();
     void m_CloseAllIEClick();
-    void RunCapture(nimbril::CaptureKind kind, nimbril::Scope scope);
+    void RunCapture(CaptureKind kind, Scope scope);
     void MinimizeAllWindows();
 
     // Windows that other parts of the program attach: the viewer, its restore step, the colour
@@ -72,6 +73,10 @@ public:
     std::function<void()> restoreViewer;
     std::function<void()> showColorPicker;
     std::function<void()> showSetup;
+    // Shows the addresses an e-mail capture found, for saving and merging.
+    std::function<void(const QStringList& emails)> showEMails;
+    // The browser the capture commands read; null: none is connected.
+    Browser* browser = nullptr;
 
     QToolButton* btn_Text;
     QToolButton* btn_Photo;

@@ -1,7 +1,7 @@
 // Program entry: one instance per user, the application context, the floating window with its
 // tray icon and menu, and the message loop until Exit.
 #include "AppContext.h"
-#include "CdpBrowser.h"
+#include "ChromiumBrowser.h"
 #include "CollectionViewer.h"
 #include "ColorPicker.h"
 #include "EMailDialog.h"
@@ -9,7 +9,6 @@
 #include "FloatingWindow.h"
 #include "SetupDialog.h"
 #include "SingleInstance.h"
-#include "u_SaveIE.h"
 
 #include <QApplication>
 #include <unistd.h>
@@ -39,14 +38,13 @@ int main(int argc, char* argv[])
     AppContext context(Paths::ForProgram(ExecutableDir(), UserHomeDir()), *desktop, shell);
 
     // The browser is reached when a command first needs it, and the connection is kept.
-    CdpBrowser browser;
+    ChromiumBrowser browser;
     browser.setWindowSystem(
         {[&context] { return context.desktop().topmostWindowCaption(BrowserWindowClasses()); },
          [&context] { return context.desktop().closeWindows(BrowserWindowClasses()); }});
-    SetBrowserAccess(&browser);
-    SetBrowserCache(&browser);
 
     FloatingWindow form(context);
+    form.browser = &browser;
     try {
         context.LoadSettings(UserHomeDir());
     } catch (const NimbrilError& e) {
@@ -55,8 +53,9 @@ int main(int argc, char* argv[])
     }
     form.FormCreate();
     // After an e-mail capture the addresses are shown for saving and merging.
-    TSaveIE::SetEMailDialogHandler(
-        [&context](const QStringList& emails) { ShowEMailDialog(context, nullptr, emails); });
+    form.showEMails = [&context](const QStringList& emails) {
+        ShowEMailDialog(context, nullptr, emails);
+    };
 
     // The palette file "Save" writes to, shared by every colour picker of the run.
     QString currentPaletteFile;
@@ -85,9 +84,5 @@ int main(int argc, char* argv[])
     form.showSetup = [&setup] { setup.ShowModalSetup(); };
 
     form.show();
-    const int result = app.exec();
-    TSaveIE::SetEMailDialogHandler({});
-    SetBrowserAccess(nullptr);
-    SetBrowserCache(nullptr);
-    return result;
+    return app.exec();
 }

@@ -1,12 +1,11 @@
 // nimbril-capture: the capture commands for scripts. Saves or harvests the current page or every
 // open page of the running browser, the same way the menu commands do.
-#include "CaptureKind.h"
-#include "CdpBrowser.h"
+#include "CaptureRun.h"
+#include "ChromiumBrowser.h"
 #include "Desktop.h"
 #include "Errors.h"
 #include "Paths.h"
 #include "Settings.h"
-#include "u_SaveIE.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -92,11 +91,12 @@ int main(int argc, char* argv[])
     parser.process(app);
 
     const QStringList args = parser.positionalArguments();
-    const std::optional<nimbril::CaptureKind> kind =
-        args.size() == 1 ? nimbril::CaptureKindFromWord(args[0]) : std::nullopt;
+    const std::optional<CaptureKind> kindWord =
+        args.size() == 1 ? CaptureKindFromWord(args[0]) : std::nullopt;
+    const CaptureKind kind = kindWord.value_or(CaptureKind::WebPage);
     const QString scopeText = parser.value(scope);
     const QString routeText = parser.value(route);
-    if (!kind || (scopeText != QLatin1String("current") && scopeText != QLatin1String("all")) ||
+    if (!kindWord || (scopeText != QLatin1String("current") && scopeText != QLatin1String("all")) ||
         (routeText != QLatin1String("auto") && routeText != QLatin1String("devtools"))) {
         err << "nimbril-capture: give one KIND (page, photo, music, flash, text, email), "
                "--scope current or all and --route auto or devtools; see --help."
@@ -111,7 +111,7 @@ int main(int argc, char* argv[])
             if (!Settings(paths.configFile()).exists())
                 CreateDefaultCollection(paths, UserHomeDir());
             ReadCollectionDir(paths);
-            folder = paths.collectionFolder(nimbril::FolderOf(*kind));
+            folder = paths.collectionFolder(FolderOf(kind));
         }
         folder = QDir(folder).absolutePath();
         QDir().mkpath(folder);
@@ -119,37 +119,32 @@ int main(int argc, char* argv[])
         CdpEndpoint::Sources sources = CdpEndpoint::defaultSources();
         if (parser.isSet(endpoint))
             sources.override = parser.value(endpoint);
-        CdpBrowser browser(sources);
+        ChromiumBrowser browser(sources);
         browser.setDiskCacheEnabled(routeText == QLatin1String("auto"));
         const std::unique_ptr<DesktopPlatform> desktop = ChooseDesktop();
         browser.setWindowSystem(
             {[&desktop] { return desktop->topmostWindowCaption(BrowserWindowClasses()); },
              [&desktop] { return desktop->closeWindows(BrowserWindowClasses()); }});
-        SetBrowserAccess(&browser);
-        SetBrowserCache(&browser);
 
         StderrDisplay page("page"), url("url"), file("file");
-        TSaveIE engine(&browser);
-        engine.PageLabel = &page;
-        engine.UrlLabel = &url;
-        engine.FileLabel = &file;
+        CaptureRun engine(&browser);
+        engine.displays.page = &page;
+        engine.displays.url = &url;
+        engine.displays.file = &file;
         QElapsedTimer timer;
         timer.start();
-        // The engine still takes kind and scope as bytes.
-        engine.CapturePages(folder, scopeText == QLatin1String("all") ? csAllPages : csCurrentPage,
-                            static_cast<quint8>(*kind));
+        engine.capturePages(
+            folder, scopeText == QLatin1String("all") ? Scope::AllPages : Scope::CurrentPage, kind);
         const qint64 total = timer.elapsed();
-        SetBrowserAccess(nullptr);
-        SetBrowserCache(nullptr);
-        if (*kind == nimbril::CaptureKind::EMail)
-            for (const QString& address : std::as_const(engine.EMails))
+        if (kind == CaptureKind::EMail)
+            for (const QString& address : std::as_const(engine.emails))
                 out << address << Qt::endl;
         if (parser.isSet(stats)) {
-            const CdpBrowser::Stats& s = browser.stats();
+            const FetchStats& s = browser.stats();
             err << "stats: total " << total << " ms; resource reads " << s.resourceReads << " ("
                 << s.resourceBytes << " bytes), of them from the disk cache " << s.diskReads << " ("
                 << s.diskBytes << " bytes) reading " << s.cacheMs << " ms; waiting for the browser "
-                << s.protocolMs << " ms, writing " << s.diskMs << " ms" << Qt::endl;
+                << s.protocolMs << " ms" << Qt::endl;
         }
         return 0;
     } catch (const BrowserUnreachableError& e) {

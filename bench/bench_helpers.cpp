@@ -3,8 +3,8 @@
 // the URL and file helpers the resource passes call once per resource.
 #include "LanguageCatalogue.h"
 #include "LanguageKeys.h"
+#include "ResourceFiles.h"
 #include "u_Public.h"
-#include "u_SaveIE.h"
 
 #include <QDir>
 #include <QFile>
@@ -68,22 +68,16 @@ void BM_ClassifyFile(benchmark::State& state)
 }
 BENCHMARK(BM_ClassifyFile);
 
-// Copying an already collected 20 kB file again: the size and byte comparison decide.
-void BM_CopyCacheFileAlreadyThere(benchmark::State& state)
+// Writing an already collected 20 kB resource again: the size and byte comparison decide.
+void BM_WriteResourceAlreadyThere(benchmark::State& state)
 {
     QTemporaryDir dir;
-    const QString cache = dir.filePath(QStringLiteral("x.jpg"));
-    QFile f(cache);
-    f.open(QIODevice::WriteOnly);
-    f.write(QByteArray(20000, 'x'));
-    f.close();
-    const QString root = dir.filePath(QStringLiteral("root"));
-    TSaveIE::CopyCacheFile(cache, QStringLiteral("img/x.jpg"), root, QStringLiteral("p.files"),
-                           true, 20000);
+    const QByteArray bytes(20000, 'x');
+    const QString target = dir.filePath(QStringLiteral("root/p.files/img/x.jpg"));
+    WriteResourceFile(bytes, target);
     for (auto _ : state)
-        TSaveIE::CopyCacheFile(cache, QStringLiteral("img/x.jpg"), root, QStringLiteral("p.files"),
-                               true, 20000);
+        WriteResourceFile(bytes, target);
 }
-BENCHMARK(BM_CopyCacheFileAlreadyThere)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WriteResourceAlreadyThere)->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -1,7 +1,5 @@
 #include "u_Public.h"
 
-#include "BrowserCache.h"
-
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -121,12 +119,6 @@ QString RelativeResourcePath(const QString& pageUrl, const QString& resourceUrl)
         return UrlFileNamePart(resourceUrl);
     }
     return resourceUrl.mid(pageUrl.size());
-}
-
-QString GetCacheFileName(const QString& url)
-{
-    BrowserCache* cache = CurrentBrowserCache();
-    return cache ? cache->localFile(url) : QString();
 }
 
 qint64 GetFileSize(const QString& path)
@@ -260,8 +252,13 @@ bool AsciiEqualsIgnoreCase(QStringView a, QStringView b)
 
 FileClass ClassifyFile(const QString& path)
 {
+    return QFileInfo(path).isFile() ? ClassifyFileName(path) : fcOther;
+}
+
+FileClass ClassifyFileName(const QString& path)
+{
     const qsizetype dot = path.lastIndexOf(u'.');
-    if (dot < 0 || !QFileInfo(path).isFile())
+    if (dot < 0)
         return fcOther;
     const QString ext = path.mid(dot + 1);
     if (TextInList(ext, PhotoExts, 29))

@@ -10,7 +10,6 @@
 // The helpers the page saver, the harvesters, drops and the viewer share. Paths use "/"; a
 // helper reports failure in its result (empty text, -1, false, class 0), never by a message.
 
-
 // Upper-case extensions without the dot, in their fixed order (PLS stands twice in MusicExts).
 extern const QStringList PhotoExts;
 extern const QStringList MusicExts;
@@ -29,9 +28,6 @@ QString UrlFileNamePart(const QString& url);
 // The resource's path below the page's location, compared character by character; its bare
 // file name when the URLs part in the scheme; empty for equal URLs.
 QString RelativeResourcePath(const QString& pageUrl, const QString& resourceUrl);
-
-// The local copy of a URL the browser holds, or empty.
-QString GetCacheFileName(const QString& url);
 
 // Size of a file in bytes, 64 bits wide; -1 when there is no such file.
 qint64 GetFileSize(const QString& path);
@@ -69,6 +65,8 @@ QString CleanFileName(const QString& text);
 
 // The file class of an existing file by the text after the last "." of its path.
 FileClass ClassifyFile(const QString& path);
+// The file class a file of that name would have, whether or not it exists.
+FileClass ClassifyFileName(const QString& path);
 
 // True when the texts are equal with ASCII letters compared without case.
 bool AsciiEqualsIgnoreCase(QStringView a, QStringView b);

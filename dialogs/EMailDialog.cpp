@@ -358,7 +358,7 @@ void ShowEMailDialog(AppContext& context, QWidget* parent, const QStringList& em
 {
     QString target = folder;
     if (target.isEmpty())
-        target = context.paths().collectionFolder(nimbril::FolderOf(nimbril::CaptureKind::EMail));
+        target = context.paths().collectionFolder(FolderOf(CaptureKind::EMail));
     const std::unique_ptr<EMailDialog> form = CreateEMailDialog(context, emails, target, parent);
     form->exec();
 }

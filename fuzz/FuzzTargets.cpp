@@ -7,9 +7,9 @@
 #include "IniFile.h"
 #include "PaletteFile.h"
 #include "LanguageCatalogue.h"
-#include "u_Public.h"
-#include "u_SaveIE.h"
 #include "Paths.h"
+#include "ResourceFiles.h"
+#include "u_Public.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -189,7 +189,8 @@ int FuzzCacheCopy(const uint8_t* data, size_t size)
     const QString root = temp.path() + QStringLiteral("/root");
     QDir().mkpath(root);
 
-    const QString target = TSaveIE::CacheCopyTarget(rel, root, subFolder, keepDirs);
+    const QString target = keepDirs ? ResourceTarget(rel, root, subFolder)
+                                    : ResourceTarget(UrlFileNamePart(rel), root, subFolder);
     if (!target.isEmpty()) {
         if (!IsBelow(target, root))
             Fail("copy target outside the root", target);
@@ -198,25 +199,22 @@ int FuzzCacheCopy(const uint8_t* data, size_t size)
             Fail("copy target outside the subfolder", target);
     }
 
-    // A real copy: afterwards nothing but the cache file may lie outside the root.
-    QString cacheName = QString::fromUtf8(f[3]);
-    if (cacheName.isEmpty() || cacheName.contains(u'/') || cacheName == u"." ||
-        cacheName == u".." || cacheName.toUtf8().size() > 200)
-        cacheName = QStringLiteral("cached.bin");
-    QDir().mkpath(temp.path() + QStringLiteral("/cache"));
-    const QString cacheFile = temp.path() + QStringLiteral("/cache/") + cacheName;
-    if (!WriteBytes(cacheFile, QByteArrayLiteral("bytes")))
-        return 0;
-    const QString copied = TSaveIE::CopyCacheFile(cacheFile, rel, root + u'/', subFolder, keepDirs,
-                                                  GetFileSize(cacheFile));
-    if (!copied.isEmpty() && !IsBelow(copied, root))
-        Fail("copy outside the root", copied);
+    // A real write, twice (the second finds the first or goes beside it): afterwards nothing
+    // may lie outside the root.
+    const QString flat = root + u'/' + ResourceFileName(QString::fromUtf8(f[3]));
+    for (const QString& to : {target, target, flat}) {
+        if (to.isEmpty())
+            continue;
+        const QString written = WriteResourceFile(QByteArrayLiteral("bytes"), to);
+        if (!written.isEmpty() && !IsBelow(written, root))
+            Fail("write outside the root", written);
+    }
     QDirIterator it(temp.path(),
                     QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        if (path == cacheFile || path == temp.path() + QStringLiteral("/cache") || path == root)
+        if (path == root)
             continue;
         if (!IsBelow(path, root))
             Fail("file written outside the root", path);

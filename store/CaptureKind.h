@@ -18,11 +18,6 @@ enum FileClass : quint8
     fcWebPage = 6,
 };
 
-// The engine still declares an unscoped CaptureKind of its own (capture/u_SaveIE.h) and takes
-// kinds as bytes; until it takes this enum, the table lives in the program's namespace so that
-// both headers can meet in one file.
-namespace nimbril {
-
 // What a capture collects: whole pages, or one kind of content of every page.
 enum class CaptureKind : quint8
 {
@@ -100,5 +95,3 @@ inline std::optional<CaptureKind> CaptureKindOfClass(FileClass fileClass)
             return info.kind;
     return std::nullopt;
 }
-
-} // namespace nimbril

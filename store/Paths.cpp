@@ -25,8 +25,6 @@ Paths Paths::ForProgram(const QString& programDir, const QString& home)
 
 const QStringList& CollectionSubfolders()
 {
-    using nimbril::CaptureKind;
-    using nimbril::FolderOf;
     // The capture kinds' folders, with the two folders no capture writes (dropped files and
     // colour palettes) between them.
     static const QStringList names = {

@@ -63,7 +63,7 @@ TEST(BigPage, FiftyMegabytePageIsSavedWholeInBoundedMemory)
                      .targetId.isEmpty());
 
     QTemporaryDir tmp;
-    const CaptureRun run =
+    const CommandRun run =
         RunNimbrilCapture({"--endpoint", QStringLiteral("127.0.0.1:%1").arg(chromium.port()),
                            "--scope", "all", "--dest", tmp.filePath("out"), "page"},
                           tmp.path(), 300000);

@@ -1,14 +1,14 @@
 // The browser dies in the middle of a save: the run ends with a clear error instead of hanging,
 // the files saved so far stay, and the next run is told plainly that no browser is reachable.
 #include "BrowserPages.h"
-#include "CdpBrowser.h"
+#include "CaptureRun.h"
 #include "CdpConnection.h"
+#include "ChromiumBrowser.h"
 #include "ChromiumProcess.h"
 #include "Errors.h"
 #include "TestFiles.h"
 #include "TestHttpServer.h"
 #include "TestWait.h"
-#include "u_SaveIE.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -69,24 +69,21 @@ TEST(BrowserKilled, MidSaveEndsWithAClearErrorAndKeepsTheFilesSoFar)
     CdpEndpoint::Sources sources;
     sources.override = QStringLiteral("127.0.0.1:%1").arg(chromium.port());
     sources.profileFolders.clear();
-    CdpBrowser browser(sources);
-    browser.setCacheFolder(tmp.filePath(QStringLiteral("cache")));
-    SetBrowserAccess(&browser);
-    SetBrowserCache(&browser);
+    ChromiumBrowser browser(sources);
 
     PlainTextDisplay page;
     PlainTextDisplay address;
     TripwireDisplay file;
     file.tripAt = 5;
     file.trip = [&] { chromium.stop(); };
-    TSaveIE engine(&browser);
-    engine.PageLabel = &page;
-    engine.UrlLabel = &address;
-    engine.FileLabel = &file;
+    CaptureRun engine(&browser);
+    engine.displays.page = &page;
+    engine.displays.url = &address;
+    engine.displays.file = &file;
 
     QString error;
     try {
-        engine.CapturePages(dest, csAllPages, ckWebPage);
+        engine.capturePages(dest, Scope::AllPages, CaptureKind::WebPage);
     } catch (const NimbrilError& e) {
         error = e.text();
     }
@@ -105,11 +102,9 @@ TEST(BrowserKilled, MidSaveEndsWithAClearErrorAndKeepsTheFilesSoFar)
 
     // The next run learns at once that there is no browser, in words for the user.
     try {
-        engine.CapturePages(dest, csAllPages, ckWebPage);
+        engine.capturePages(dest, Scope::AllPages, CaptureKind::WebPage);
         ADD_FAILURE() << "a run without a browser succeeded";
     } catch (const NimbrilError& e) {
         EXPECT_FALSE(e.text().isEmpty());
     }
-    SetBrowserAccess(nullptr);
-    SetBrowserCache(nullptr);
 }

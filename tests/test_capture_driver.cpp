@@ -1,16 +1,13 @@
 // The capture driver: which pages a run visits, what it does to the total bar, how an error
-// ends the run and how the live page is put back after a save.
+// ends the run, and that the live page stays as it was.
+#include "CaptureRun.h"
 #include "Errors.h"
 #include "FakeBrowser.h"
-#include "FolderBrowserCache.h"
 #include "TestFiles.h"
-#include "u_SaveIE.h"
 
 #include <QDir>
-#include <QDirIterator>
-#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
-#include <functional>
 #include <gtest/gtest.h>
 #include <ostream>
 #include <vector>
@@ -83,26 +80,32 @@ protected:
     {
         ASSERT_TRUE(tmp.isValid());
         QDir().mkpath(dest);
-        engine.PageLabel = &pageLabel;
-        engine.UrlLabel = &urlLabel;
-        engine.FileLabel = &fileLabel;
-        engine.PageBar = &pageBar;
-        engine.TotalBar = &totalBar;
+        engine.displays.page = &pageLabel;
+        engine.displays.url = &urlLabel;
+        engine.displays.file = &fileLabel;
+        engine.displays.pageBar = &pageBar;
+        engine.displays.totalBar = &totalBar;
     }
 
-    // A browser window showing a page at http://h/<name>.htm.
-    std::shared_ptr<FakeBrowserWindow> openPage(const QString& name, const QString& title)
+    // A new page at http://h/<name>.htm.
+    FakeDocumentPtr openPage(const QString& name, const QString& title)
     {
-        return browser.addBrowserWindow(browser.newDocument(
-            QStringLiteral("http://h/") + name + QStringLiteral(".htm"), title));
+        const FakeDocumentPtr doc =
+            browser.newDocument(QStringLiteral("http://h/") + name + QStringLiteral(".htm"), title);
+        browser.addPage(doc);
+        return doc;
+    }
+
+    void run(Scope scope, CaptureKind kind) { engine.capturePages(dest, scope, kind); }
+    QString savedHtml(const QString& rel) const
+    {
+        return QString::fromUtf8(readFile(dest + u'/' + rel));
     }
 
     QTemporaryDir tmp;
     QString dest = tmp.filePath(QStringLiteral("WebPage"));
     FakeBrowser browser;
-    FolderBrowserCache cache{tmp.filePath(QStringLiteral("cache"))};
-    ScopedBrowserCache cacheInstalled{&cache};
-    TSaveIE engine{&browser};
+    CaptureRun engine{&browser};
     RecordingDisplay pageLabel;
     RecordingDisplay urlLabel;
     RecordingDisplay fileLabel;
@@ -117,7 +120,7 @@ struct CurrentPageCase
     const char* what;
     QString caption;
     QStringList titles;
-    quint8 scope;
+    Scope scope;
     int captured; // index of the page captured, -1: none; ignored for all pages
 };
 
@@ -134,101 +137,74 @@ TEST_P(CurrentPage, FirstPageInListOrderWhoseTitleIsInTheCaption)
         urls << QStringLiteral("http://h/p") + QString::number(i) + QStringLiteral(".htm");
     }
 
-    engine.CapturePages(dest, c.scope, ckWebPage);
+    run(c.scope, CaptureKind::WebPage);
 
     const int n = int(c.titles.size());
-    if (c.scope == csAllPages) {
+    if (c.scope == Scope::AllPages) {
         EXPECT_EQ(urlLabel.shown, urls);
         EXPECT_EQ(totalBar.positions, advancedThenFull(n, n));
     } else if (c.captured < 0) {
         EXPECT_EQ(urlLabel.shown, QStringList());
         EXPECT_EQ(filesBelow(dest), QStringList());
         EXPECT_EQ(totalBar.positions, advancedThenFull(n, n));
+        EXPECT_EQ(browser.calls("snapshot"), 0);
     } else {
         EXPECT_EQ(urlLabel.shown, QStringList{urls[c.captured]});
         // The loop is left at the captured page without advancing for it.
         EXPECT_EQ(totalBar.positions, advancedThenFull(c.captured, n));
+        // Only the page that matches is read whole.
+        EXPECT_EQ(browser.calls("snapshot"), 1);
     }
     EXPECT_EQ(totalBar.position(), totalBar.max());
     EXPECT_EQ(totalBar.max(), n);
 }
 
 const QString kLong = QString(250, u'x');
+constexpr Scope kCurrent = Scope::CurrentPage;
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, CurrentPage,
     ::testing::Values(
         CurrentPageCase{
-            "bothMatchFirstWins", "Daily News - Chromium", {"News", "Daily News"}, 1, 0},
+            "bothMatchFirstWins", "Daily News - Chromium", {"News", "Daily News"}, kCurrent, 0},
         CurrentPageCase{
-            "bothMatchOtherOrder", "Daily News - Chromium", {"Daily News", "News"}, 1, 0},
-        CurrentPageCase{"laterPageMatches", "Daily News - Chromium", {"Sport", "Daily News"}, 1, 1},
+            "bothMatchOtherOrder", "Daily News - Chromium", {"Daily News", "News"}, kCurrent, 0},
         CurrentPageCase{
-            "substringInsideTheCaption", "Daily News - Chromium", {"Sport", "ily N"}, 1, 1},
-        CurrentPageCase{"caseSensitive", "News - Chromium", {"news"}, 1, -1},
-        CurrentPageCase{"emptyTitleNeverMatches", "News - Chromium", {"", "News"}, 1, 1},
-        CurrentPageCase{"emptyTitleAndNothingElse", "News - Chromium", {""}, 1, -1},
-        CurrentPageCase{"noBrowserCaption", "", {"News"}, 1, -1},
-        CurrentPageCase{"noTitleInCaption", "Weather - Chromium", {"News", "Sport"}, 1, -1},
+            "laterPageMatches", "Daily News - Chromium", {"Sport", "Daily News"}, kCurrent, 1},
         CurrentPageCase{
-            "anyNonZeroScopeIsCurrent", "Daily News - Chromium", {"Sport", "News"}, 2, 1},
-        CurrentPageCase{"captionWithinFirst254", kLong + "Tail - Chromium", {"Tail"}, 1, 0},
-        CurrentPageCase{"captionBeyond254Ignored", kLong + "Tail - Chromium", {"Tail -"}, 1, -1},
-        CurrentPageCase{"allPagesIgnoresCaption", "", {"News", "", "Sport"}, csAllPages, -1}),
+            "substringInsideTheCaption", "Daily News - Chromium", {"Sport", "ily N"}, kCurrent, 1},
+        CurrentPageCase{"caseSensitive", "News - Chromium", {"news"}, kCurrent, -1},
+        CurrentPageCase{"emptyTitleNeverMatches", "News - Chromium", {"", "News"}, kCurrent, 1},
+        CurrentPageCase{"emptyTitleAndNothingElse", "News - Chromium", {""}, kCurrent, -1},
+        CurrentPageCase{"noBrowserCaption", "", {"News"}, kCurrent, -1},
+        CurrentPageCase{"noTitleInCaption", "Weather - Chromium", {"News", "Sport"}, kCurrent, -1},
+        CurrentPageCase{"captionWithinFirst254", kLong + "Tail - Chromium", {"Tail"}, kCurrent, 0},
+        CurrentPageCase{
+            "captionBeyond254Ignored", kLong + "Tail - Chromium", {"Tail -"}, kCurrent, -1},
+        CurrentPageCase{"allPagesIgnoresCaption", "", {"News", "", "Sport"}, Scope::AllPages, -1}),
     [](const auto& info) { return std::string(info.param.what); });
 
-// ---- window-list entries and the total bar ---------------------------------------------------
+// ---- the page list and the total bar ---------------------------------------------------------
 
-struct EntryCase
+TEST_F(CaptureDriver, PagesWithoutAnHtmlDocumentAreSkippedButCounted)
 {
-    const char* what;
-    std::function<void(FakeBrowser&)> add;
-    bool advances;
-};
-
-class WindowEntry : public CaptureDriver, public ::testing::WithParamInterface<EntryCase>
-{};
-
-TEST_P(WindowEntry, IsSkippedAndAdvancesTheTotalBarOrNot)
-{
-    const EntryCase c = GetParam();
-    c.add(browser);
+    browser.addPage(browser.newDocument(QStringLiteral("http://h/doc.pdf"), "doc.pdf")).html =
+        false;
+    browser.addPage(nullptr);
     openPage(QStringLiteral("news"), QStringLiteral("News"));
 
-    engine.CapturePages(dest, csAllPages, ckWebPage);
+    run(Scope::AllPages, CaptureKind::WebPage);
 
     EXPECT_EQ(urlLabel.shown, QStringList{QStringLiteral("http://h/news.htm")});
-    EXPECT_TRUE(QFileInfo::exists(dest + QStringLiteral("/News.htm")));
-    EXPECT_EQ(totalBar.max(), 2);
-    EXPECT_EQ(totalBar.positions, advancedThenFull(c.advances ? 2 : 1, 2));
+    EXPECT_EQ(filesBelow(dest), QStringList({"News.files/url.ini", "News.htm"}));
+    EXPECT_EQ(totalBar.positions, advancedThenFull(3, 3));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Entries, WindowEntry,
-    ::testing::Values(
-        EntryCase{"noBrowser", [](FakeBrowser& b) { b.addOtherWindow(); }, true},
-        EntryCase{"nullEntry", [](FakeBrowser& b) { b.addNullEntry(); }, true},
-        EntryCase{
-            "notABrowserWhenAsked",
-            [](FakeBrowser& b) {
-                b.addBrowserWindow(b.newDocument("http://h/x.htm", "X"));
-                std::static_pointer_cast<FakeShellWindow>(b.entries().back())->nullOn("asBrowser");
-            },
-            true},
-        EntryCase{"browserWithoutDocument", [](FakeBrowser& b) { b.addBrowserWindow(); }, false},
-        EntryCase{
-            "nonHtmlDocument",
-            [](FakeBrowser& b) {
-                b.addBrowserWindow(b.newDocument("http://h/doc.pdf", "doc.pdf"))->setHtml(false);
-            },
-            true}),
-    [](const auto& info) { return std::string(info.param.what); });
-
-TEST_F(CaptureDriver, EmptyWindowListGivesTheTotalBarRangeZeroToZero)
+TEST_F(CaptureDriver, EmptyPageListGivesTheTotalBarRangeZeroToZero)
 {
     totalBar.setMax(100);
     totalBar.setPosition(40);
-    engine.CapturePages(dest, csAllPages, ckWebPage);
+    run(Scope::AllPages, CaptureKind::WebPage);
     EXPECT_EQ(totalBar.min(), 0);
     EXPECT_EQ(totalBar.max(), 0);
     EXPECT_EQ(totalBar.position(), 0);
@@ -237,124 +213,113 @@ TEST_F(CaptureDriver, EmptyWindowListGivesTheTotalBarRangeZeroToZero)
 
 TEST_F(CaptureDriver, RunsWithoutAnyDisplayAttached)
 {
-    engine.PageLabel = engine.UrlLabel = engine.FileLabel = nullptr;
-    engine.PageBar = engine.TotalBar = nullptr;
-    openPage(QStringLiteral("news"), QStringLiteral("News"))
-        ->document()
-        ->addToBody("IMG", {{"src", "x.gif"}});
-    cache.add(QStringLiteral("http://h/x.gif"), "GIF");
+    engine.displays = CaptureDisplays();
+    openPage(QStringLiteral("news"), QStringLiteral("News"))->addToBody("IMG", {{"src", "x.gif"}});
+    browser.hold(QStringLiteral("http://h/x.gif"), "GIF");
     browser.setCaption(QStringLiteral("News - Chromium"));
-    EXPECT_NO_THROW(engine.CapturePages(dest, csCurrentPage, ckWebPage));
+    EXPECT_NO_THROW(run(Scope::CurrentPage, CaptureKind::WebPage));
     EXPECT_EQ(filesBelow(dest),
               QStringList({"News.files/url.ini", "News.files/x.gif", "News.htm"}));
 }
 
 TEST_F(CaptureDriver, NoBrowserIsToldApartFromAFailingOne)
 {
-    TSaveIE alone(nullptr);
-    EXPECT_THROW(alone.CapturePages(dest, csAllPages, ckWebPage), BrowserUnreachableError);
+    CaptureRun alone(nullptr);
+    EXPECT_THROW(alone.capturePages(dest, Scope::AllPages, CaptureKind::WebPage),
+                 BrowserUnreachableError);
+    EXPECT_EQ(alone.frontWindowCaption(), "");
+    EXPECT_NO_THROW(alone.closeAllBrowserWindows());
 }
 
 // ---- an error ends the run -------------------------------------------------------------------
 
-TEST_F(CaptureDriver, ErrorOnTheThirdOfFivePagesEndsTheRunAndPutsThatPageBack)
+struct FailureCase
 {
-    std::vector<std::shared_ptr<FakeBrowserWindow>> windows;
+    const char* what;
+    const char* operation; // fails from its call after `successes` onwards
+    int successes;
+    int pagesBegun;
+};
+
+class ErrorOnTheThirdOfFivePages : public CaptureDriver,
+                                   public ::testing::WithParamInterface<FailureCase>
+{};
+
+TEST_P(ErrorOnTheThirdOfFivePages, EndsTheRunAndLeavesThatPageAlone)
+{
+    const FailureCase c = GetParam();
+    std::vector<FakeDocumentPtr> docs;
+    QStringList urls;
     for (int i = 1; i <= 5; ++i) {
         const QString n = QString::number(i);
-        windows.push_back(openPage(QStringLiteral("p") + n, QStringLiteral("Page ") + n));
-        windows.back()->document()->addToBody("IMG", {{"src", "i" + n + ".gif"}});
-        windows.back()->document()->addToBody("SCRIPT", {{"src", "s" + n + ".js"}});
-        cache.add(QStringLiteral("http://h/i") + n + QStringLiteral(".gif"), "GIF" + n.toUtf8());
-        cache.add(QStringLiteral("http://h/s") + n + QStringLiteral(".js"), "JS" + n.toUtf8());
+        docs.push_back(openPage(QStringLiteral("p") + n, QStringLiteral("Page ") + n));
+        docs.back()->addToBody("IMG", {{"src", "i" + n + ".gif"}});
+        docs.back()->addToBody("SCRIPT", {{"src", "s" + n + ".js"}});
+        browser.hold(QStringLiteral("http://h/i") + n + QStringLiteral(".gif"), "GIF" + n.toUtf8());
+        browser.hold(QStringLiteral("http://h/s") + n + QStringLiteral(".js"), "JS" + n.toUtf8());
+        urls << docs.back()->url();
     }
-    const FakeDocumentPtr third = windows[2]->document();
-    const QString thirdBefore = third->html();
-    // The images of the third page are rewritten before its scripts fail.
-    third->failOn("scripts");
+    const QString thirdBefore = docs[2]->html();
+    browser.failAfter(QLatin1String(c.operation), c.successes);
 
     try {
-        engine.CapturePages(dest, csAllPages, ckWebPage);
+        run(Scope::AllPages, CaptureKind::WebPage);
         FAIL() << "the run should have failed";
     } catch (const SafecallError& e) {
         EXPECT_EQ(e.text(), "Exception in safecall method");
     }
 
-    EXPECT_TRUE(QFileInfo::exists(dest + QStringLiteral("/Page 1.htm")));
-    EXPECT_TRUE(QFileInfo::exists(dest + QStringLiteral("/Page 2.htm")));
+    EXPECT_TRUE(savedHtml("Page 1.htm").contains("src=\"Page 1.files/i1.gif\""));
+    EXPECT_TRUE(savedHtml("Page 2.htm").contains("src=\"Page 2.files/s2.js\""));
     for (const char* absent :
          {"Page 3.htm", "Page 4.htm", "Page 4.files", "Page 5.htm", "Page 5.files"})
         EXPECT_FALSE(QFileInfo::exists(dest + u'/' + QLatin1String(absent))) << absent;
-    EXPECT_EQ(urlLabel.shown,
-              QStringList({"http://h/p1.htm", "http://h/p2.htm", "http://h/p3.htm"}));
-
-    EXPECT_EQ(third->html(), thirdBefore);
-    EXPECT_EQ(third->pendingWrites(), 0);
-    std::vector<int> refreshes;
-    for (const auto& w : windows)
-        refreshes.push_back(w->refreshCount());
-    EXPECT_EQ(refreshes, std::vector<int>({1, 1, 1, 0, 0}));
-    EXPECT_FALSE(windows[2]->isOffline());
-
+    EXPECT_EQ(urlLabel.shown, urls.mid(0, c.pagesBegun));
+    EXPECT_EQ(docs[2]->html(), thirdBefore);
     EXPECT_EQ(totalBar.positions, advancedThenFull(2, 5));
     EXPECT_EQ(pageBar.position(), pageBar.max());
 }
 
-TEST_F(CaptureDriver, ErrorWhileHarvestingEndsTheRunWithoutAReload)
+// Each page's save fetches twice: its picture, then its script.
+INSTANTIATE_TEST_SUITE_P(Failures, ErrorOnTheThirdOfFivePages,
+                         ::testing::Values(FailureCase{"pageCannotBeRead", "snapshot", 2, 2},
+                                           FailureCase{"scriptCannotBeFetched", "fetch", 5, 3}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+TEST_F(CaptureDriver, ErrorWhileHarvestingEndsTheRun)
 {
-    auto first = openPage(QStringLiteral("a"), QStringLiteral("A"));
-    auto second = openPage(QStringLiteral("b"), QStringLiteral("B"));
-    first->document()->failOn("images");
-    EXPECT_THROW(engine.CapturePages(dest, csAllPages, ckPhoto), SafecallError);
+    openPage(QStringLiteral("a"), QStringLiteral("A"))->addToBody("IMG", {{"src", "a.gif"}});
+    openPage(QStringLiteral("b"), QStringLiteral("B"))->addToBody("IMG", {{"src", "b.gif"}});
+    browser.failAfter(QStringLiteral("fetch"), 0);
+    EXPECT_THROW(run(Scope::AllPages, CaptureKind::Photo), SafecallError);
     EXPECT_EQ(urlLabel.shown, QStringList{QStringLiteral("http://h/a.htm")});
-    EXPECT_EQ(first->refreshCount() + second->refreshCount(), 0);
     EXPECT_EQ(totalBar.positions, advancedThenFull(0, 2));
 }
 
-// ---- putting the live page back --------------------------------------------------------------
+// ---- the live page ---------------------------------------------------------------------------
 
-class ReloadAfterSave : public CaptureDriver, public ::testing::WithParamInterface<bool>
-{};
-
-TEST_P(ReloadAfterSave, RefreshesWhileOfflineAndRestoresTheFlag)
+TEST_F(CaptureDriver, SavingLeavesTheLivePageAndItsFramesAsTheyWere)
 {
-    const bool wasOffline = GetParam();
-    auto window = openPage(QStringLiteral("news"), QStringLiteral("News"));
-    window->setOfflineState(wasOffline);
-    const FakeDocumentPtr doc = window->document();
+    const FakeDocumentPtr doc = openPage(QStringLiteral("news"), QStringLiteral("News"));
     doc->addToBody("IMG", {{"src", "img/x.gif"}});
-    auto menu = browser.newDocument(QStringLiteral("http://h/menu.htm"), QStringLiteral("Menu"));
+    const FakeDocumentPtr menu =
+        browser.newDocument(QStringLiteral("http://h/menu.htm"), QStringLiteral("Menu"));
     menu->addToBody("IMG", {{"src", "m.gif"}});
     doc->addFrame(QStringLiteral("menu"), menu, QStringLiteral("menu.htm"));
-    cache.add(QStringLiteral("http://h/img/x.gif"), "X");
-    cache.add(QStringLiteral("http://h/m.gif"), "M");
+    browser.hold(QStringLiteral("http://h/img/x.gif"), "X");
+    browser.hold(QStringLiteral("http://h/m.gif"), "M");
     const QString before = doc->html();
     const QString menuBefore = menu->html();
 
-    engine.CapturePages(dest, csAllPages, ckWebPage);
+    run(Scope::AllPages, CaptureKind::WebPage);
 
-    EXPECT_EQ(window->refreshOfflineStates(), std::vector<bool>{true});
-    EXPECT_EQ(window->isOffline(), wasOffline);
     EXPECT_EQ(doc->html(), before);
     EXPECT_EQ(menu->html(), menuBefore);
-    QFile saved(dest + QStringLiteral("/News.htm"));
-    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(saved.readAll().contains("src=\"News.files/img/x.gif\""));
-}
-
-INSTANTIATE_TEST_SUITE_P(OfflineBefore, ReloadAfterSave, ::testing::Bool());
-
-TEST_F(CaptureDriver, PageThatIsNotSavedIsStillReloadedButHarvestsAreNot)
-{
-    auto blank = browser.addBrowserWindow(browser.newDocument(QStringLiteral("about:blank")));
-    engine.CapturePages(dest, csAllPages, ckWebPage);
-    EXPECT_EQ(blank->refreshCount(), 1);
-
-    for (quint8 kind : {ckPhoto, ckMusic, ckFlash, ckText, ckEMail}) {
-        auto page = openPage(QStringLiteral("k") + QString::number(kind), QStringLiteral("K"));
-        engine.CapturePages(dest, csAllPages, kind);
-        EXPECT_EQ(page->refreshCount(), 0) << int(kind);
-    }
+    const QString html = savedHtml(QStringLiteral("News.htm"));
+    EXPECT_TRUE(html.contains("src=\"News.files/img/x.gif\"")) << html.toStdString();
+    EXPECT_TRUE(html.contains("src=\"News.files/Menu.htm\"")) << html.toStdString();
+    EXPECT_TRUE(
+        savedHtml(QStringLiteral("News.files/Menu.htm")).contains("src=\"Menu.files/m.gif\""));
 }
 
 // ---- pages that are no web pages -------------------------------------------------------------
@@ -362,7 +327,7 @@ TEST_F(CaptureDriver, PageThatIsNotSavedIsStillReloadedButHarvestsAreNot)
 struct NonWebCase
 {
     const char* url;
-    quint8 kind;
+    CaptureKind kind;
 };
 
 class NonWebPage : public CaptureDriver, public ::testing::WithParamInterface<NonWebCase>
@@ -371,42 +336,41 @@ class NonWebPage : public CaptureDriver, public ::testing::WithParamInterface<No
 TEST_P(NonWebPage, YieldsNothingAndLeavesTheProgressDisplaysAlone)
 {
     const NonWebCase c = GetParam();
-    auto window = browser.addBrowserWindow(browser.newDocument(c.url, QStringLiteral("Local")));
-    const FakeDocumentPtr doc = window->document();
+    const FakeDocumentPtr doc = browser.newDocument(c.url, QStringLiteral("Local"));
+    browser.addPage(doc);
     doc->addToBody("IMG", {{"src", "http://h/x.gif"}});
     doc->addToBody("A", {{"href", "mailto:a@b.org"}});
     doc->addFrame(QStringLiteral("f"),
                   browser.newDocument(QStringLiteral("http://h/f.htm"), QStringLiteral("F")),
                   QStringLiteral("http://h/f.htm"));
-    cache.add(QStringLiteral("http://h/x.gif"), "X");
+    browser.hold(QStringLiteral("http://h/x.gif"), "X");
     pageLabel.setText(QStringLiteral("earlier page"));
     urlLabel.setText(QStringLiteral("http://earlier/"));
     fileLabel.setText(QStringLiteral("http://earlier/x.gif"));
     pageBar.setPosition(42);
-    const QString before = doc->html();
 
-    engine.CapturePages(dest, csAllPages, c.kind);
+    run(Scope::AllPages, c.kind);
 
     EXPECT_EQ(pageLabel.text(), "earlier page");
     EXPECT_EQ(urlLabel.text(), "http://earlier/");
     EXPECT_EQ(fileLabel.text(), "http://earlier/x.gif");
     EXPECT_EQ(pageBar.position(), 42);
     EXPECT_EQ(filesBelow(dest), QStringList());
-    EXPECT_TRUE(engine.EMails.isEmpty());
-    EXPECT_EQ(doc->html(), before);
+    EXPECT_TRUE(engine.emails.isEmpty());
     EXPECT_EQ(totalBar.position(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, NonWebPage,
-                         ::testing::Values(NonWebCase{"about:blank", ckWebPage},
-                                           NonWebCase{"about:blank", ckPhoto},
-                                           NonWebCase{"about:blank", ckText},
-                                           NonWebCase{"about:blank", ckEMail},
-                                           NonWebCase{"file:///home/u/page.htm", ckWebPage},
-                                           NonWebCase{"file:///home/u/page.htm", ckMusic},
-                                           NonWebCase{"file:///home/u/page.htm", ckFlash},
-                                           NonWebCase{"file:///home/u/page.htm", ckText},
-                                           NonWebCase{"file:///home/u/page.htm", ckEMail}));
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, NonWebPage,
+    ::testing::Values(NonWebCase{"about:blank", CaptureKind::WebPage},
+                      NonWebCase{"about:blank", CaptureKind::Photo},
+                      NonWebCase{"about:blank", CaptureKind::Text},
+                      NonWebCase{"about:blank", CaptureKind::EMail},
+                      NonWebCase{"file:///home/u/page.htm", CaptureKind::WebPage},
+                      NonWebCase{"file:///home/u/page.htm", CaptureKind::Music},
+                      NonWebCase{"file:///home/u/page.htm", CaptureKind::Flash},
+                      NonWebCase{"file:///home/u/page.htm", CaptureKind::Text},
+                      NonWebCase{"file:///home/u/page.htm", CaptureKind::EMail}));
 
 // ---- progress calls --------------------------------------------------------------------------
 
@@ -414,7 +378,7 @@ TEST_F(CaptureDriver, BeginPageClearsThenShowsTitleAndUrlRepaintedAtOnce)
 {
     fileLabel.setText(QStringLiteral("http://h/old.gif"));
     pageBar.setPosition(37);
-    engine.BeginPage(QStringLiteral("http://h/news.htm"), QStringLiteral("News"));
+    engine.displays.beginPage(QStringLiteral("http://h/news.htm"), QStringLiteral("News"));
     EXPECT_EQ(pageLabel.text(), "News");
     EXPECT_EQ(urlLabel.text(), "http://h/news.htm");
     EXPECT_EQ(fileLabel.text(), "");
@@ -422,11 +386,11 @@ TEST_F(CaptureDriver, BeginPageClearsThenShowsTitleAndUrlRepaintedAtOnce)
     EXPECT_EQ(pageLabel.repaints(), 1);
     EXPECT_EQ(urlLabel.repaints(), 1);
 
-    engine.ShowFile(QStringLiteral("http://h/a.gif"));
-    engine.ShowFile(QStringLiteral("http://h/b.gif"));
+    engine.displays.showFile(QStringLiteral("http://h/a.gif"));
+    engine.displays.showFile(QStringLiteral("http://h/b.gif"));
     EXPECT_EQ(fileLabel.text(), "http://h/b.gif");
     EXPECT_EQ(pageBar.position(), 2);
-    engine.EndPage();
+    engine.displays.endPage();
     EXPECT_EQ(pageBar.position(), 100);
 }
 

@@ -2,14 +2,15 @@
 // through the DevTools layer and through nimbril-capture. The server's request log proves that
 // nothing is downloaded again; the live pages must end exactly as they were.
 #include "BrowserPages.h"
-#include "CdpBrowser.h"
+#include "CaptureRun.h"
 #include "CdpConnection.h"
+#include "ChromiumBrowser.h"
 #include "ChromiumProcess.h"
+#include "Drops.h"
 #include "Errors.h"
 #include "TestFiles.h"
 #include "TestHttpServer.h"
 #include "TestWait.h"
-#include "u_SaveIE.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -137,7 +138,7 @@ protected:
     }
 
     // Runs nimbril-capture; its exit code, standard output and error.
-    CaptureRun capture(const QStringList& args) { return RunNimbrilCapture(args, tmp.path()); }
+    CommandRun capture(const QStringList& args) { return RunNimbrilCapture(args, tmp.path()); }
     QStringList endpointArgs() const
     {
         return {"--endpoint", QStringLiteral("127.0.0.1:%1").arg(chromium->port())};
@@ -158,16 +159,13 @@ TEST_F(CdpBrowserE2E, SavesEveryOpenPageWholeFromWhatTheBrowserHolds)
     const QString shopBefore = liveHtml("/f/shop.htm");
     http->clearLog();
 
-    CdpBrowser browser(sources);
-    browser.setCacheFolder(tmp.filePath("cache"));
-    SetBrowserCache(&browser);
-    TSaveIE engine(&browser);
+    ChromiumBrowser browser(sources);
+    CaptureRun engine(&browser);
     PlainProgressBar total;
-    engine.TotalBar = &total;
+    engine.displays.totalBar = &total;
     const QString dest = tmp.filePath("WebPage");
     QDir().mkpath(dest);
-    engine.CapturePages(dest, csAllPages, ckWebPage);
-    SetBrowserCache(nullptr);
+    engine.capturePages(dest, Scope::AllPages, CaptureKind::WebPage);
 
     const QStringList files = filesBelow(dest);
     for (const char* expected :
@@ -205,32 +203,27 @@ TEST_F(CdpBrowserE2E, SavesEveryOpenPageWholeFromWhatTheBrowserHolds)
 
     // Saving again reuses every name and copies nothing new.
     const QByteArray ini = readFile(dest + "/Daily News.files/url.ini");
-    TSaveIE again(&browser);
-    SetBrowserCache(&browser);
-    again.CapturePages(dest, csAllPages, ckWebPage);
-    SetBrowserCache(nullptr);
+    CaptureRun(&browser).capturePages(dest, Scope::AllPages, CaptureKind::WebPage);
     EXPECT_EQ(filesBelow(dest), files);
     EXPECT_EQ(readFile(dest + "/Daily News.files/url.ini"), ini);
 }
 
 TEST_F(CdpBrowserE2E, CurrentPageIsTheOneLookedAtLast)
 {
-    CdpBrowser browser(sources);
-    browser.setCacheFolder(tmp.filePath("cache"));
-    const QList<Cdp::TargetInfo> pages = browser.pages();
+    ChromiumBrowser browser(sources);
+    const QList<PageRef> pages = browser.pages();
     ASSERT_FALSE(pages.isEmpty());
     EXPECT_EQ(pages.first().title, "Shop");
 
     // Bring News to the front, then Daily News: the caption "Daily News" holds both titles and
     // the page first in the list, the one looked at last, is taken.
     for (const char* title : {"News", "Daily News"}) {
-        for (const Cdp::TargetInfo& t : pages)
+        for (const PageRef& t : pages)
             if (t.title == QString::fromLatin1(title))
-                control->call("Target.activateTarget", {{"targetId", t.targetId}});
+                control->call("Target.activateTarget", {{"targetId", t.id}});
         const QString dest = tmp.filePath(QString::fromLatin1(title));
         QDir().mkpath(dest);
-        TSaveIE engine(&browser);
-        engine.CapturePages(dest, csCurrentPage, ckText);
+        CaptureRun(&browser).capturePages(dest, Scope::CurrentPage, CaptureKind::Text);
         EXPECT_EQ(filesBelow(dest), QStringList({QString::fromLatin1(title) + ".txt"}));
     }
     EXPECT_TRUE(readFile(tmp.filePath("News/News.txt")).contains("Short news."));
@@ -241,7 +234,7 @@ TEST_F(CdpBrowserE2E, EveryKindThroughTheCommand)
     http->clearLog();
     const QString base = tmp.filePath("out");
 
-    CaptureRun photo =
+    CommandRun photo =
         capture(endpointArgs() + QStringList{"--scope", "all", "--dest", base + "/Photo", "photo"});
     ASSERT_EQ(photo.code, 0) << photo.err.toStdString();
     EXPECT_TRUE(photo.err.contains("page: Daily News"));
@@ -249,13 +242,13 @@ TEST_F(CdpBrowserE2E, EveryKindThroughTheCommand)
     for (const char* name : {"a.gif", "b.png", "private.gif", "m.gif", "x.gif"})
         EXPECT_TRUE(photos.contains(name)) << name << " not in " << photos.join(", ").toStdString();
 
-    CaptureRun text =
+    CommandRun text =
         capture(endpointArgs() + QStringList{"--scope", "all", "--dest", base + "/Text", "text"});
     ASSERT_EQ(text.code, 0) << text.err.toStdString();
     EXPECT_TRUE(readFile(base + "/Text/Daily News.txt").contains("Headline"));
     EXPECT_FALSE(QFile::exists(base + "/Text/Menu.txt")); // frames are not visited for text
 
-    CaptureRun email =
+    CommandRun email =
         capture(endpointArgs() + QStringList{"--scope", "all", "--dest", base + "/EMail", "email"});
     ASSERT_EQ(email.code, 0) << email.err.toStdString();
     const QStringList addresses = email.out.split('\n', Qt::SkipEmptyParts);
@@ -269,14 +262,14 @@ TEST_F(CdpBrowserE2E, EveryKindThroughTheCommand)
         EXPECT_FALSE(a.contains("host.example.org")) << a.toStdString();
 
     for (const char* kind : {"music", "flash"}) {
-        CaptureRun r = capture(endpointArgs() +
+        CommandRun r = capture(endpointArgs() +
                                QStringList{"--scope", "all", "--dest", base + "/" + kind, kind});
         EXPECT_EQ(r.code, 0) << kind << ": " << r.err.toStdString();
     }
-    CaptureRun page = capture(endpointArgs() + QStringList{"--dest", base + "/WebPage", "page"});
+    CommandRun page = capture(endpointArgs() + QStringList{"--dest", base + "/WebPage", "page"});
     ASSERT_EQ(page.code, 0) << page.err.toStdString();
     // Only the page looked at last is saved.
-    CdpBrowser browser(sources);
+    ChromiumBrowser browser(sources);
     const QString current = browser.pages().value(0).title;
     EXPECT_EQ(QDir(base + "/WebPage").entryList({"*.htm"}, QDir::Files),
               QStringList({current + ".htm"}));
@@ -286,23 +279,24 @@ TEST_F(CdpBrowserE2E, EveryKindThroughTheCommand)
 
 TEST_F(CdpBrowserE2E, HostilePageWritesNothingOutsideTheDestination)
 {
-    CdpBrowser browser(sources);
-    browser.setCacheFolder(tmp.filePath("cache"));
-    SetBrowserCache(&browser);
+    // Captured bytes land in the destination and nowhere else, not even for a moment in a folder
+    // of Nimbril's own.
+    qputenv("XDG_CACHE_HOME", tmp.filePath("xdg-cache").toUtf8());
+    ChromiumBrowser browser(sources);
     const QString dest = tmp.filePath("dest/WebPage");
     QDir().mkpath(dest);
-    TSaveIE engine(&browser);
-    engine.CapturePages(dest, csAllPages, ckWebPage);
-    TSaveIE harvest(&browser);
+    CaptureRun(&browser).capturePages(dest, Scope::AllPages, CaptureKind::WebPage);
     QDir().mkpath(tmp.filePath("dest/Photo"));
-    harvest.CapturePages(tmp.filePath("dest/Photo"), csAllPages, ckPhoto);
-    SetBrowserCache(nullptr);
+    CaptureRun(&browser).capturePages(tmp.filePath("dest/Photo"), Scope::AllPages,
+                                      CaptureKind::Photo);
+    qunsetenv("XDG_CACHE_HOME");
 
-    QDirIterator it(tmp.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QDirIterator it(tmp.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
     int hostileFiles = 0;
     while (it.hasNext()) {
         const QString f = it.next();
-        if (f.startsWith(tmp.filePath("cache") + "/"))
+        if (f == tmp.filePath("dest"))
             continue;
         EXPECT_TRUE(f.startsWith(tmp.filePath("dest") + "/")) << f.toStdString();
         hostileFiles += f.contains("....");
@@ -317,13 +311,64 @@ TEST_F(CdpBrowserE2E, NoBrowserGetsAPlainMessage)
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
     const quint16 port = closed.serverPort();
     closed.close();
-    CaptureRun r = capture({"--endpoint", QStringLiteral("127.0.0.1:%1").arg(port), "--dest",
+    CommandRun r = capture({"--endpoint", QStringLiteral("127.0.0.1:%1").arg(port), "--dest",
                             tmp.filePath("x"), "page"});
     EXPECT_EQ(r.code, 3);
     EXPECT_TRUE(r.err.contains("--remote-debugging-port")) << r.err.toStdString();
 
-    CaptureRun bad = capture({"nonsense"});
+    CommandRun bad = capture({"nonsense"});
     EXPECT_EQ(bad.code, 2);
+}
+
+TEST_F(CdpBrowserE2E, APrivateWindowShowingTheSameAddressKeepsItsOwnBytes)
+{
+    // The same address answers with other bytes once the normal window has it; a private window
+    // (a context of its own) then loads those.
+    http->serve("/c/page.htm", "text/html",
+                "<html><head><title>Twin</title></head><body><img src=\"pic.gif\"></body></html>");
+    http->serve("/c/pic.gif", "image/gif", kGif + "normal");
+    const QString url = http->url("/c/page.htm").toString();
+    openPage(url);
+    http->serve("/c/pic.gif", "image/gif", kGif + "private");
+    const QString context =
+        control->call("Target.createBrowserContext", {}).value("browserContextId").toString();
+    const QString target =
+        control->call("Target.createTarget", {{"url", url}, {"browserContextId", context}})
+            .value("targetId")
+            .toString();
+    const QString session =
+        control->call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}})
+            .value("sessionId")
+            .toString();
+    ASSERT_TRUE(WaitUntilLoaded(*control, session, url, 20000,
+                                "document.images[0] && document.images[0].complete"));
+
+    ChromiumBrowser browser(sources);
+    const QString photos = tmp.filePath("Photo");
+    QDir().mkpath(photos);
+    CaptureRun(&browser).capturePages(photos, Scope::AllPages, CaptureKind::Photo);
+    QByteArrayList held;
+    for (const QString& f : QDir(photos).entryList({"pic*.gif"}, QDir::Files))
+        held << readFile(photos + "/" + f);
+    std::sort(held.begin(), held.end());
+    EXPECT_EQ(held, QByteArrayList({kGif + "normal", kGif + "private"}));
+    control->call("Target.disposeBrowserContext", {{"browserContextId", context}});
+}
+
+TEST_F(CdpBrowserE2E, APictureLinkDroppedOnTheWindowIsCopiedFromThePageThatShowsIt)
+{
+    // No capture ran in this browser object: the drop finds the picture in the open pages.
+    ChromiumBrowser browser(sources);
+    Paths paths;
+    paths.collectionRoot = tmp.filePath("coll") + "/";
+    paths.favoritesDir = tmp.filePath("fav") + "/";
+    Drops drops(paths, nullptr, &browser);
+    http->clearLog();
+    drops.StoreTextDrop({TextDrop::Url, http->url("/d/img/b.png").toString(), "b"});
+    drops.StoreTextDrop({TextDrop::Url, http->url("/d/img/never-shown.png").toString(), "n"});
+    EXPECT_EQ(readFile(paths.collectionRoot + "Photo/b.png"), kPng);
+    EXPECT_TRUE(QFile::exists(paths.favoritesDir + "n.url"));
+    EXPECT_TRUE(http->requestLog().isEmpty()) << http->requestLog().join(", ").toStdString();
 }
 
 } // namespace

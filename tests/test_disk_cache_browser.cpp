@@ -3,8 +3,8 @@
 // DevTools route gives; whatever the disk cannot give whole falls back to that route; the
 // browser's profile is never changed.
 #include "BrowserPages.h"
-#include "CdpBrowser.h"
 #include "CdpConnection.h"
+#include "ChromiumBrowser.h"
 #include "ChromiumProcess.h"
 #include "DiskCache.h"
 #include "TestFiles.h"
@@ -149,30 +149,45 @@ protected:
         return sources;
     }
 
-    // The document shown by the page at `url`, opened through the layer. The layer reads only
-    // for documents alive, as the engine's run keeps them: so does the test.
-    DocumentPtr document(CdpBrowser& browser, const QString& url)
+    // The document shown by the page at `url`, read through the layer.
+    std::optional<PageSnapshot> document(ChromiumBrowser& browser, const QString& url)
     {
-        const WindowListPtr list = browser.windows();
-        held << list;
-        for (int i = 0; i < list->count(); ++i)
-            if (BrowserWindow* w = list->item(i)->asBrowser())
-                if (DocumentPtr doc = w->htmlDocument(); doc && doc->url() == url)
-                    return doc;
-        return nullptr;
+        for (const PageRef& page : browser.pages())
+            if (page.address == url)
+                return browser.snapshot(page);
+        return std::nullopt;
     }
 
-    // Reads every named resource through the layer: path -> bytes ("" for none).
-    QHash<QString, QByteArray> readAll(CdpBrowser& browser, const QStringList& paths,
-                                       const QString& folder)
+    // Keeps what the layer hands out.
+    struct Collected : ResourceSink
     {
-        browser.setCacheFolder(tmp.filePath(folder));
-        QHash<QString, QByteArray> got;
-        for (const QString& path : paths) {
-            const QString file = browser.localFile(http->url(path).toString());
-            got.insert(path, file.isEmpty() ? QByteArray() : readFile(file));
+        void receive(const QString& url, const QByteArray& bytes) override
+        {
+            got.insert(url, bytes);
         }
+        QHash<QString, QByteArray> got;
+    };
+
+    // Reads every named resource of the document through the layer: path -> bytes ("" for
+    // none).
+    QHash<QString, QByteArray> readAll(ChromiumBrowser& browser, const PageSnapshot& doc,
+                                       const QStringList& paths)
+    {
+        QStringList urls;
+        for (const QString& path : paths)
+            urls << http->url(path).toString();
+        Collected sink;
+        browser.fetch(doc, urls, sink);
+        QHash<QString, QByteArray> got;
+        for (const QString& path : paths)
+            got.insert(path, sink.got.value(http->url(path).toString()));
         return got;
+    }
+    QByteArray readOne(ChromiumBrowser& browser, const PageSnapshot& doc, const QString& url)
+    {
+        Collected sink;
+        browser.fetch(doc, {url}, sink);
+        return sink.got.value(url);
     }
 
     static QStringList pagePaths()
@@ -213,13 +228,14 @@ protected:
     static inline QHash<QString, QByteArray> files;
     static inline QString skipReason;
     QTemporaryDir tmp;
-    QList<WindowListPtr> held;
 };
 
 TEST_F(DiskCacheE2E, DiskRouteGivesTheBytesOfTheDevToolsRouteWithoutTouchingTheProfile)
 {
-    CdpBrowser viaDisk(sourcesFor(*chromium));
-    ASSERT_TRUE(document(viaDisk, http->url("/c/page.htm").toString()));
+    ChromiumBrowser viaDisk(sourcesFor(*chromium));
+    const std::optional<PageSnapshot> diskPage =
+        document(viaDisk, http->url("/c/page.htm").toString());
+    ASSERT_TRUE(diskPage);
     const QStringList folders = viaDisk.diskCacheFolders();
     ASSERT_FALSE(folders.isEmpty()) << "the profile's cache folder was not found";
     EXPECT_TRUE(folders.first().startsWith(chromium->profileFolder()))
@@ -228,12 +244,14 @@ TEST_F(DiskCacheE2E, DiskRouteGivesTheBytesOfTheDevToolsRouteWithoutTouchingTheP
     ASSERT_FALSE(before.isEmpty());
     http->clearLog();
 
-    const QHash<QString, QByteArray> disk = readAll(viaDisk, pagePaths(), "disk");
+    const QHash<QString, QByteArray> disk = readAll(viaDisk, *diskPage, pagePaths());
 
-    CdpBrowser viaProtocol(sourcesFor(*chromium));
+    ChromiumBrowser viaProtocol(sourcesFor(*chromium));
     viaProtocol.setDiskCacheEnabled(false);
-    ASSERT_TRUE(document(viaProtocol, http->url("/c/page.htm").toString()));
-    const QHash<QString, QByteArray> protocol = readAll(viaProtocol, pagePaths(), "protocol");
+    const std::optional<PageSnapshot> protocolPage =
+        document(viaProtocol, http->url("/c/page.htm").toString());
+    ASSERT_TRUE(protocolPage);
+    const QHash<QString, QByteArray> protocol = readAll(viaProtocol, *protocolPage, pagePaths());
 
     for (const QString& path : pagePaths()) {
         SCOPED_TRACE(path.toStdString());
@@ -252,25 +270,24 @@ TEST_F(DiskCacheE2E, DiskRouteGivesTheBytesOfTheDevToolsRouteWithoutTouchingTheP
 
 TEST_F(DiskCacheE2E, FrameOfAnotherSiteIsReadFromItsOwnPartOfTheCache)
 {
-    CdpBrowser browser(sourcesFor(*chromium));
-    const DocumentPtr top = document(browser, http->url("/c/frames.htm").toString());
+    ChromiumBrowser browser(sourcesFor(*chromium));
+    const std::optional<PageSnapshot> top =
+        document(browser, http->url("/c/frames.htm").toString());
     ASSERT_TRUE(top);
-    const DocumentPtr right = top->frames()->documentByName("right");
+    const auto right = top->frameNamed("right");
     ASSERT_TRUE(right);
-    browser.setCacheFolder(tmp.filePath("frames"));
     const QString url = QStringLiteral("http://localhost:%1/c/framed.png").arg(http->port());
-    const QString file = browser.localFile(url);
-    ASSERT_FALSE(file.isEmpty());
-    EXPECT_TRUE(readFile(file) == files.value("/c/framed.png"));
+    EXPECT_TRUE(readOne(browser, *right, url) == files.value("/c/framed.png"));
     EXPECT_EQ(browser.stats().diskReads, 1);
 }
 
 TEST_F(DiskCacheE2E, EntryCutShortFallsBackToTheBrowser)
 {
     // What a reader sees while the browser is still writing an entry: the body, no end.
-    CdpBrowser browser(sourcesFor(*chromium));
+    ChromiumBrowser browser(sourcesFor(*chromium));
     const QString url = http->url("/c/cut.png").toString();
-    ASSERT_TRUE(document(browser, http->url("/c/cut.htm").toString()));
+    const std::optional<PageSnapshot> page = document(browser, http->url("/c/cut.htm").toString());
+    ASSERT_TRUE(page);
     QString entry;
     for (const QString& folder : browser.diskCacheFolders())
         for (const QString& site : {QStringLiteral("http://127.0.0.1")})
@@ -281,10 +298,7 @@ TEST_F(DiskCacheE2E, EntryCutShortFallsBackToTheBrowser)
     QFile cut(entry);
     ASSERT_TRUE(cut.resize(cut.size() - 100));
 
-    browser.setCacheFolder(tmp.filePath("cut"));
-    const QString file = browser.localFile(url);
-    ASSERT_FALSE(file.isEmpty());
-    EXPECT_TRUE(readFile(file) == files.value("/c/cut.png"));
+    EXPECT_TRUE(readOne(browser, *page, url) == files.value("/c/cut.png"));
     EXPECT_EQ(browser.stats().diskReads, 0);
     EXPECT_EQ(browser.stats().resourceReads, 1);
 }
@@ -315,10 +329,11 @@ TEST_F(DiskCacheE2E, PrivateWindowKeepsItsCacheInMemoryAndIsReadThroughTheBrowse
     c.call("Page.navigate", {{"url", page}}, session);
     ASSERT_TRUE(WaitUntilLoaded(c, session, page));
 
-    CdpBrowser browser(sourcesFor(incognito));
-    ASSERT_TRUE(document(browser, page));
+    ChromiumBrowser browser(sourcesFor(incognito));
+    const std::optional<PageSnapshot> doc = document(browser, page);
+    ASSERT_TRUE(doc);
     ASSERT_FALSE(browser.diskCacheFolders().isEmpty());
-    const QHash<QString, QByteArray> got = readAll(browser, pagePaths(), "private");
+    const QHash<QString, QByteArray> got = readAll(browser, *doc, pagePaths());
     for (const QString& path : pagePaths())
         EXPECT_TRUE(got.value(path) == files.value(path)) << path.toStdString();
     EXPECT_EQ(browser.stats().diskReads, 0);
@@ -343,12 +358,11 @@ TEST_F(DiskCacheE2E, PageHoldingAnOlderCopyThanTheDiskGetsItsOwnBytes)
     http->serve("/v/pic.png", TestHttpServer::Response{"image/png", newer, revalidate});
     ASSERT_FALSE(OpenPage(*control, http->url("/v/b.htm").toString()).targetId.isEmpty());
 
-    CdpBrowser browser(sourcesFor(*chromium));
-    ASSERT_TRUE(document(browser, http->url("/v/a.htm").toString()));
-    browser.setCacheFolder(tmp.filePath("older"));
-    const QString file = browser.localFile(http->url("/v/pic.png").toString());
-    ASSERT_FALSE(file.isEmpty());
-    EXPECT_TRUE(readFile(file) == older) << readFile(file).size() << " bytes";
+    ChromiumBrowser browser(sourcesFor(*chromium));
+    const std::optional<PageSnapshot> a = document(browser, http->url("/v/a.htm").toString());
+    ASSERT_TRUE(a);
+    const QByteArray got = readOne(browser, *a, http->url("/v/pic.png").toString());
+    EXPECT_TRUE(got == older) << got.size() << " bytes";
     EXPECT_EQ(browser.stats().diskReads, 0);
 }
 

@@ -1,7 +1,6 @@
-#include "BrowserCache.h"
 #include "Drops.h"
 #include "Errors.h"
-#include "FolderBrowserCache.h"
+#include "FakeBrowser.h"
 #include "IniFile.h"
 #include "TestFiles.h"
 
@@ -119,24 +118,31 @@ TEST_F(Dropping, ShortcutFilesGoToFavoritesWhateverTheirCase)
     EXPECT_EQ(filesIn(paths.favoritesDir), QStringList({"Home.URL", "app.lnk"}));
 }
 
-TEST_F(Dropping, CachedLinkIsCopiedUncachedLinkBecomesAShortcut)
+TEST_F(Dropping, PictureLinkAPageShowsIsCopiedFromTheBrowserOtherLinksBecomeShortcuts)
 {
-    FolderBrowserCache cache(BrowserCacheFolder() + "/x");
-    ScopedBrowserCache scope(&cache);
-    cache.add("http://h/img/logo.gif", "GIF89a", "logo[1].gif");
-    drops.StoreTextDrop(urls("http://h/img/logo.gif", "Logo"));
+    // No capture ran before: the open pages themselves say what they show.
+    FakeBrowser browser;
+    auto doc = browser.newDocument("http://h/news.htm", "News");
+    doc->addToBody("IMG", {{"src", "img/logo%5B1%5D.gif"}});
+    browser.addPage(doc);
+    browser.hold("http://h/img/logo%5B1%5D.gif", "GIF89a");
+    browser.hold("http://h/img/other.gif", "GIF89b"); // held, but no open page shows it
+    browser.hold("http://h/news.htm", "<html></html>");
+    Drops fromBrowser(paths, nullptr, &browser);
+
+    fromBrowser.StoreTextDrop(urls("http://h/img/logo%5B1%5D.gif", "Logo"));
     EXPECT_EQ(filesIn(paths.collectionRoot + "Photo"), QStringList({"logo1.gif"}));
+    EXPECT_EQ(readFile(paths.collectionRoot + "Photo/logo1.gif"), "GIF89a");
     EXPECT_FALSE(QDir(paths.favoritesDir).exists());
 
-    drops.StoreTextDrop(urls("http://h/img/other.gif", "Other picture"));
+    fromBrowser.StoreTextDrop(urls("http://h/img/other.gif", "Other picture"));
     EXPECT_EQ(
         IniFile::ReadString(paths.favoritesDir + "Other picture.url", "InternetShortCut", "URL"),
         "http://h/img/other.gif");
 
-    // A cached page is no picture: a shortcut, rewritten by the next drop of the same link.
-    cache.add("http://h/news.htm", "<html></html>");
-    drops.StoreTextDrop(urls("http://h/news.htm", "News"));
-    drops.StoreTextDrop(urls("http://h/news.htm?v=2", "News"));
+    // A page is no picture: a shortcut, rewritten by the next drop of the same link.
+    fromBrowser.StoreTextDrop(urls("http://h/news.htm", "News"));
+    fromBrowser.StoreTextDrop(urls("http://h/news.htm?v=2", "News"));
     EXPECT_EQ(IniFile::ReadString(paths.favoritesDir + "News.url", "InternetShortCut", "URL"),
               "http://h/news.htm?v=2");
 }

@@ -1,10 +1,9 @@
+#include "CaptureRun.h"
 #include "FakeBrowser.h"
 #include "FloatingWindow.h"
-#include "FolderBrowserCache.h"
 #include "ProgressWindow.h"
 #include "TestContext.h"
 #include "TestFiles.h"
-#include "u_SaveIE.h"
 
 #include <QApplication>
 #include <QDir>
@@ -240,7 +239,7 @@ TEST_F(FormMain, HideAndTrayLeftPressBringTheWindowBack)
 TEST_F(FormMain, CloseAllAsksFirstAndOnlyYesCloses)
 {
     FakeBrowser browser;
-    ScopedBrowserAccess scope(&browser);
+    form->browser = &browser;
     for (Prompts::Answer no : {Prompts::Answer::No, Prompts::Answer::Cancel}) {
         prompts().setNextAnswers({no});
         form->item("m_CloseAllIE")->trigger();
@@ -269,16 +268,14 @@ TEST_F(FormMain, CaptureCommandShowsItsRunInTheProgressWindow)
     language().setLanguage("English");
     QDir(paths().collectionRoot).mkpath("Photo");
     FakeBrowser browser;
-    ScopedBrowserAccess scope(&browser);
-    FolderBrowserCache cache(tmp.filePath("cache"));
-    ScopedBrowserCache cacheScope(&cache);
+    form->browser = &browser;
     auto doc = browser.newDocument("http://h/d/p.htm", "Daily News");
     for (int i = 0; i < 3; ++i) {
         const QString url = QString("http://h/d/img/%1.gif").arg(i);
         doc->addToBody("IMG", {{"src", url}});
-        cache.add(url, QByteArray(10 + i, 'g'));
+        browser.hold(url, QByteArray(10 + i, 'g'));
     }
-    browser.addBrowserWindow(doc);
+    browser.addPage(doc);
     browser.setCaption("Daily News - Chromium");
 
     form->item("m_SavePhotoCurrent")->trigger();
@@ -304,10 +301,9 @@ TEST_F(FormMain, CaptureCommandShowsItsRunInTheProgressWindow)
 TEST_F(FormMain, FailedCaptureReachesTheErrorDisplayAndTheProgramGoesOn)
 {
     FakeBrowser browser;
-    ScopedBrowserAccess scope(&browser);
-    auto doc = browser.newDocument("http://h/p.htm", "P");
-    doc->failOn("images");
-    browser.addBrowserWindow(doc);
+    form->browser = &browser;
+    browser.addPage(browser.newDocument("http://h/p.htm", "P"));
+    browser.failAfter("snapshot", 0);
     form->item("m_SavePhotoAll")->trigger();
     EXPECT_EQ(prompts().shown(), QStringList({"error: Exception in safecall method"}));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -318,21 +314,20 @@ TEST_F(FormMain, EMailCaptureHandsTheAddressesToTheDialogOnlyWhenThereAreSome)
 {
     QStringList shown;
     int dialogs = 0;
-    TSaveIE::SetEMailDialogHandler([&](const QStringList& emails) {
+    form->showEMails = [&](const QStringList& emails) {
         shown = emails;
         ++dialogs;
-    });
+    };
     FakeBrowser browser;
-    ScopedBrowserAccess scope(&browser);
+    form->browser = &browser;
     auto doc = browser.newDocument("http://h/p.htm", "P");
-    browser.addBrowserWindow(doc);
+    browser.addPage(doc);
     form->item("m_SaveEMailAll")->trigger();
     EXPECT_EQ(dialogs, 0);
     doc->addToBody("A", {{"href", "mailto:ann@example.org?subject=hi"}}, "Ann");
     form->item("m_SaveEMailAll")->trigger();
     EXPECT_EQ(dialogs, 1);
     EXPECT_EQ(shown, QStringList({"ann@example.org"}));
-    TSaveIE::SetEMailDialogHandler({});
 }
 
 TEST_F(FormMain, WindowsOfLaterVersionsSayTheyAreNotAvailable)

@@ -1,7 +1,6 @@
-#include "FolderBrowserCache.h"
+#include "ResourceFiles.h"
 #include "TestFiles.h"
 #include "u_Public.h"
-#include "u_SaveIE.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -167,17 +166,6 @@ TEST(GetFileSize, IsSixtyFourBitsAndMinusOneWhenMissing)
     EXPECT_EQ(GetFileSize(dir.filePath("big")), size);
 }
 
-TEST(GetCacheFileName, AsksTheInstalledBrowserCache)
-{
-    QTemporaryDir dir;
-    EXPECT_EQ(GetCacheFileName("http://h/a.gif"), ""); // no cache installed
-    FolderBrowserCache cache(dir.path());
-    ScopedBrowserCache scope(&cache);
-    const QString path = cache.add("http://h/a.gif", "GIF89a");
-    EXPECT_EQ(GetCacheFileName("http://h/a.gif"), path);
-    EXPECT_EQ(GetCacheFileName("http://h/b.gif"), "");
-}
-
 TEST(SafeRelativePath, CannotClimbOutOfItsRoot)
 {
     EXPECT_EQ(SafeRelativePath("img/sub/x.gif"), "img/sub/x.gif");
@@ -198,116 +186,81 @@ TEST(CutToBytes, NeverCutsInsideACharacter)
     EXPECT_EQ(CutToBytes(emoji, 4), "a");
 }
 
-class CopyCacheFile : public ::testing::Test
+// Where captured bytes land: a file already there stays unless it holds the same bytes, nothing
+// leaves the folder the capture names, and nothing is written through a symbolic link.
+class ResourceFiles : public ::testing::Test
 {
 protected:
-    void SetUp() override
+    QString write(const QByteArray& bytes, const QString& rel, const QString& sub)
     {
-        cacheDir = tmp.filePath("cache");
-        root = tmp.filePath("coll");
-        QDir().mkpath(cacheDir);
+        return WriteResourceFile(bytes, ResourceTarget(rel, root, sub));
     }
-    QString cached(const QString& name, const QByteArray& bytes)
+    QString harvest(const QByteArray& bytes, const QString& url)
     {
-        const QString path = cacheDir + "/" + name;
-        writeFile(path, bytes);
-        return path;
-    }
-    void copy(const QString& file, const QString& rel, const QString& sub, bool keepDirs)
-    {
-        TSaveIE::CopyCacheFile(file, rel, root, sub, keepDirs, GetFileSize(file));
+        return WriteResourceFile(bytes, root + "/" + ResourceFileName(url));
     }
 
     QTemporaryDir tmp;
-    QString cacheDir;
-    QString root;
+    QString root = tmp.filePath("coll");
 };
 
-TEST_F(CopyCacheFile, HarvestDropsBracketsAndKeepsAnIdenticalFile)
+TEST_F(ResourceFiles, HarvestNamesComeFromTheAddressAndAnIdenticalFileIsKept)
 {
-    const QString logo = cached("logo[1].gif", "GIF-A");
-    copy(logo, "", "", false);
-    EXPECT_EQ(readFile(root + "/logo1.gif"), "GIF-A");
-    copy(logo, "", "", false);
+    EXPECT_EQ(harvest("GIF-A", "http://h/img/logo%5B1%5D.gif?x=1"), root + "/logo1.gif");
+    EXPECT_EQ(harvest("GIF-A", "http://h/other/logo[1].gif"), root + "/logo1.gif");
     EXPECT_EQ(filesBelow(root), QStringList({"logo1.gif"}));
+    EXPECT_EQ(ResourceFileName("http://h/"), "index");
+    EXPECT_FALSE(ResourceFileName("http://h/a/..%2F..%2Fx").contains(u'/'));
 }
 
-TEST_F(CopyCacheFile, OtherSizeGetsRandomDigitsBeforeTheExtension)
+TEST_F(ResourceFiles, AnotherFileKeepsItsNameAndTheBytesGoBeside)
 {
     writeFile(root + "/logo1.gif", "another, longer file");
-    copy(cached("logo[1].gif", "GIF-A"), "", "", false);
-    const QStringList files = filesBelow(root);
-    ASSERT_EQ(files.size(), 2);
-    const QString renamed = files[0] == "logo1.gif" ? files[1] : files[0];
-    EXPECT_TRUE(QRegularExpression("^logo1\\d{1,10}\\.gif$").match(renamed).hasMatch())
-        << renamed.toStdString();
-    EXPECT_EQ(readFile(root + "/" + renamed), "GIF-A");
-    EXPECT_EQ(readFile(root + "/logo1.gif"), "another, longer file");
-}
-
-TEST_F(CopyCacheFile, SameSizeButDifferentBytesIsNotTakenForTheSameFile)
-{
     writeFile(root + "/a.gif", "AAAA");
-    copy(cached("a.gif", "BBBB"), "", "", false);
-    const QStringList files = filesBelow(root);
-    ASSERT_EQ(files.size(), 2);
-    EXPECT_EQ(readFile(root + "/a.gif"), "AAAA");
-}
-
-TEST_F(CopyCacheFile, NameWithoutDotGetsDigitsInFront)
-{
     writeFile(root + "/README", "old");
-    copy(cached("README", "new!"), "", "", false);
-    const QStringList files = filesBelow(root);
-    ASSERT_EQ(files.size(), 2);
-    EXPECT_TRUE(QRegularExpression("^\\d{1,10}README$").match(files[0]).hasMatch())
-        << files[0].toStdString();
+    const QString renamed = harvest("GIF-A", "http://h/logo1.gif");
+    EXPECT_TRUE(QRegularExpression(".*/logo1\\d{1,10}\\.gif$").match(renamed).hasMatch())
+        << renamed.toStdString();
+    EXPECT_EQ(readFile(renamed), "GIF-A");
+    EXPECT_EQ(readFile(root + "/logo1.gif"), "another, longer file");
+    EXPECT_NE(harvest("BBBB", "http://h/a.gif"), root + "/a.gif"); // same size, other bytes
+    EXPECT_TRUE(QRegularExpression(".*/\\d{1,10}README$")
+                    .match(harvest("new!", "http://h/README"))
+                    .hasMatch());
+    EXPECT_EQ(readFile(root + "/README"), "old");
 }
 
-TEST_F(CopyCacheFile, PageUseKeepsFoldersOrFlattens)
+TEST_F(ResourceFiles, PageResourcesKeepTheirFoldersAndNeverLeaveTheResourceFolder)
 {
-    const QString x = cached("x.gif", "X");
-    copy(x, "img/sub/x.gif", "p.files", true);
-    EXPECT_EQ(readFile(root + "/p.files/img/sub/x.gif"), "X");
-    copy(x, "img/sub/x.gif", "q.files", false);
-    EXPECT_EQ(readFile(root + "/q.files/x.gif"), "X");
-    copy(x, "y.gif", "r.files", true);
-    EXPECT_EQ(readFile(root + "/r.files/y.gif"), "X");
-    copy(x, "img/", "s.files", true);
-    copy(x, "img/   ", "s.files", true);
-    EXPECT_FALSE(QDir(root + "/s.files").exists());
-}
-
-TEST_F(CopyCacheFile, MissingSourceCopiesNothing)
-{
-    copy(cacheDir + "/none.gif", "a/none.gif", "p.files", true);
-    EXPECT_FALSE(QDir(root).exists());
-}
-
-TEST_F(CopyCacheFile, RelativePathsFromAPageNeverLeaveTheFolder)
-{
-    const QString x = cached("x.gif", "X");
+    EXPECT_EQ(write("X", "img/sub/x.gif", "p.files"), root + "/p.files/img/sub/x.gif");
+    EXPECT_EQ(write("X", "img/", "s.files"), "");
+    EXPECT_EQ(write("X", "img/   ", "s.files"), "");
     for (const char* rel : {"x.gif?a=/../../../.bashrc", "../../../escape.gif", "a/../../b.gif",
                             "./.././c.gif", "//d.gif", "..", "a/..", "e/./f.gif"})
-        copy(x, rel, "p.files", true);
+        write("X", rel, "q.files");
     QDirIterator all(tmp.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (all.hasNext()) {
         const QString f = all.next();
-        if (f.startsWith(cacheDir + "/"))
-            continue;
-        EXPECT_TRUE(f.startsWith(root + "/p.files/")) << f.toStdString();
+        EXPECT_TRUE(f.startsWith(root + "/p.files/") || f.startsWith(root + "/q.files/"))
+            << f.toStdString();
     }
-    EXPECT_EQ(filesBelow(root + "/p.files"), QStringList({"a/b.gif", "c.gif", "d.gif", "e/f.gif",
+    EXPECT_EQ(filesBelow(root + "/q.files"), QStringList({"a/b.gif", "c.gif", "d.gif", "e/f.gif",
                                                           "escape.gif", "x.gif?a=/.bashrc"}));
+    const QString longName = write("X", QString(400, u'n') + ".gif", "r.files");
+    EXPECT_LE(QFileInfo(longName).fileName().toUtf8().size(), 255);
 }
 
-TEST_F(CopyCacheFile, OverlongNamesAreCutToAFileName)
+TEST_F(ResourceFiles, NothingIsWrittenThroughALinkInTheDestination)
 {
-    const QString x = cached("x.gif", "X");
-    copy(x, QString(400, u'n') + ".gif", "p.files", true);
-    const QStringList files = filesBelow(root + "/p.files");
-    ASSERT_EQ(files.size(), 1);
-    EXPECT_LE(files[0].toUtf8().size(), 255);
+    writeFile(tmp.filePath("elsewhere/victim.gif"), "precious");
+    QDir().mkpath(root);
+    ASSERT_TRUE(QFile::link(tmp.filePath("elsewhere/victim.gif"), root + "/victim.gif"));
+    const QString written = harvest("page bytes", "http://h/victim.gif");
+    EXPECT_NE(written, root + "/victim.gif");
+    EXPECT_EQ(readFile(written), "page bytes");
+    EXPECT_EQ(readFile(tmp.filePath("elsewhere/victim.gif")), "precious");
+    EXPECT_EQ(QDir(root).entryList(QDir::Hidden | QDir::Files | QDir::System).size(), 2)
+        << "no temporary file stays behind";
 }
 
 class RecordingObserver : public FolderCopyObserver

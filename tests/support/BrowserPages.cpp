@@ -60,7 +60,7 @@ OpenedPage OpenPage(CdpConnection& control, const QString& url, int timeoutMs, c
     return page;
 }
 
-CaptureRun RunNimbrilCapture(const QStringList& arguments, const QString& scratch, int timeoutMs)
+CommandRun RunNimbrilCapture(const QStringList& arguments, const QString& scratch, int timeoutMs)
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

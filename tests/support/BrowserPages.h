@@ -32,7 +32,7 @@ OpenedPage OpenPage(CdpConnection& control, const QString& url, int timeoutMs = 
 bool WaitUntilLoaded(CdpConnection& control, const QString& session, const QString& url,
                      int timeoutMs = 20000, const QString& ready = {});
 
-struct CaptureRun
+struct CommandRun
 {
     int code = -1; // -1: crashed or did not end in time
     QString out;
@@ -40,5 +40,5 @@ struct CaptureRun
 };
 
 // Runs nimbril-capture with its home and cache folders inside `scratch` and no display.
-CaptureRun RunNimbrilCapture(const QStringList& arguments, const QString& scratch,
+CommandRun RunNimbrilCapture(const QStringList& arguments, const QString& scratch,
                              int timeoutMs = 120000);

@@ -9,40 +9,27 @@
 namespace {
 
 // Elements a browser serialises without an end tag.
-bool isVoid(const QString& tag)
+bool IsVoid(const QString& tag)
 {
     static const QStringList voids = {QStringLiteral("IMG"),   QStringLiteral("LINK"),
                                       QStringLiteral("EMBED"), QStringLiteral("BGSOUND"),
                                       QStringLiteral("BR"),    QStringLiteral("META"),
                                       QStringLiteral("FRAME"), QStringLiteral("INPUT")};
-    return voids.contains(tag);
+    return voids.contains(tag.toUpper());
 }
 
-QString escapeText(const QString& text)
+QString Escape(const QString& text, bool attribute)
 {
     QString out;
     out.reserve(text.size());
     for (const QChar c : text) {
         if (c == u'&')
             out += QLatin1String("&amp;");
-        else if (c == u'<')
+        else if (!attribute && c == u'<')
             out += QLatin1String("&lt;");
-        else if (c == u'>')
+        else if (!attribute && c == u'>')
             out += QLatin1String("&gt;");
-        else
-            out += c;
-    }
-    return out;
-}
-
-QString escapeAttribute(const QString& value)
-{
-    QString out;
-    out.reserve(value.size());
-    for (const QChar c : value) {
-        if (c == u'&')
-            out += QLatin1String("&amp;");
-        else if (c == u'"')
+        else if (attribute && c == u'"')
             out += QLatin1String("&quot;");
         else
             out += c;
@@ -51,115 +38,99 @@ QString escapeAttribute(const QString& value)
 }
 
 // Attribute names match without regard to case, as in an HTML document.
-template <typename Attributes> auto findAttribute(Attributes& attributes, const QString& name)
+template <typename Attributes> auto FindAttribute(Attributes& attributes, const QString& name)
 {
     return std::find_if(attributes.begin(), attributes.end(), [&](const auto& a) {
         return a.first.compare(name, Qt::CaseInsensitive) == 0;
     });
 }
 
-} // namespace
-
-// --- FakeContext
-
-void FakeContext::resetCalls()
+// An address as a browser reflects it: resolved against the document, or as written when it
+// does not resolve.
+QString Resolved(const QString& docUrl, const std::optional<QString>& value)
 {
-    m_calls.clear();
-    m_log.clear();
+    if (!value || value->isEmpty())
+        return QString();
+    const QString resolved = CombineUrl(docUrl, *value);
+    return resolved.isEmpty() ? *value : resolved;
 }
 
-void FakeContext::failAfter(const QString& operation, int successes, int failures)
+void Flatten(const FakeElement* element, std::vector<const FakeElement*>& out)
 {
-    m_rules.insert(operation, Rule{successes, failures});
-}
-
-void FakeContext::enter(const char* operation, bool objectFails)
-{
-    const QString name = QLatin1String(operation);
-    ++m_calls[name];
-    m_log.append(name);
-    if (objectFails)
-        throw SafecallError();
-    const auto rule = m_rules.find(name);
-    if (rule == m_rules.end())
+    if (element->isText())
         return;
-    if (rule->successes > 0) {
-        --rule->successes;
+    out.push_back(element);
+    for (const auto& child : element->children())
+        Flatten(child.get(), out);
+}
+
+// Serialises element with the writes that name it (by its index in `order`) applied.
+void Serialise(const FakeElement* element, const std::vector<const FakeElement*>& order,
+               const QList<AttributeWrite>& writes, QString& out)
+{
+    if (element->isText()) {
+        out += Escape(element->text(), false);
         return;
     }
-    if (rule->failures == 0)
+    const int index = int(std::find(order.begin(), order.end(), element) - order.begin());
+    FakeAttributes attributes = element->attributes();
+    for (const AttributeWrite& w : writes) {
+        if (w.element != index)
+            continue;
+        if (auto it = FindAttribute(attributes, w.name); it != attributes.end())
+            it->second = w.value;
+        else
+            attributes.emplace_back(w.name, w.value);
+    }
+    out += u'<' + element->tag();
+    for (const auto& [name, value] : attributes)
+        out += u' ' + name + QLatin1String("=\"") + Escape(value, true) + u'"';
+    out += u'>';
+    if (IsVoid(element->tag()))
         return;
-    if (rule->failures > 0)
-        --rule->failures;
-    throw SafecallError();
+    for (const auto& child : element->children())
+        Serialise(child.get(), order, writes, out);
+    out += QLatin1String("</") + element->tag() + u'>';
 }
 
-// --- FakeObject
+} // namespace
 
-FakeObject::FakeObject(std::shared_ptr<FakeContext> context)
-    : m_context(context ? std::move(context) : std::make_shared<FakeContext>())
-{}
+// ---- FakeElement ----------------------------------------------------------------------------
 
-void FakeObject::clearFailures()
+FakeElement::FakeElement(QString tag, FakeAttributes attributes, QString text)
+    : m_tag(std::move(tag)), m_attributes(std::move(attributes))
 {
-    m_failing.clear();
-    m_nulled.clear();
+    if (!text.isEmpty())
+        addText(text);
 }
-
-void FakeObject::enter(const char* operation) const
-{
-    m_context->enter(operation, m_failing.contains(QLatin1String(operation)));
-}
-
-bool FakeObject::enterOrNull(const char* operation) const
-{
-    enter(operation);
-    return m_nulled.contains(QLatin1String(operation));
-}
-
-// --- FakeElement
-
-FakeElement::FakeElement(std::shared_ptr<FakeContext> context, const QString& tag,
-                         FakeAttributes attributes)
-    : FakeObject(std::move(context)), m_tag(tag.toUpper()), m_attributes(std::move(attributes))
-{}
 
 FakeElement* FakeElement::add(const QString& tag, FakeAttributes attributes, const QString& text)
 {
-    auto child = std::make_shared<FakeElement>(context(), tag, std::move(attributes));
-    child->m_parent = this;
-    child->attach(m_document);
-    if (!text.isEmpty())
-        child->addText(text);
-    m_children.push_back(child);
-    return child.get();
+    m_children.push_back(std::make_unique<FakeElement>(tag, std::move(attributes), text));
+    return m_children.back().get();
 }
 
 void FakeElement::addText(const QString& text)
 {
-    auto run = std::make_shared<FakeElement>(context(), QString());
+    auto run = std::make_unique<FakeElement>(QString());
     run->m_text = text;
-    run->m_parent = this;
-    m_children.push_back(run);
+    m_children.push_back(std::move(run));
 }
 
 void FakeElement::removeChild(FakeElement* child)
 {
-    std::erase_if(m_children, [child](const FakeElementPtr& c) { return c.get() == child; });
+    std::erase_if(m_children, [child](const auto& c) { return c.get() == child; });
 }
 
 std::optional<QString> FakeElement::attr(const QString& name) const
 {
-    const auto it = findAttribute(m_attributes, name);
-    if (it == m_attributes.end())
-        return std::nullopt;
-    return it->second;
+    const auto it = FindAttribute(m_attributes, name);
+    return it == m_attributes.end() ? std::nullopt : std::optional<QString>(it->second);
 }
 
 void FakeElement::setAttr(const QString& name, const QString& value)
 {
-    const auto it = findAttribute(m_attributes, name);
-    if (it != m_attributes.end())
+    if (auto it = FindAttribute(m_attributes, name); it != m_attributes.end())
         it->second = value;
     else
         m_attributes.emplace_back(name, value);
@@ -167,246 +138,30 @@ void FakeElement::setAttr(const QString& name, const QString& value)
 
 void FakeElement::removeAttr(const QString& name)
 {
-    const auto it = findAttribute(m_attributes, name);
-    if (it != m_attributes.end())
+    if (auto it = FindAttribute(m_attributes, name); it != m_attributes.end())
         m_attributes.erase(it);
-}
-
-QString FakeElement::html() const
-{
-    QString out;
-    serialise(out);
-    return out;
 }
 
 QString FakeElement::text() const
 {
-    QString out;
-    collectText(out);
+    QString out = m_text;
+    for (const auto& child : m_children)
+        out += child->text();
     return out;
 }
 
-void FakeElement::serialise(QString& out) const
+// ---- FakeDocument ---------------------------------------------------------------------------
+
+FakeDocumentPtr FakeDocument::create(const QString& url, const QString& title)
 {
-    if (isText()) {
-        out += escapeText(m_text);
-        return;
-    }
-    out += u'<' + m_tag;
-    for (const auto& [name, value] : m_attributes)
-        out += u' ' + name + QLatin1String("=\"") + escapeAttribute(value) + u'"';
-    out += u'>';
-    if (isVoid(m_tag))
-        return;
-    for (const auto& child : m_children)
-        child->serialise(out);
-    out += QLatin1String("</") + m_tag + u'>';
+    return std::make_shared<FakeDocument>(url, title);
 }
 
-void FakeElement::collectText(QString& out) const
+FakeDocument::FakeDocument(const QString& url, const QString& title)
+    : m_url(url), m_title(title), m_root(std::make_unique<FakeElement>(QStringLiteral("HTML")))
 {
-    out += m_text;
-    for (const auto& child : m_children)
-        child->collectText(out);
-}
-
-void FakeElement::collect(std::vector<FakeElementPtr>& out, const QString& tag)
-{
-    if (isText())
-        return;
-    if (tag.isEmpty() || m_tag == tag)
-        out.push_back(shared_from_this());
-    for (const auto& child : m_children)
-        child->collect(out, tag);
-}
-
-void FakeElement::attach(const std::weak_ptr<FakeDocument>& document)
-{
-    m_document = document;
-    for (const auto& child : m_children)
-        child->attach(document);
-}
-
-bool FakeElement::offers(ElementView view) const
-{
-    switch (view) {
-    case ElementView::Image:
-        return m_tag == QLatin1String("IMG");
-    case ElementView::Embed:
-        return m_tag == QLatin1String("EMBED");
-    case ElementView::Script:
-        return m_tag == QLatin1String("SCRIPT");
-    case ElementView::BackSound:
-        return m_tag == QLatin1String("BGSOUND");
-    case ElementView::Link:
-        return m_tag == QLatin1String("LINK");
-    }
-    return false;
-}
-
-QString FakeElement::resolvedAttr(const QString& name) const
-{
-    const QString value = attr(name).value_or(QString());
-    if (value.isEmpty())
-        return QString();
-    const auto document = m_document.lock();
-    const QString resolved = CombineUrl(document ? document->m_url : QString(), value);
-    // A value that does not resolve is reflected as written, as browsers do.
-    return resolved.isEmpty() ? value : resolved;
-}
-
-void FakeElement::write(const QString& name, const QString& value)
-{
-    if (const auto document = m_document.lock())
-        document->m_journal.push_back({shared_from_this(), name, attr(name)});
-    setAttr(name, value);
-}
-
-QString FakeElement::tagName()
-{
-    enter("tagName");
-    return m_tag;
-}
-
-std::optional<QString> FakeElement::getAttribute(const QString& name)
-{
-    enter("getAttribute");
-    return attr(name);
-}
-
-void FakeElement::setAttribute(const QString& name, const QString& value)
-{
-    enter("setAttribute");
-    write(name, value);
-}
-
-QString FakeElement::outerHTML()
-{
-    enter("outerHTML");
-    return html();
-}
-
-QString FakeElement::innerText()
-{
-    enter("innerText");
-    return text();
-}
-
-QString FakeElement::outerText()
-{
-    enter("outerText");
-    return text();
-}
-
-bool FakeElement::hasView(ElementView view)
-{
-    enter("hasView");
-    return offers(view);
-}
-
-QString FakeElement::address(ElementView view)
-{
-    enter("address");
-    // Asking an element for an interface it lacks fails in a browser too.
-    if (!offers(view))
-        throw SafecallError();
-    return resolvedAttr(view == ElementView::Link ? QStringLiteral("href") : QStringLiteral("src"));
-}
-
-void FakeElement::setAddress(ElementView view, const QString& value)
-{
-    enter("setAddress");
-    if (!offers(view))
-        throw SafecallError();
-    write(view == ElementView::Link ? QStringLiteral("href") : QStringLiteral("src"), value);
-}
-
-std::optional<QString> FakeElement::movie()
-{
-    enter("movie");
-    return m_movie;
-}
-
-QString FakeElement::protocol()
-{
-    enter("protocol");
-    if (m_tag != QLatin1String("A"))
-        return QString();
-    const QString scheme = QUrl(resolvedAttr(QStringLiteral("href"))).scheme().toLower();
-    return scheme.isEmpty() ? QString() : scheme + u':';
-}
-
-// --- FakeCollection
-
-FakeCollection::FakeCollection(std::shared_ptr<FakeContext> context,
-                               std::vector<FakeElementPtr> elements)
-    : FakeObject(std::move(context)), m_elements(std::move(elements))
-{}
-
-int FakeCollection::length()
-{
-    enter("length");
-    return int(m_elements.size());
-}
-
-ElementPtr FakeCollection::item(int index)
-{
-    if (enterOrNull("item") || index < 0 || index >= int(m_elements.size()))
-        return nullptr;
-    return m_elements[size_t(index)];
-}
-
-CollectionPtr FakeCollection::tags(const QString& tagName)
-{
-    if (enterOrNull("tags"))
-        return nullptr;
-    std::vector<FakeElementPtr> matching;
-    for (const auto& e : m_elements) {
-        if (e->tag().compare(tagName, Qt::CaseInsensitive) == 0)
-            matching.push_back(e);
-    }
-    return std::make_shared<FakeCollection>(context(), std::move(matching));
-}
-
-// --- FakeFrames
-
-FakeFrames::FakeFrames(std::shared_ptr<FakeContext> context, FakeDocumentPtr owner)
-    : FakeObject(std::move(context)), m_owner(std::move(owner))
-{}
-
-DocumentPtr FakeFrames::documentByName(const QString& name)
-{
-    if (enterOrNull("documentByName"))
-        return nullptr;
-    for (const auto& [frameName, document] : m_owner->m_frames) {
-        if (frameName == name)
-            return document;
-    }
-    return nullptr;
-}
-
-// --- FakeDocument
-
-FakeDocumentPtr FakeDocument::create(const QString& url, const QString& title,
-                                     std::shared_ptr<FakeContext> context)
-{
-    auto document = std::make_shared<FakeDocument>(Key{}, std::move(context), url, title);
-    document->m_root = std::make_shared<FakeElement>(document->context(), QStringLiteral("HTML"));
-    document->m_root->attach(document);
-    document->m_head = document->m_root->add(QStringLiteral("HEAD"));
-    document->m_body = document->m_root->add(QStringLiteral("BODY"));
-    return document;
-}
-
-FakeDocument::FakeDocument(Key, std::shared_ptr<FakeContext> context, const QString& url,
-                           const QString& title)
-    : FakeObject(std::move(context)), m_url(url), m_title(title)
-{}
-
-FakeElement* FakeDocument::add(FakeElement* parent, const QString& tag, FakeAttributes attributes,
-                               const QString& text)
-{
-    return parent->add(tag, std::move(attributes), text);
+    m_head = m_root->add(QStringLiteral("HEAD"));
+    m_body = m_root->add(QStringLiteral("BODY"));
 }
 
 FakeElement* FakeDocument::addToHead(const QString& tag, FakeAttributes attributes,
@@ -418,7 +173,7 @@ FakeElement* FakeDocument::addToHead(const QString& tag, FakeAttributes attribut
 FakeElement* FakeDocument::addToBody(const QString& tag, FakeAttributes attributes,
                                      const QString& text)
 {
-    return m_body->add(tag, std::move(attributes), text);
+    return (m_body ? m_body : m_root.get())->add(tag, std::move(attributes), text);
 }
 
 void FakeDocument::removeBody()
@@ -444,216 +199,195 @@ void FakeDocument::registerFrame(const QString& name, FakeDocumentPtr document)
     m_frames.emplace_back(name, std::move(document));
 }
 
-std::vector<FakeDocumentPtr> FakeDocument::frameDocuments() const
+QString FakeDocument::html() const
 {
-    std::vector<FakeDocumentPtr> documents;
-    for (const auto& frame : m_frames) {
-        if (frame.second)
-            documents.push_back(frame.second);
+    std::vector<const FakeElement*> order;
+    Flatten(m_root.get(), order);
+    QString out;
+    Serialise(m_root.get(), order, {}, out);
+    return out;
+}
+
+// ---- FakeBrowser ----------------------------------------------------------------------------
+
+FakePage& FakeBrowser::addPage(FakeDocumentPtr document, const QString& context)
+{
+    m_pages.push_back(std::make_unique<FakePage>(FakePage{std::move(document), true, context}));
+    return *m_pages.back();
+}
+
+void FakeBrowser::hold(const QString& url, const QByteArray& bytes, const QString& context)
+{
+    m_bytes.insert(context + u'\n' + url, bytes);
+}
+
+std::optional<QByteArray> FakeBrowser::held(const QString& context, const QString& url) const
+{
+    for (const QString& key : {QString(context + u'\n' + url), QString(u'\n' + url)})
+        if (const auto it = m_bytes.constFind(key); it != m_bytes.cend())
+            return *it;
+    return std::nullopt;
+}
+
+void FakeBrowser::failAfter(const QString& operation, int successes, int failures)
+{
+    m_rules.insert(operation, {successes, failures});
+}
+
+void FakeBrowser::enter(const char* operation)
+{
+    const QString name = QLatin1String(operation);
+    ++m_calls[name];
+    const auto it = m_rules.find(name);
+    if (it == m_rules.end())
+        return;
+    if (it->successes > 0) {
+        --it->successes;
+        return;
     }
-    return documents;
+    if (it->failures == 0)
+        return;
+    if (it->failures > 0)
+        --it->failures;
+    throw SafecallError();
 }
 
-int FakeDocument::undoWrites()
+QList<PageRef> FakeBrowser::pages()
 {
-    const int count = pendingWrites();
-    for (auto it = m_journal.rbegin(); it != m_journal.rend(); ++it) {
-        if (it->before)
-            it->element->setAttr(it->name, *it->before);
-        else
-            it->element->removeAttr(it->name);
+    enter("pages");
+    QList<PageRef> refs;
+    for (size_t i = 0; i < m_pages.size(); ++i) {
+        const FakePage& page = *m_pages[i];
+        refs.append({QString::number(i), page.document ? page.document->url() : QString(),
+                     page.document ? page.document->title() : QString(), page.context});
     }
-    m_journal.clear();
-    return count;
+    return refs;
 }
 
-QString FakeDocument::url()
+PageSnapshot FakeBrowser::read(const FakeDocumentPtr& document, const QString& context,
+                               const QString& topUrl)
 {
-    enter("url");
-    return m_url;
-}
-
-QString FakeDocument::title()
-{
-    enter("title");
-    return m_title;
-}
-
-ElementPtr FakeDocument::body()
-{
-    if (enterOrNull("body") || !m_body)
-        return nullptr;
-    return m_body->shared_from_this();
-}
-
-CollectionPtr FakeDocument::collection(const char* operation, const QString& tag)
-{
-    if (enterOrNull(operation))
-        return nullptr;
-    std::vector<FakeElementPtr> elements;
-    m_root->collect(elements, tag);
-    return std::make_shared<FakeCollection>(context(), std::move(elements));
-}
-
-CollectionPtr FakeDocument::images()
-{
-    return collection("images", QStringLiteral("IMG"));
-}
-
-CollectionPtr FakeDocument::embeds()
-{
-    return collection("embeds", QStringLiteral("EMBED"));
-}
-
-CollectionPtr FakeDocument::scripts()
-{
-    return collection("scripts", QStringLiteral("SCRIPT"));
-}
-
-CollectionPtr FakeDocument::all()
-{
-    return collection("all", QString());
-}
-
-FramesPtr FakeDocument::frames()
-{
-    if (enterOrNull("frames"))
-        return nullptr;
-    return std::make_shared<FakeFrames>(context(), shared_from_this());
-}
-
-ElementPtr FakeDocument::documentElement()
-{
-    if (enterOrNull("documentElement"))
-        return nullptr;
-    return m_root;
-}
-
-// --- FakeBrowserWindow
-
-FakeBrowserWindow::FakeBrowserWindow(std::shared_ptr<FakeContext> context, FakeDocumentPtr document)
-    : FakeObject(std::move(context)), m_document(std::move(document))
-{}
-
-bool FakeBrowserWindow::hasDocument()
-{
-    enter("hasDocument");
-    return m_document != nullptr;
-}
-
-DocumentPtr FakeBrowserWindow::htmlDocument()
-{
-    if (enterOrNull("htmlDocument") || !m_html)
-        return nullptr;
-    return m_document;
-}
-
-bool FakeBrowserWindow::offline()
-{
-    enter("offline");
-    return m_offline;
-}
-
-void FakeBrowserWindow::setOffline(bool offline)
-{
-    enter("setOffline");
-    m_offline = offline;
-}
-
-void FakeBrowserWindow::refresh()
-{
-    enter("refresh");
-    m_refreshOfflineStates.push_back(m_offline);
-    // Each document once, even if frames share one or refer back to an ancestor.
-    std::vector<FakeDocumentPtr> pending;
-    std::vector<FakeDocument*> seen;
-    if (m_document)
-        pending.push_back(m_document);
-    while (!pending.empty()) {
-        const FakeDocumentPtr document = pending.back();
-        pending.pop_back();
-        if (std::find(seen.begin(), seen.end(), document.get()) != seen.end())
+    Snapshot kept{document, {}};
+    Flatten(document->root(), kept.elements);
+    PageSnapshot snap;
+    snap.address = document->url();
+    snap.title = document->title();
+    snap.context = context;
+    snap.topAddress = topUrl.isEmpty() ? document->url() : topUrl;
+    for (size_t i = 0; i < kept.elements.size(); ++i) {
+        const FakeElement* e = kept.elements[i];
+        ElementData data;
+        data.tag = e->tag().toUpper();
+        for (const auto& [name, value] : e->attributes())
+            data.attributes << name << value;
+        if (data.tag == QLatin1String("LINK"))
+            data.address = Resolved(snap.address, e->attr(QStringLiteral("href")));
+        else if (data.tag == QLatin1String("OBJECT"))
+            data.address = e->movie();
+        else if (data.tag == QLatin1String("IMG") || data.tag == QLatin1String("EMBED") ||
+                 data.tag == QLatin1String("SCRIPT") || data.tag == QLatin1String("BGSOUND"))
+            data.address = Resolved(snap.address, e->attr(QStringLiteral("src")));
+        else if (data.tag == QLatin1String("A")) {
+            const QString scheme =
+                QUrl(Resolved(snap.address, e->attr(QStringLiteral("href")))).scheme().toLower();
+            data.protocol = scheme.isEmpty() ? QString() : scheme + u':';
+        }
+        if (e == document->root())
+            snap.root = int(i);
+        if (e == document->bodyElement())
+            snap.body = int(i);
+        snap.elements.push_back(std::move(data));
+    }
+    m_snapshots.push_back(std::move(kept));
+    snap.handle = m_snapshots.size();
+    for (const auto& [name, frame] : document->frames()) {
+        if (snap.frameNamed(name) || std::any_of(snap.frames.begin(), snap.frames.end(),
+                                                 [&](const auto& f) { return f.name == name; }))
             continue;
-        seen.push_back(document.get());
-        document->undoWrites();
-        for (const auto& frame : document->frameDocuments())
-            pending.push_back(frame);
+        snap.frames.push_back({name, frame ? std::make_shared<const PageSnapshot>(
+                                                 read(frame, context, snap.topAddress))
+                                           : nullptr});
+    }
+    return snap;
+}
+
+std::optional<PageSnapshot> FakeBrowser::snapshot(const PageRef& ref)
+{
+    enter("snapshot");
+    bool ok = false;
+    const qsizetype index = ref.id.toLongLong(&ok);
+    if (!ok || index < 0 || size_t(index) >= m_pages.size())
+        throw SafecallError();
+    const FakePage& page = *m_pages[size_t(index)];
+    if (!page.document || !page.html)
+        return std::nullopt;
+    return read(page.document, page.context, QString());
+}
+
+const FakeBrowser::Snapshot& FakeBrowser::snapshotOf(const PageSnapshot& page) const
+{
+    if (page.handle == 0 || page.handle > m_snapshots.size())
+        throw SafecallError();
+    return m_snapshots[page.handle - 1];
+}
+
+QString FakeBrowser::text(const PageSnapshot& page, int element)
+{
+    enter("text");
+    const Snapshot& s = snapshotOf(page);
+    if (element < 0 || size_t(element) >= s.elements.size())
+        throw SafecallError();
+    return s.elements[size_t(element)]->text();
+}
+
+void FakeBrowser::fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink)
+{
+    enter("fetch");
+    for (const QString& url : urls) {
+        m_fetched << url;
+        if (const std::optional<QByteArray> bytes = held(page.context, url))
+            sink.receive(url, *bytes);
     }
 }
 
-// --- FakeShellWindow, FakeWindowList
-
-FakeShellWindow::FakeShellWindow(std::shared_ptr<FakeContext> context,
-                                 std::shared_ptr<FakeBrowserWindow> browser)
-    : FakeObject(std::move(context)), m_browser(std::move(browser))
-{}
-
-BrowserWindow* FakeShellWindow::asBrowser()
+bool FakeBrowser::fetchShown(const QString& url, ResourceSink& sink)
 {
-    if (enterOrNull("asBrowser"))
-        return nullptr;
-    return m_browser.get();
+    enter("fetchShown");
+    m_fetched << url;
+    for (const auto& page : m_pages) {
+        if (!page->document)
+            continue;
+        // A page shows the resource when one of its elements names it.
+        const PageSnapshot snap = read(page->document, page->context, QString());
+        const bool shows = std::any_of(snap.elements.begin(), snap.elements.end(),
+                                       [&](const ElementData& e) { return e.address == url; });
+        if (!shows)
+            continue;
+        if (const std::optional<QByteArray> bytes = held(page->context, url)) {
+            sink.receive(url, *bytes);
+            return true;
+        }
+    }
+    return false;
 }
 
-FakeWindowList::FakeWindowList(std::shared_ptr<FakeContext> context,
-                               std::shared_ptr<std::vector<ShellWindowPtr>> entries)
-    : FakeObject(std::move(context)), m_entries(std::move(entries))
-{}
-
-int FakeWindowList::count()
+QString FakeBrowser::serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes)
 {
-    enter("count");
-    return int(m_entries->size());
+    enter("serialize");
+    const Snapshot& s = snapshotOf(page);
+    QString out;
+    Serialise(s.document->root(), s.elements, writes, out);
+    return out;
 }
 
-ShellWindowPtr FakeWindowList::item(int index)
+QString FakeBrowser::frontWindowCaption()
 {
-    if (enterOrNull("item") || index < 0 || index >= int(m_entries->size()))
-        return nullptr;
-    return (*m_entries)[size_t(index)];
-}
-
-// --- FakeBrowser
-
-FakeBrowser::FakeBrowser()
-    : FakeObject(std::make_shared<FakeContext>()),
-      m_entries(std::make_shared<std::vector<ShellWindowPtr>>())
-{}
-
-FakeDocumentPtr FakeBrowser::newDocument(const QString& url, const QString& title)
-{
-    return FakeDocument::create(url, title, context());
-}
-
-std::shared_ptr<FakeBrowserWindow> FakeBrowser::addBrowserWindow(FakeDocumentPtr document)
-{
-    auto window = std::make_shared<FakeBrowserWindow>(context(), std::move(document));
-    m_entries->push_back(std::make_shared<FakeShellWindow>(context(), window));
-    return window;
-}
-
-std::shared_ptr<FakeShellWindow> FakeBrowser::addOtherWindow()
-{
-    auto entry = std::make_shared<FakeShellWindow>(context());
-    m_entries->push_back(entry);
-    return entry;
-}
-
-WindowListPtr FakeBrowser::windows()
-{
-    if (enterOrNull("windows"))
-        return nullptr;
-    return std::make_shared<FakeWindowList>(context(), m_entries);
-}
-
-QString FakeBrowser::topmostBrowserCaption()
-{
-    enter("topmostBrowserCaption");
+    enter("caption");
     return m_caption;
 }
 
-void FakeBrowser::closeAllBrowserWindows()
+void FakeBrowser::closeAllWindows()
 {
-    enter("closeAllBrowserWindows");
+    enter("closeAll");
     ++m_closeAllCount;
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "Browser.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <optional>
 
@@ -68,6 +71,8 @@ struct TargetInfo
 QList<TargetInfo> parseTargets(const QJsonObject& result);
 // One TargetInfo object (the targetInfo of Target.targetCreated / attachedToTarget events).
 TargetInfo parseTargetInfo(const QJsonObject& info);
+// The ids of the pages in a /json/list reply, in its order; nullopt when the reply is no list.
+std::optional<QStringList> parsePageList(const QByteArray& body);
 // Only the targets of type "page" (the browser windows), order kept.
 QList<TargetInfo> pageTargets(const QList<TargetInfo>& targets);
 
@@ -94,6 +99,57 @@ struct Evaluation
 };
 
 Evaluation parseEvaluation(const QJsonObject& result);
+
+// Runtime.evaluate's parameters: the expression run in an execution context (0: the page's
+// default one), its result returned by value or as a remote object, a promise awaited or not.
+QJsonObject evaluateParams(const QString& expression, int contextId, bool returnByValue,
+                           bool awaitPromise);
+
+// ---- Documents -----------------------------------------------------------------------------
+
+// Page.createIsolatedWorld's parameters for the layer's own world in a frame.
+QJsonObject isolatedWorldParams(const QString& frameId);
+// The execution context id of a Page.createIsolatedWorld result; 0 when it has none.
+int parseIsolatedWorld(const QJsonObject& result);
+// The frame id a DOM.describeNode result names (a FRAME or IFRAME element's frame); empty when
+// the node shows no frame.
+QString parseNodeFrameId(const QJsonObject& result);
+
+// What the document snapshot script returns.
+struct DocumentSnapshot
+{
+    int id = 0; // the element list's index in the isolated world
+    QString url;
+    QString title;
+    QString contentType;
+    int root = -1;
+    int body = -1;
+    std::vector<ElementData> elements;
+};
+DocumentSnapshot parseDocumentSnapshot(const QJsonObject& value);
+
+// ---- Targets and sessions ------------------------------------------------------------------
+
+QJsonObject attachParams(const QString& targetId);
+// The session id of a Target.attachToTarget result; empty when there is none.
+QString parseSessionId(const QJsonObject& result);
+// Target.setAutoAttach's parameters: out-of-process frames arrive as flat sessions of their own.
+QJsonObject autoAttachParams();
+// Network.enable's parameters: bodies of loads from now on are kept for reading.
+QJsonObject networkEnableParams();
+// The pid of the browser process in a SystemInfo.getProcessInfo result; 0 when none is named.
+qint64 parseBrowserPid(const QJsonObject& result);
+// The default context's id in a Target.getBrowserContexts result.
+QString parseDefaultContext(const QJsonObject& result);
+// A Network.responseReceived event the layer keeps: a complete (200) load by the page itself.
+struct WatchedResponse
+{
+    QString url;
+    QString requestId;
+};
+std::optional<WatchedResponse> parseWatchedResponse(const QJsonObject& params);
+// A Target.attachedToTarget event for an out-of-process frame: its frame id and session.
+std::optional<std::pair<QString, QString>> parseAttachedFrame(const QJsonObject& params);
 
 // ---- Resources and frames ------------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -45,6 +46,16 @@ Sources defaultSources();
 // "Start one with: chromium --remote-debugging-port=PORT --user-data-dir=FOLDER", with the home
 // folder written as $HOME so that the line can be pasted into a shell.
 QString startHint(int port, const QString& profileFolder);
+
+// What a plain HTTP GET to the browser brought back.
+struct HttpReply
+{
+    bool answered = false; // an HTTP reply came
+    bool ok = false;       // ... with a success status
+    QByteArray body;
+};
+// GET http://host:port/path, without proxy or redirects, waiting at most timeoutMs.
+HttpReply httpGet(const QString& host, int port, const QString& path, int timeoutMs);
 
 // Finds the browser's websocket URL; throws BrowserUnreachableError with a text for the user
 // when none answers or an address is not loopback. The override, when set, is the only

@@ -65,42 +65,17 @@ struct VersionAnswer
 
 VersionAnswer askVersion(const Cdp::HostPort& hp, int timeoutMs)
 {
-    QUrl http;
-    http.setScheme(QStringLiteral("http"));
-    http.setHost(hp.host);
-    http.setPort(hp.port);
-    http.setPath(QStringLiteral("/json/version"));
-
-    QNetworkAccessManager manager;
-    manager.setProxy(QNetworkProxy::NoProxy);
-    QNetworkRequest request(http);
-    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    // A redirect could lead anywhere; the browser never sends one.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setTransferTimeout(timeoutMs);
-    QNetworkReply* reply = manager.get(request);
-
-    QEventLoop loop;
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    if (!reply->isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-
+    const CdpEndpoint::HttpReply reply =
+        CdpEndpoint::httpGet(hp.host, hp.port, QStringLiteral("/json/version"), timeoutMs);
     VersionAnswer answer;
-    if (!reply->isFinished()) {
-        reply->abort();
-    } else if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
-        answer.answered = true;
-        if (reply->error() == QNetworkReply::NoError) {
-            const QByteArray body = reply->readAll();
-            answer.url = Cdp::parseVersionReply(body);
-            const QJsonValue ws = QJsonDocument::fromJson(body).object().value(
-                QStringLiteral("webSocketDebuggerUrl"));
-            answer.rawUrl = ws.toString();
-        }
+    answer.answered = reply.answered;
+    if (reply.ok) {
+        answer.url = Cdp::parseVersionReply(reply.body);
+        answer.rawUrl = QJsonDocument::fromJson(reply.body)
+                            .object()
+                            .value(QStringLiteral("webSocketDebuggerUrl"))
+                            .toString();
     }
-    delete reply;
     return answer;
 }
 
@@ -209,6 +184,44 @@ Found connectBrowser(CdpConnection& connection, const Sources& sources)
                                         ? ActivePortHandshakeMs
                                         : CdpConnection::DefaultConnectTimeoutMs);
     return found;
+}
+
+HttpReply httpGet(const QString& host, int port, const QString& path, int timeoutMs)
+{
+    QUrl http;
+    http.setScheme(QStringLiteral("http"));
+    http.setHost(host);
+    http.setPort(port);
+    http.setPath(path);
+
+    QNetworkAccessManager manager;
+    manager.setProxy(QNetworkProxy::NoProxy);
+    QNetworkRequest request(http);
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    // A redirect could lead anywhere; the browser never sends one.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    request.setTransferTimeout(timeoutMs);
+    QNetworkReply* reply = manager.get(request);
+
+    QEventLoop loop;
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+
+    HttpReply out;
+    if (!reply->isFinished()) {
+        reply->abort();
+    } else if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+        out.answered = true;
+        if (reply->error() == QNetworkReply::NoError) {
+            out.ok = true;
+            out.body = reply->readAll();
+        }
+    }
+    delete reply;
+    return out;
 }
 
 } // namespace CdpEndpoint

@@ -138,6 +138,138 @@ Evaluation parseEvaluation(const QJsonObject& result)
     return e;
 }
 
+std::optional<QStringList> parsePageList(const QByteArray& body)
+{
+    const QJsonDocument json = QJsonDocument::fromJson(body);
+    if (!json.isArray())
+        return std::nullopt;
+    QStringList ids;
+    for (const QJsonValue& v : json.array())
+        if (v.toObject().value(QStringLiteral("type")).toString() == QLatin1String("page"))
+            ids << v.toObject().value(QStringLiteral("id")).toString();
+    return ids;
+}
+
+QJsonObject evaluateParams(const QString& expression, int contextId, bool returnByValue,
+                           bool awaitPromise)
+{
+    QJsonObject params{{QStringLiteral("expression"), expression}};
+    if (contextId != 0)
+        params.insert(QStringLiteral("contextId"), contextId);
+    if (returnByValue)
+        params.insert(QStringLiteral("returnByValue"), true);
+    if (awaitPromise)
+        params.insert(QStringLiteral("awaitPromise"), true);
+    return params;
+}
+
+QJsonObject isolatedWorldParams(const QString& frameId)
+{
+    return {{QStringLiteral("frameId"), frameId}, {QStringLiteral("worldName"), QStringLiteral("nimbril")}};
+}
+
+int parseIsolatedWorld(const QJsonObject& result)
+{
+    return result.value(QStringLiteral("executionContextId")).toInt();
+}
+
+QString parseNodeFrameId(const QJsonObject& result)
+{
+    return result.value(QStringLiteral("node")).toObject().value(QStringLiteral("frameId")).toString();
+}
+
+DocumentSnapshot parseDocumentSnapshot(const QJsonObject& value)
+{
+    DocumentSnapshot out;
+    out.id = value.value(QStringLiteral("id")).toInt();
+    out.url = value.value(QStringLiteral("url")).toString();
+    out.title = value.value(QStringLiteral("title")).toString();
+    out.contentType = value.value(QStringLiteral("contentType")).toString();
+    out.root = value.value(QStringLiteral("root")).toInt(-1);
+    out.body = value.value(QStringLiteral("body")).toInt(-1);
+    const QJsonArray elems = value.value(QStringLiteral("elems")).toArray();
+    out.elements.reserve(size_t(elems.size()));
+    for (const QJsonValue& v : elems) {
+        const QJsonArray e = v.toArray();
+        ElementData element;
+        element.tag = e.at(0).toString();
+        const QJsonArray attrs = e.at(1).toArray();
+        element.attributes.reserve(attrs.size());
+        for (const QJsonValue& a : attrs)
+            element.attributes << a.toString();
+        // An anchor reports its protocol where other elements report their resource.
+        if (element.tag == QLatin1String("A"))
+            element.protocol = e.at(2).toString();
+        else if (e.at(2).isString())
+            element.address = e.at(2).toString();
+        out.elements.push_back(std::move(element));
+    }
+    // Indexes that name no element are no elements.
+    const int count = int(out.elements.size());
+    if (out.root >= count)
+        out.root = -1;
+    if (out.body >= count)
+        out.body = -1;
+    return out;
+}
+
+QJsonObject attachParams(const QString& targetId)
+{
+    return {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}};
+}
+
+QString parseSessionId(const QJsonObject& result)
+{
+    return result.value(QStringLiteral("sessionId")).toString();
+}
+
+QJsonObject autoAttachParams()
+{
+    return {{QStringLiteral("autoAttach"), true},
+            {QStringLiteral("waitForDebuggerOnStart"), false},
+            {QStringLiteral("flatten"), true}};
+}
+
+QJsonObject networkEnableParams()
+{
+    return {{QStringLiteral("maxTotalBufferSize"), 64 * 1024 * 1024},
+            {QStringLiteral("maxResourceBufferSize"), 32 * 1024 * 1024}};
+}
+
+qint64 parseBrowserPid(const QJsonObject& result)
+{
+    qint64 pid = 0;
+    for (const QJsonValue& info : result.value(QStringLiteral("processInfo")).toArray())
+        if (info.toObject().value(QStringLiteral("type")).toString() == QLatin1String("browser"))
+            pid = info.toObject().value(QStringLiteral("id")).toInteger();
+    return pid;
+}
+
+QString parseDefaultContext(const QJsonObject& result)
+{
+    return result.value(QStringLiteral("defaultBrowserContextId")).toString();
+}
+
+std::optional<WatchedResponse> parseWatchedResponse(const QJsonObject& params)
+{
+    // The layer's own reads from the cache show up too, as fetches: they do not count.
+    const QJsonObject response = params.value(QStringLiteral("response")).toObject();
+    if (response.value(QStringLiteral("status")).toInt() != 200 ||
+        params.value(QStringLiteral("type")).toString() == QLatin1String("Fetch"))
+        return std::nullopt;
+    return WatchedResponse{response.value(QStringLiteral("url")).toString(),
+                           params.value(QStringLiteral("requestId")).toString()};
+}
+
+std::optional<std::pair<QString, QString>> parseAttachedFrame(const QJsonObject& params)
+{
+    const QJsonObject info = params.value(QStringLiteral("targetInfo")).toObject();
+    if (info.value(QStringLiteral("type")).toString() != QLatin1String("iframe"))
+        return std::nullopt;
+    return std::pair{info.value(QStringLiteral("targetId")).toString(),
+                     params.value(QStringLiteral("sessionId")).toString()};
+}
+
 std::optional<QByteArray> parseBody(const QJsonObject& result)
 {
     QJsonValue data = result.value(QStringLiteral("body"));

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// The browser as the capture engine sees it: plain values in, plain values out. Every call may
+// throw SafecallError when the browser fails it; a missing thing is an empty result, never an
+// error. The DevTools realisation talks to a running Chromium; tests use a stand-in that serves
+// pages written out as data.
+
+// An open page, as the browser lists it.
+struct PageRef
+{
+    QString id;
+    QString address;
+    QString title;
+    QString context; // the browser context (profile, private window) the page lives in
+};
+
+// One element of a document, in document order.
+struct ElementData
+{
+    QString tag;                    // upper case
+    QStringList attributes;         // name, value, name, value, ... as written in the page
+    std::optional<QString> address; // the resource address the browser reports for the tag:
+                                    // IMG the picture shown, EMBED/SCRIPT src, LINK href,
+                                    // BGSOUND src resolved, OBJECT its movie (nullopt: none)
+    QString protocol;               // A only: the link's protocol ("mailto:" for e-mail links)
+
+    // The attribute's text, names compared without case; nullopt when absent.
+    std::optional<QString> attribute(const QString& name) const;
+};
+
+struct PageSnapshot;
+
+// The document a FRAME element of a page shows, found by the element's name.
+struct FrameDocument
+{
+    QString name;
+    std::shared_ptr<const PageSnapshot> document; // null: the frame shows no document
+};
+
+// What the engine reads of one document, taken at once.
+struct PageSnapshot
+{
+    quint64 handle = 0; // the browser's own reference to the document, for its later calls
+    QString address;
+    QString title;
+    QString context;    // the browser context the document lives in
+    QString topAddress; // the address of the page the document is part of (itself for a page)
+    std::vector<ElementData> elements;
+    int root = -1; // index of the root element, -1: none
+    int body = -1; // index of the BODY element, -1: none
+    std::vector<FrameDocument> frames;
+
+    // Indexes of the elements with this tag (any letter case), in document order.
+    QList<int> elementsTagged(const QString& tag) const;
+    // The document of the named frame; null when there is none.
+    std::shared_ptr<const PageSnapshot> frameNamed(const QString& name) const;
+};
+
+// An attribute the saved copy of a page carries instead of the live one.
+struct AttributeWrite
+{
+    int element;
+    QString name;
+    QString value;
+};
+
+// Takes resource bytes as the browser hands them out, one resource at a time, so that no more
+// than one body is held at once.
+class ResourceSink
+{
+public:
+    virtual ~ResourceSink() = default;
+    virtual void receive(const QString& url, const QByteArray& bytes) = 0;
+};
+
+class Browser
+{
+public:
+    virtual ~Browser() = default;
+
+    // The open pages, the one looked at last first.
+    virtual QList<PageRef> pages() = 0;
+    // The page's document; nullopt when it shows no HTML document (a PDF, a picture).
+    virtual std::optional<PageSnapshot> snapshot(const PageRef& page) = 0;
+    // The text of an element as the page renders it (innerText).
+    virtual QString text(const PageSnapshot& page, int element) = 0;
+    // Hands the sink the bytes the browser holds for each of the URLs the document uses, read
+    // from the browser and never from the network. A URL the browser does not hold is left out.
+    virtual void fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink) = 0;
+    // Hands the sink the bytes of a resource that any open page shows; false when none does.
+    virtual bool fetchShown(const QString& url, ResourceSink& sink) = 0;
+    // The root element's outer HTML as it reads with the writes applied; the live page stays
+    // untouched.
+    virtual QString serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes) = 0;
+    // The caption of the browser window in front, or the empty text.
+    virtual QString frontWindowCaption() = 0;
+    // Asks every browser window to close; returns before they have closed.
+    virtual void closeAllWindows() = 0;
+};

@@ -1,0 +1,45 @@
+#include "CaptureProgress.h"
+
+#include <QCoreApplication>
+
+void CaptureDisplays::beginPage(const QString& pageUrl, const QString& title)
+{
+    for (TextDisplay* display : {page, url, file})
+        if (display)
+            display->setText(QString());
+    if (pageBar)
+        pageBar->setPosition(0);
+    if (page) {
+        page->setText(title);
+        page->repaint();
+    }
+    if (url) {
+        url->setText(pageUrl);
+        url->repaint();
+    }
+}
+
+void CaptureDisplays::showFile(const QString& resourceUrl)
+{
+    if (file)
+        file->setText(resourceUrl);
+    pageStep();
+}
+
+void CaptureDisplays::pageStep()
+{
+    if (pageBar)
+        pageBar->setPosition(pageBar->position() + 1);
+}
+
+void CaptureDisplays::endPage()
+{
+    if (pageBar)
+        pageBar->setPosition(pageBar->max());
+}
+
+void PumpEvents()
+{
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "ProgressDisplays.h"
+
+#include <QString>
+
+// The progress window's displays as the engine drives them; any of them may be missing.
+struct CaptureDisplays
+{
+    TextDisplay* page = nullptr; // the title of the page being captured
+    TextDisplay* file = nullptr; // the address of the resource being written
+    TextDisplay* url = nullptr;  // the address of the page being captured
+    ProgressBar* pageBar = nullptr;
+    ProgressBar* totalBar = nullptr;
+
+    // A page starts: the displays are cleared, then show its title and address at once.
+    void beginPage(const QString& url, const QString& title);
+    // One resource file is being written.
+    void showFile(const QString& url);
+    // One step of the page that is not a resource (its url.ini, its page file).
+    void pageStep();
+    // The page is done.
+    void endPage();
+};
+
+// Lets the user interface process pending events during a long capture.
+void PumpEvents();
+
+// Runs a final step on every way out of a block, also when an error passes through; an error of
+// the final step itself then gives way to the one already on its way out.
+template <typename F> class Finally
+{
+public:
+    explicit Finally(F f) : m_f(std::move(f)) {}
+    ~Finally() noexcept(false)
+    {
+        if (std::uncaught_exceptions() > m_pending) {
+            try {
+                m_f();
+            } catch (...) {
+            }
+        } else {
+            m_f();
+        }
+    }
+    Finally(const Finally&) = delete;
+    Finally& operator=(const Finally&) = delete;
+
+private:
+    F m_f;
+    int m_pending = std::uncaught_exceptions();
+};

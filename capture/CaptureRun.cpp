@@ -1,0 +1,68 @@
+#include "CaptureRun.h"
+
+#include "Errors.h"
+#include "Harvester.h"
+#include "PageSaver.h"
+
+CaptureRun::CaptureRun(Browser* browser) : m_browser(browser) {}
+
+void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind kind)
+{
+    if (!m_browser)
+        throw BrowserUnreachableError(QStringLiteral("No browser is connected."));
+    const QList<PageRef> pages = m_browser->pages();
+    if (displays.totalBar) {
+        displays.totalBar->setMin(0);
+        displays.totalBar->setMax(int(pages.size()));
+    }
+    Finally done([this] {
+        if (displays.totalBar)
+            displays.totalBar->setPosition(displays.totalBar->max());
+    });
+
+    PageSaver saver(*m_browser, displays);
+    Harvester harvester(*m_browser, displays, emails);
+    for (const PageRef& page : pages) {
+        QString caption;
+        // The current page is looked for by the titles the page list gives, so that only the
+        // page that matches is read whole.
+        if (scope == Scope::CurrentPage) {
+            caption = frontWindowCaption();
+            if (page.title.isEmpty() || !caption.contains(page.title, Qt::CaseSensitive)) {
+                if (displays.totalBar)
+                    displays.totalBar->setPosition(displays.totalBar->position() + 1);
+                continue;
+            }
+        }
+        const std::optional<PageSnapshot> doc = m_browser->snapshot(page);
+        const bool process =
+            doc && (scope == Scope::AllPages ||
+                    (!doc->title.isEmpty() && caption.contains(doc->title, Qt::CaseSensitive)));
+        if (process) {
+            if (kind == CaptureKind::WebPage)
+                saver.savePage(*doc, folder);
+            else
+                harvester.harvestPage(*doc, folder, kind);
+            if (scope == Scope::CurrentPage)
+                break;
+        }
+        if (displays.totalBar)
+            displays.totalBar->setPosition(displays.totalBar->position() + 1);
+    }
+}
+
+QString CaptureRun::frontWindowCaption()
+{
+    if (!m_browser)
+        return QString();
+    QString caption = m_browser->frontWindowCaption();
+    if (caption.size() > 254)
+        caption.truncate(caption[253].isHighSurrogate() ? 253 : 254);
+    return caption;
+}
+
+void CaptureRun::closeAllBrowserWindows()
+{
+    if (m_browser)
+        m_browser->closeAllWindows();
+}

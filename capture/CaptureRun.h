@@ -1,0 +1,31 @@
+#pragma once
+
+#include "Browser.h"
+#include "CaptureProgress.h"
+
+#include <CaptureKind.h>
+#include <QString>
+#include <QStringList>
+
+// One capture command: visits the open pages the scope selects and saves each whole or harvests
+// one kind of its content, showing progress in the displays it is given.
+class CaptureRun
+{
+public:
+    // Without a browser, a capture says that none is connected.
+    explicit CaptureRun(Browser* browser);
+
+    CaptureDisplays displays;
+    // The e-mail addresses harvested during the run, in the order first found.
+    QStringList emails;
+
+    // Captures into folder. The current page is the first page whose title shows in the caption
+    // of the browser window in front.
+    void capturePages(const QString& folder, Scope scope, CaptureKind kind);
+    // The caption of the browser window in front, at most 254 characters.
+    QString frontWindowCaption();
+    void closeAllBrowserWindows();
+
+private:
+    Browser* m_browser;
+};

@@ -1,0 +1,192 @@
+#include "PageSaver.h"
+
+#include "AtomicFile.h"
+#include "Errors.h"
+#include "IniFile.h"
+#include "ResourceFiles.h"
+#include "ResourcePasses.h"
+#include "u_Public.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// A file name component is at most 255 bytes: a page name leaves room for ".files".
+constexpr int kPageNameBytes = 255 - 6;
+constexpr qsizetype kHtmlPiece = 64 * 1024;
+
+QString WithSlash(const QString& dir)
+{
+    return dir.endsWith(u'/') ? dir : dir + u'/';
+}
+
+// The first n UTF-16 code units, without cutting a character in two.
+QString LeftChars(const QString& text, qsizetype n)
+{
+    if (text.size() <= n)
+        return text;
+    if (n > 0 && text[n - 1].isHighSurrogate())
+        --n;
+    return text.left(n);
+}
+
+// Name with its final counter raised by one, "(1)" appended when it has none; the part before
+// the counter gives way so that the whole still fits.
+QString NextCounterName(const QString& name)
+{
+    const int p = CounterSuffixPos(name);
+    QString stem = name;
+    qint64 next = 1;
+    if (p != -1) {
+        int value = 0;
+        StrToIntStrict(name.mid(p - 1, name.size() - p), &value);
+        next = qint64(value) + 1;
+        stem = name.left(p - 2);
+    }
+    const QString suffix = u'(' + QString::number(next) + u')';
+    return CutToBytes(stem, kPageNameBytes - int(suffix.toUtf8().size())) + suffix;
+}
+
+} // namespace
+
+QString NameFromText(const QString& text)
+{
+    QString name = CleanFileName(text);
+    name.remove(QChar(0));
+    return name;
+}
+
+QString LimitName(const QString& name, int maxBytes)
+{
+    return CutToBytes(name.size() >= 255 ? LeftChars(name, 250) : name, maxBytes);
+}
+
+QString NameFromBody(Browser& browser, const PageSnapshot& doc)
+{
+    if (doc.body < 0)
+        return QString();
+    return NameFromText(LeftChars(browser.text(doc, doc.body), 30));
+}
+
+bool IsBlankName(const QString& name)
+{
+    return TrimControlChars(name).isEmpty();
+}
+
+void WriteTextFile(const QString& fileName, const QByteArray& bytes, bool pumpBetweenPieces)
+{
+    AtomicFileWriter file(fileName);
+    if (!file.open())
+        throw InOutError(fileName, file.errorString());
+    for (qsizetype at = 0; at < bytes.size(); at += kHtmlPiece) {
+        const qsizetype n = qMin(kHtmlPiece, bytes.size() - at);
+        if (!file.write(bytes.constData() + at, n))
+            throw InOutError(fileName, file.errorString());
+        if (pumpBetweenPieces)
+            PumpEvents();
+    }
+    if (!file.commit())
+        throw InOutError(fileName, file.errorString());
+}
+
+PageSaver::PageSaver(Browser& browser, CaptureDisplays& displays)
+    : m_browser(browser), m_displays(displays)
+{}
+
+void PageSaver::savePage(const PageSnapshot& doc, const QString& path, const QString& name)
+{
+    if (!IsWebUrl(doc.address))
+        return;
+    m_displays.beginPage(doc.address, doc.title);
+    Finally done([this] { m_displays.endPage(); });
+
+    const QString pageName = name.isEmpty() ? makePageName(doc, path) : name;
+    if (IsBlankName(pageName))
+        return;
+    const QString folder = pageName + QStringLiteral(".files");
+    writeUrlIni(doc.address, WithSlash(path) + folder);
+    QList<AttributeWrite> writes;
+    for (const ResourcePass* pass : kSavingPasses)
+        writes += RunResourcePass(*pass, m_browser, doc, path, folder, m_displays);
+    writes += saveFrames(doc, path, folder);
+    saveHtml(doc, writes, WithSlash(path) + pageName + QStringLiteral(".htm"));
+}
+
+QString PageSaver::makePageName(const PageSnapshot& doc, const QString& path)
+{
+    QString name;
+    try {
+        name = NameFromText(doc.title);
+        if (IsBlankName(name))
+            name = NameFromBody(m_browser, doc);
+        if (IsBlankName(name))
+            name = RandomDigits();
+        name = LimitName(name, kPageNameBytes);
+
+        const QString dir = WithSlash(path);
+        auto pageFile = [&]() -> QString { return dir + name + QStringLiteral(".htm"); };
+        auto iniFile = [&]() -> QString { return dir + name + QStringLiteral(".files/url.ini"); };
+        if (QFileInfo(pageFile()).isFile() && QFileInfo(iniFile()).isFile()) {
+            for (;;) {
+                const QString stored =
+                    IniFile::ReadString(iniFile(), QStringLiteral("Site"), QStringLiteral("URL"));
+                if (stored.isEmpty() || AsciiEqualsIgnoreCase(stored, doc.address))
+                    break;
+                name = NextCounterName(name);
+                PumpEvents();
+                if (!QFileInfo(pageFile()).isFile())
+                    break;
+            }
+        }
+    } catch (const NimbrilError&) {
+        // the name reached so far is the result
+    }
+    return name;
+}
+
+void PageSaver::writeUrlIni(const QString& url, const QString& filesFolder)
+{
+    const QString file = WithSlash(filesFolder) + QStringLiteral("url.ini");
+    if (QFileInfo::exists(file))
+        return;
+    QDir().mkpath(filesFolder);
+    IniFile::WriteString(file, QStringLiteral("Site"), QStringLiteral("URL"), url);
+    m_displays.pageStep();
+}
+
+QList<AttributeWrite> PageSaver::saveFrames(const PageSnapshot& doc, const QString& path,
+                                            const QString& folder)
+{
+    QList<AttributeWrite> writes;
+    const QString sub = WithSlash(path) + folder;
+    for (int index : doc.elementsTagged(QStringLiteral("FRAME"))) {
+        try {
+            const ElementData& element = doc.elements[size_t(index)];
+            const auto frameDoc =
+                doc.frameNamed(element.attribute(QStringLiteral("Name")).value_or(QString()));
+            if (!frameDoc || !element.attribute(QStringLiteral("src")))
+                continue;
+            const QString frameName = makePageName(*frameDoc, sub);
+            if (IsBlankName(frameName))
+                break;
+            savePage(*frameDoc, sub, frameName);
+            // The frame element names the frame's page only once that page is written.
+            if (QFileInfo(WithSlash(sub) + frameName + QStringLiteral(".htm")).isFile())
+                writes.append({index, QStringLiteral("src"),
+                               LinkAddress(folder + u'/' + frameName + QStringLiteral(".htm"))});
+            PumpEvents();
+        } catch (const NimbrilError&) {
+            // this frame is given up; the next one is visited
+        }
+    }
+    return writes;
+}
+
+void PageSaver::saveHtml(const PageSnapshot& doc, const QList<AttributeWrite>& writes,
+                         const QString& fileName)
+{
+    if (doc.root >= 0)
+        WriteTextFile(fileName, m_browser.serialize(doc, writes).toUtf8(), true);
+    m_displays.pageStep();
+}

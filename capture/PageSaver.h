@@ -1,0 +1,42 @@
+#pragma once
+
+#include "Browser.h"
+#include "CaptureProgress.h"
+
+#include <QString>
+
+// Saves one document as a page file beside its resource folder: url.ini, the resources the browser
+// holds, the documents of its frames (each a page of its own inside the folder), and last the page
+// file, whose addresses name the local copies. The live page is never changed.
+class PageSaver
+{
+public:
+    PageSaver(Browser& browser, CaptureDisplays& displays);
+
+    // Saves the document into path; an empty name lets the saver choose one.
+    void savePage(const PageSnapshot& doc, const QString& path, const QString& name = {});
+    // The name the document's page gets in path: after its title (else the start of its text,
+    // else random digits), with a counter when another page holds the name.
+    QString makePageName(const PageSnapshot& doc, const QString& path);
+
+private:
+    void writeUrlIni(const QString& url, const QString& filesFolder);
+    QList<AttributeWrite> saveFrames(const PageSnapshot& doc, const QString& path,
+                                     const QString& folder);
+    void saveHtml(const PageSnapshot& doc, const QList<AttributeWrite>& writes,
+                  const QString& fileName);
+
+    Browser& m_browser;
+    CaptureDisplays& m_displays;
+};
+
+// The text made usable as a file name for a page or a text file; shared with the harvester.
+QString NameFromText(const QString& text);
+// A name cut to 250 characters when it has 255 or more, then to what a file name can hold.
+QString LimitName(const QString& name, int maxBytes);
+// The first 30 characters of the body's text as a name, when the title gives none.
+QString NameFromBody(Browser& browser, const PageSnapshot& doc);
+// Empty after trimming spaces and control characters.
+bool IsBlankName(const QString& name);
+// Writes a text file whole or not at all, a piece at a time; InOutError on failure.
+void WriteTextFile(const QString& fileName, const QByteArray& bytes, bool pumpBetweenPieces);

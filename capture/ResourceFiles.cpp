@@ -1,0 +1,159 @@
+#include "ResourceFiles.h"
+
+#include "u_Public.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString WithSlash(const QString& dir)
+{
+    return dir.endsWith(u'/') ? dir : dir + u'/';
+}
+
+bool IsUsableName(const QString& name)
+{
+    return !name.trimmed().isEmpty() && name != QLatin1String(".") && name != QLatin1String("..");
+}
+
+// Name + random digits before its extension, still a valid name component.
+QString RandomisedName(const QString& name)
+{
+    const QString digits = RandomDigits();
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString stem = dot < 0 ? QString() : name.left(dot);
+    const QString ext = dot < 0 ? name : name.mid(dot);
+    const int room = 255 - int(digits.toUtf8().size()) - int(ext.toUtf8().size());
+    if (room < 0)
+        return CutToBytes(digits + name, 255);
+    return CutToBytes(stem, room) + digits + ext;
+}
+
+bool HoldsBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (file.size() != bytes.size() || !file.open(QIODevice::ReadOnly))
+        return false;
+    constexpr qint64 kChunk = 1 << 20;
+    for (qint64 at = 0; at < bytes.size(); at += kChunk) {
+        const QByteArray part = file.read(kChunk);
+        if (part.isEmpty() || QByteArrayView(bytes).sliced(at, part.size()) != part)
+            return false;
+    }
+    return true;
+}
+
+// Writes the bytes under a temporary name beside `path` and links them into place only when
+// they are all on disk, so that an interrupted write never leaves a short file under the real
+// name. EEXIST when `path` was taken meanwhile.
+int WriteNewFile(const QString& path, const QByteArray& bytes)
+{
+    const QString dir = path.left(path.lastIndexOf(u'/') + 1);
+    const QByteArray temp = QFile::encodeName(dir + QStringLiteral(".nimbril-XXXXXX"));
+    QByteArray name = temp;
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        return errno;
+    ::fchmod(fd, 0644);
+    int error = 0;
+    for (qsizetype at = 0; at < bytes.size() && !error;) {
+        const ssize_t n = ::write(fd, bytes.constData() + at, size_t(bytes.size() - at));
+        if (n < 0 && errno != EINTR)
+            error = errno;
+        else if (n > 0)
+            at += n;
+    }
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    if (!error && ::link(name.constData(), QFile::encodeName(path).constData()) != 0)
+        error = errno;
+    ::unlink(name.constData());
+    return error;
+}
+
+} // namespace
+
+QString ResourceTarget(const QString& relPath, const QString& root, const QString& subFolder)
+{
+    const QString safeSub = SafeRelativePath(subFolder);
+    if (safeSub.isEmpty())
+        return QString();
+    QString dir = WithSlash(root) + safeSub;
+    QString name = relPath;
+    const qsizetype slash = relPath.lastIndexOf(u'/');
+    if (slash >= 0) {
+        name = relPath.mid(slash + 1);
+        const QString folders = SafeRelativePath(relPath.left(slash + 1));
+        if (!folders.isEmpty())
+            dir = WithSlash(dir) + folders;
+    }
+    name.remove(QChar(0));
+    if (!IsUsableName(name))
+        return QString();
+    return WithSlash(dir) + CutToBytes(name, 255);
+}
+
+QString ResourceFileName(const QString& url)
+{
+    const QString path = QUrl(url).path(QUrl::FullyEncoded);
+    QString name = path.mid(path.lastIndexOf(u'/') + 1);
+    name = CleanFileName(QUrl::fromPercentEncoding(name.toUtf8()));
+    name.remove(QChar(0));
+    name.remove(u'[');
+    name.remove(u']');
+    if (!IsUsableName(name))
+        name = QStringLiteral("index");
+    return CutToBytes(name, 200);
+}
+
+QString WriteResourceFile(const QByteArray& bytes, const QString& target)
+{
+    const qsizetype slash = target.lastIndexOf(u'/');
+    if (slash < 0)
+        return QString();
+    const QString dir = target.left(slash + 1);
+    QString name = target.mid(slash + 1);
+    if (!IsUsableName(name))
+        return QString();
+    QDir().mkpath(dir);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString path = dir + name;
+        if (QFileInfo(path).isFile() || QFileInfo(path).isSymLink()) {
+            if (!QFileInfo(path).isSymLink() && HoldsBytes(path, bytes))
+                return path;
+            name = RandomisedName(name);
+            continue;
+        }
+        const int error = WriteNewFile(path, bytes);
+        if (error == 0)
+            return path;
+        if (error != EEXIST)
+            return QString();
+        name = RandomisedName(name);
+    }
+    return QString();
+}
+
+QString LinkAddress(const QString& relativePath)
+{
+    QString out;
+    out.reserve(relativePath.size());
+    for (const QChar c : relativePath) {
+        if (c == u'%')
+            out += QLatin1String("%25");
+        else if (c == u'#')
+            out += QLatin1String("%23");
+        else if (c == u'?')
+            out += QLatin1String("%3F");
+        else
+            out += c;
+    }
+    return out;
+}

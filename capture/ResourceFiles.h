@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Where a captured resource lands in the collection and how its bytes get there. Nothing is ever
+// written outside the folder the capture names, and a file already there is kept unless it holds
+// the same bytes.
+
+// The file a resource at RelPath (from the page's address) gets below Root/SubFolder: its folders
+// are kept, made safe segment by segment so that none climbs out. Empty when no usable name
+// remains.
+QString ResourceTarget(const QString& relPath, const QString& root, const QString& subFolder);
+
+// The file name a harvested resource gets from its address: the last path segment, decoded and
+// made usable as a file name ("index" when none remains).
+QString ResourceFileName(const QString& url);
+
+// Writes bytes as a new file at target, unless a file of that name already holds the same bytes;
+// a different file keeps its place and the bytes go beside it under a name with random digits
+// before the extension. The file appears under its name whole or not at all. Returns the path
+// that now holds the bytes, or the empty text when nothing could be written.
+QString WriteResourceFile(const QByteArray& bytes, const QString& target);
+
+// A relative address written into a saved page for a file of the collection: characters that
+// would make a browser read the name differently ("%", "#", "?") are escaped.
+QString LinkAddress(const QString& relativePath);

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "Browser.h"
+#include "CaptureProgress.h"
+
+#include <QList>
+#include <QString>
+#include <initializer_list>
+
+// What tells the resource passes apart: which elements each one takes, and how it treats them.
+struct ResourcePass
+{
+    const char* tag;              // the elements it takes
+    bool resolvesAddress;         // a relative address is resolved against the page's address
+    bool skipsBlankAddress;       // a blank address is no resource
+    bool showsFile;               // each resource is shown in the progress window
+    bool savingOnly;              // always into the page's resource folder, never harvested
+    bool makesFolderWithoutItems; // the resource folder exists even when no element has one
+    bool firstOnly;               // only the first element is taken
+    std::initializer_list<const char*> rewrites; // attributes that name the saved copy
+};
+
+inline constexpr ResourcePass kImagePass{"IMG", false, false, true, false, false, false, {"src"}};
+inline constexpr ResourcePass kEmbedPass{"EMBED", true, true, true, false, false, false, {"src"}};
+inline constexpr ResourcePass kFlashMoviePass{"OBJECT", true,  false, false,
+                                              false,    false, false, {"src", "Movie"}};
+inline constexpr ResourcePass kScriptPass{"SCRIPT", true, true, false, true, false, false, {"src"}};
+inline constexpr ResourcePass kStyleLinkPass{"LINK", true, true,  false,
+                                             true,   true, false, {"href"}};
+inline constexpr ResourcePass kBackgroundSoundPass{"BGSOUND", true,  false, false,
+                                                   false,     false, true,  {"src"}};
+
+// The passes a saved page runs, in their order.
+inline constexpr const ResourcePass* kSavingPasses[] = {
+    &kImagePass,  &kEmbedPass,     &kFlashMoviePass,
+    &kScriptPass, &kStyleLinkPass, &kBackgroundSoundPass,
+};
+
+// Writes the resources of one pass that the browser holds. Saving (folder not empty), each lands
+// below path/folder at its path relative to the page, and the attribute writes that make the
+// saved page name the copies are returned; harvesting (folder empty), each lands flat in path
+// under its own name and nothing is returned.
+QList<AttributeWrite> RunResourcePass(const ResourcePass& pass, Browser& browser,
+                                      const PageSnapshot& doc, const QString& path,
+                                      const QString& folder, CaptureDisplays& displays);

@@ -1,0 +1,375 @@
+#include "ChromiumBrowser.h"
+
+#include "CdpConnection.h"
+#include "CdpProtocol.h"
+#include "Errors.h"
+#include "u_Public.h"
+
+#include <QJsonObject>
+#include <QSet>
+
+namespace {
+
+constexpr int kCallTimeoutMs = 30000;
+
+bool IsHtmlType(const QString& type)
+{
+    return type == QLatin1String("text/html") || type == QLatin1String("application/xhtml+xml");
+}
+
+// Hands on what the routes deliver, and remembers which URLs arrived.
+class CountingSink : public ResourceSink
+{
+public:
+    explicit CountingSink(ResourceSink& sink) : m_sink(sink) {}
+    void receive(const QString& url, const QByteArray& bytes) override
+    {
+        ++received;
+        m_sink.receive(url, bytes);
+    }
+    int received = 0;
+
+private:
+    ResourceSink& m_sink;
+};
+
+} // namespace
+
+ChromiumBrowser::ChromiumBrowser(CdpEndpoint::Sources sources)
+    : m_sources(std::move(sources)), m_connection(std::make_unique<CdpConnection>())
+{
+    QObject::connect(m_connection.get(), &CdpConnection::eventReceived, m_connection.get(),
+                     [this](const QString& method, const QJsonObject& params,
+                            const QString& session) { onEvent(method, params, session); });
+    QObject::connect(m_connection.get(), &CdpConnection::disconnected, m_connection.get(),
+                     [this] { forgetSessions(); });
+    // The ways to a resource's bytes, cheapest first.
+    m_routes.push_back(std::make_unique<DiskCacheRoute>(m_diskCache, m_stats));
+    m_routes.push_back(std::make_unique<WatchedBodyRoute>(
+        *m_connection, [this](const QString& session) { return m_requests.value(session); },
+        m_stats));
+    m_routes.push_back(std::make_unique<PageMemoryRoute>(*m_connection, m_stats));
+    m_routes.push_back(std::make_unique<CachedReadRoute>(*m_connection, m_stats));
+}
+
+ChromiumBrowser::~ChromiumBrowser() = default;
+
+// ---- connection and sessions ----------------------------------------------------------------
+
+void ChromiumBrowser::ensureConnected()
+{
+    if (m_connection->isConnected())
+        return;
+    forgetSessions();
+    m_httpListAnswers = true;
+    const CdpEndpoint::Found found = CdpEndpoint::connectBrowser(*m_connection, m_sources);
+    findDiskCache(found.profileFolder);
+}
+
+void ChromiumBrowser::findDiskCache(const QString& profileHint)
+{
+    // The browser names its own process, whose command line and environment say where its
+    // profile keeps the cache, and its default context, the one whose cache that is. A browser
+    // that answers neither leaves only the hint. Both questions go out before either answer.
+    CdpConnection& c = *m_connection;
+    const int processes = c.send(QStringLiteral("SystemInfo.getProcessInfo"));
+    const int contexts = c.send(QStringLiteral("Target.getBrowserContexts"));
+    auto answer = [&c](int id) {
+        try {
+            return c.wait(id, kCallTimeoutMs);
+        } catch (const SafecallError&) {
+            if (!c.isConnected())
+                throw;
+            return QJsonObject();
+        }
+    };
+    const qint64 pid = Cdp::parseBrowserPid(answer(processes));
+    m_defaultContext = Cdp::parseDefaultContext(answer(contexts));
+
+    const int port = c.url().port();
+    DiskCache::BrowserProcess process =
+        DiskCache::ReadProcess(pid).value_or(DiskCache::BrowserProcess{});
+    if (!DiskCache::ListensOn(process, port))
+        process = {};
+    m_diskCache.setFolders(DiskCache::CacheFolders(process, profileHint, port));
+}
+
+void ChromiumBrowser::forgetSessions()
+{
+    m_pageSessions.clear();
+    m_frameSessions.clear();
+    m_requests.clear();
+}
+
+void ChromiumBrowser::onEvent(const QString& method, const QJsonObject& params,
+                              const QString& session)
+{
+    if (method == QLatin1String("Target.attachedToTarget")) {
+        if (const auto frame = Cdp::parseAttachedFrame(params))
+            m_frameSessions.insert(frame->first, frame->second);
+    } else if (method == QLatin1String("Target.detachedFromTarget")) {
+        const QString gone = Cdp::parseSessionId(params);
+        for (auto* map : {&m_pageSessions, &m_frameSessions})
+            for (auto it = map->begin(); it != map->end();)
+                it = it.value() == gone ? map->erase(it) : std::next(it);
+        m_requests.remove(gone);
+    } else if (method == QLatin1String("Network.responseReceived")) {
+        if (const auto response = Cdp::parseWatchedResponse(params))
+            m_requests[session].insert(response->url, response->requestId);
+    }
+}
+
+QString ChromiumBrowser::pageSession(const QString& targetId)
+{
+    ensureConnected();
+    if (const auto it = m_pageSessions.constFind(targetId); it != m_pageSessions.cend())
+        return it.value();
+    const QString session = Cdp::parseSessionId(m_connection->call(
+        QStringLiteral("Target.attachToTarget"), Cdp::attachParams(targetId), {}, kCallTimeoutMs));
+    if (session.isEmpty())
+        throw SafecallError();
+    prepareSession(session);
+    m_pageSessions.insert(targetId, session);
+    return session;
+}
+
+void ChromiumBrowser::prepareSession(const QString& session)
+{
+    // Frames from other sites arrive as their own sessions; loads from now on are watched so
+    // that even bodies the server marked no-store can be read.
+    CdpConnection& c = *m_connection;
+    const QList<int> ids = {
+        c.send(QStringLiteral("Page.enable"), {}, session),
+        c.send(QStringLiteral("Network.enable"), Cdp::networkEnableParams(), session),
+        c.send(QStringLiteral("Target.setAutoAttach"), Cdp::autoAttachParams(), session),
+    };
+    c.waitAll(ids, kCallTimeoutMs);
+}
+
+QString ChromiumBrowser::frameSession(const QString& frameId, const QString& parentSession)
+{
+    const QString session = m_frameSessions.value(frameId);
+    if (session.isEmpty())
+        return parentSession; // a frame of the same site lives in its parent's process
+    if (!m_pageSessions.contains(frameId)) {
+        prepareSession(session);
+        m_pageSessions.insert(frameId, session);
+    }
+    return session;
+}
+
+bool ChromiumBrowser::diskCacheServes(const QString& browserContextId) const
+{
+    // Without the browser's word on which context is the profile's own, only the check of each
+    // entry's size against the page's guards the copies taken.
+    return m_diskCacheEnabled && (m_defaultContext.isEmpty() || browserContextId.isEmpty() ||
+                                  browserContextId == m_defaultContext);
+}
+
+// ---- pages ----------------------------------------------------------------------------------
+
+QStringList ChromiumBrowser::activationOrder()
+{
+    // Target.getTargets keeps creation order; the HTTP list puts the page the user looked at
+    // last first. A browser whose debugging was allowed by hand answers no HTTP request: then
+    // the protocol's order stands.
+    if (!m_httpListAnswers)
+        return {};
+    const QUrl ws = m_connection->url();
+    const CdpEndpoint::HttpReply reply =
+        CdpEndpoint::httpGet(ws.host(), ws.port(), QStringLiteral("/json/list"), 2000);
+    const std::optional<QStringList> ids = Cdp::parsePageList(reply.body);
+    if (!reply.ok || !ids) {
+        m_httpListAnswers = false;
+        return {};
+    }
+    return *ids;
+}
+
+QList<Cdp::TargetInfo> ChromiumBrowser::pageTargets()
+{
+    ensureConnected();
+    const QJsonObject result =
+        m_connection->call(QStringLiteral("Target.getTargets"), {}, {}, kCallTimeoutMs);
+    QList<Cdp::TargetInfo> found = Cdp::pageTargets(Cdp::parseTargets(result));
+    const QStringList order = activationOrder();
+    std::stable_sort(found.begin(), found.end(),
+                     [&order](const Cdp::TargetInfo& a, const Cdp::TargetInfo& b) {
+                         const qsizetype x = order.indexOf(a.targetId);
+                         const qsizetype y = order.indexOf(b.targetId);
+                         return (x < 0 ? order.size() : x) < (y < 0 ? order.size() : y);
+                     });
+    return found;
+}
+
+QList<PageRef> ChromiumBrowser::pages()
+{
+    const QList<Cdp::TargetInfo> found = pageTargets();
+    // A new capture: the documents of the last one are let go.
+    m_documents.clear();
+    QList<PageRef> refs;
+    for (const Cdp::TargetInfo& t : found)
+        refs.append({t.targetId, t.url, t.title, t.browserContextId});
+    return refs;
+}
+
+std::optional<PageSnapshot> ChromiumBrowser::snapshot(const PageRef& page)
+{
+    // A page that shows no web address (the browser's own pages, about:blank) is known by its
+    // address and title alone, so that nothing is attached to or evaluated in pages the browser
+    // may not let anyone script.
+    if (!IsWebUrl(page.address)) {
+        PageSnapshot bare;
+        bare.address = page.address;
+        bare.title = page.title;
+        bare.context = page.context;
+        return bare;
+    }
+    const QString session = pageSession(page.id);
+    PageSnapshot snap =
+        readDocument(session, page.id, QString(), diskCacheServes(page.context), page.context);
+    if (!IsHtmlType(document(snap).contentType))
+        return std::nullopt;
+    return snap;
+}
+
+PageSnapshot ChromiumBrowser::readDocument(const QString& session, const QString& frameId,
+                                           const QString& topUrl, bool onDisk,
+                                           const QString& context)
+{
+    PageSnapshot snap;
+    std::shared_ptr<ChromiumDocument> doc =
+        ChromiumDocuments::read(*m_connection, session, frameId, topUrl, onDisk, snap);
+    snap.handle = m_nextHandle++;
+    snap.context = context;
+    m_documents.insert(snap.handle, doc);
+
+    // The documents of the named frames are read with the page, each from its own session when
+    // it lives in another process. A frame that cannot be read shows no document.
+    QSet<QString> names;
+    for (int index : snap.elementsTagged(QStringLiteral("FRAME"))) {
+        const std::optional<QString> name =
+            snap.elements[size_t(index)].attribute(QStringLiteral("Name"));
+        if (!name || names.contains(*name))
+            continue;
+        names.insert(*name);
+        FrameDocument frame{*name, nullptr};
+        try {
+            const QString id = ChromiumDocuments::frameIdByName(*m_connection, *doc, *name);
+            if (!id.isEmpty())
+                frame.document = std::make_shared<const PageSnapshot>(
+                    readDocument(frameSession(id, session), id, doc->topUrl, onDisk, context));
+        } catch (const SafecallError&) {
+            if (!m_connection->isConnected())
+                throw;
+        }
+        snap.frames.push_back(std::move(frame));
+    }
+    return snap;
+}
+
+const ChromiumDocument& ChromiumBrowser::document(const PageSnapshot& page) const
+{
+    const auto it = m_documents.constFind(page.handle);
+    if (it == m_documents.cend())
+        throw SafecallError(); // a document of an earlier capture
+    return **it;
+}
+
+QString ChromiumBrowser::text(const PageSnapshot& page, int element)
+{
+    return ChromiumDocuments::text(*m_connection, document(page), element);
+}
+
+QString ChromiumBrowser::serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes)
+{
+    return ChromiumDocuments::serialize(*m_connection, document(page), page.root, writes);
+}
+
+// ---- resource bytes -------------------------------------------------------------------------
+
+void ChromiumBrowser::readBytes(const ChromiumDocument& doc, const QStringList& urls,
+                                ResourceSink& sink)
+{
+    QStringList todo;
+    QSet<QString> seen;
+    for (const QString& url : urls) {
+        if (!IsWebUrl(url) || seen.contains(url))
+            continue;
+        seen.insert(url);
+        todo << url;
+    }
+    for (const auto& route : m_routes) {
+        if (todo.isEmpty())
+            break;
+        route->read(doc, todo, sink);
+    }
+}
+
+void ChromiumBrowser::fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink)
+{
+    if (!m_connection->isConnected())
+        throw SafecallError();
+    readBytes(document(page), urls, sink);
+}
+
+bool ChromiumBrowser::fetchShown(const QString& url, ResourceSink& sink)
+{
+    if (!IsWebUrl(url))
+        return false;
+    // The pages are asked in the order the user looked at them; the first that shows the
+    // resource gives it, from its own context.
+    for (const Cdp::TargetInfo& target : pageTargets()) {
+        if (!IsWebUrl(target.url))
+            continue;
+        const QString session = pageSession(target.targetId);
+        const Cdp::FrameTree tree = Cdp::parseFrameTree(m_connection->call(
+            QStringLiteral("Page.getResourceTree"), {}, session, kCallTimeoutMs));
+        for (const Cdp::ResourceInfo& r : tree.resources) {
+            if (r.url != url || r.failed || r.canceled)
+                continue;
+            ChromiumDocument doc;
+            doc.session = session;
+            doc.frameId = r.frameId;
+            doc.url = tree.frames.isEmpty() ? target.url : tree.frames.first().url;
+            doc.topUrl = doc.url;
+            for (const Cdp::FrameInfo& f : tree.frames)
+                if (f.id == r.frameId)
+                    doc.url = f.url;
+            doc.onDisk = diskCacheServes(target.browserContextId);
+            doc.resourceFrames.insert(url, r.frameId);
+            if (r.contentSize > 0)
+                doc.resourceSizes.insert(url, r.contentSize);
+            for (const Cdp::ResourceInfo& s : tree.resources)
+                if (s.type == QLatin1String("Stylesheet") || s.type == QLatin1String("Manifest"))
+                    doc.styleUrls << s.url;
+            CountingSink counting(sink);
+            readBytes(doc, {url}, counting);
+            if (counting.received > 0)
+                return true;
+            break;
+        }
+    }
+    return false;
+}
+
+// ---- windows --------------------------------------------------------------------------------
+
+QString ChromiumBrowser::frontWindowCaption()
+{
+    if (m_windowSystem.topmostCaption)
+        if (const std::optional<QString> caption = m_windowSystem.topmostCaption())
+            return *caption;
+    const QList<Cdp::TargetInfo> found = pageTargets();
+    return found.isEmpty() ? QString() : found.first().title;
+}
+
+void ChromiumBrowser::closeAllWindows()
+{
+    const int asked = m_windowSystem.closeWindows ? m_windowSystem.closeWindows() : -1;
+    if (asked > 0)
+        return;
+    for (const Cdp::TargetInfo& t : pageTargets())
+        m_connection->discard(m_connection->send(QStringLiteral("Target.closeTarget"),
+                                                 {{QStringLiteral("targetId"), t.targetId}}));
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "Browser.h"
+#include "ByteRoutes.h"
+#include "CdpEndpoint.h"
+#include "CdpProtocol.h"
+#include "ChromiumDocument.h"
+#include "DiskCache.h"
+
+#include <QHash>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class CdpConnection;
+
+// The browser over a running Chromium's DevTools protocol. One connection is kept for the
+// program's whole run (opened at first use, opened again after the browser went away). The live
+// page is never written: the saved copy's addresses are applied to an inert copy when the page is
+// serialised. Resource bytes go from the browser straight to the sink the capture gives.
+class ChromiumBrowser : public Browser
+{
+public:
+    // The desktop's view of the browser's windows, where there is one (X11).
+    struct WindowSystem
+    {
+        // The caption of the topmost browser window; nullopt when there is none.
+        std::function<std::optional<QString>()> topmostCaption;
+        // Asks every browser window to close; how many were asked (-1: no windows reachable).
+        std::function<int()> closeWindows;
+    };
+
+    explicit ChromiumBrowser(CdpEndpoint::Sources sources = CdpEndpoint::defaultSources());
+    ~ChromiumBrowser() override;
+
+    void setWindowSystem(WindowSystem windowSystem) { m_windowSystem = std::move(windowSystem); }
+    // Whether resource bytes are read from the browser's disk cache before they are asked of the
+    // browser (on by default; off, every byte comes through the protocol).
+    void setDiskCacheEnabled(bool enabled) { m_diskCacheEnabled = enabled; }
+    // The browser's cache folders the disk route reads (found when connecting).
+    QStringList diskCacheFolders() const { return m_diskCache.folders(); }
+
+    // Connects when not connected; throws BrowserUnreachableError with a text for the user.
+    void ensureConnected();
+    CdpConnection& connection() { return *m_connection; }
+    const FetchStats& stats() const { return m_stats; }
+
+    QList<PageRef> pages() override;
+    std::optional<PageSnapshot> snapshot(const PageRef& page) override;
+    QString text(const PageSnapshot& page, int element) override;
+    void fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink) override;
+    bool fetchShown(const QString& url, ResourceSink& sink) override;
+    QString serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes) override;
+    QString frontWindowCaption() override;
+    void closeAllWindows() override;
+
+private:
+    QList<Cdp::TargetInfo> pageTargets();
+    QStringList activationOrder();
+    void findDiskCache(const QString& profileHint);
+    void onEvent(const QString& method, const class QJsonObject& params, const QString& session);
+    void forgetSessions();
+    QString pageSession(const QString& targetId);
+    QString frameSession(const QString& frameId, const QString& parentSession);
+    void prepareSession(const QString& session);
+    // Whether pages of this context keep their cache in the folders found (a private window's
+    // context keeps it in memory).
+    bool diskCacheServes(const QString& browserContextId) const;
+    // Reads a document and, recursively, the documents of its named FRAME elements.
+    PageSnapshot readDocument(const QString& session, const QString& frameId, const QString& topUrl,
+                              bool onDisk, const QString& context);
+    const ChromiumDocument& document(const PageSnapshot& page) const;
+    void readBytes(const ChromiumDocument& doc, const QStringList& urls, ResourceSink& sink);
+
+    CdpEndpoint::Sources m_sources;
+    std::unique_ptr<CdpConnection> m_connection;
+    WindowSystem m_windowSystem;
+    QHash<QString, QString> m_pageSessions;             // target id -> session id
+    QHash<QString, QString> m_frameSessions;            // out-of-process frame id -> session id
+    QHash<QString, QHash<QString, QString>> m_requests; // session -> url -> request id
+    QHash<quint64, std::shared_ptr<ChromiumDocument>> m_documents; // of the current capture
+    quint64 m_nextHandle = 1;
+    FetchStats m_stats;
+    bool m_httpListAnswers = true;
+    bool m_diskCacheEnabled = true;
+    DiskCache::Reader m_diskCache;
+    QString m_defaultContext; // the browser context whose cache is the one on disk
+    std::vector<std::unique_ptr<ByteRoute>> m_routes; // tried in order
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "Browser.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class CdpConnection;
+
+// What the layer keeps of a document it read: where it lives in the browser, and what the
+// browser's resource tree says of its resources.
+struct ChromiumDocument
+{
+    QString session;
+    QString frameId;
+    int contextId = 0; // the isolated world the layer's scripts run in
+    int docIndex = 0;  // the document's element list in that world
+    QString url;
+    QString topUrl;      // the page's own address: the browser's cache is split by it
+    bool onDisk = false; // whether the page's context keeps its cache in the folders found
+    QString contentType;
+    QHash<QString, QString> resourceFrames; // url -> frame id, from the resource tree
+    QHash<QString, qint64> resourceSizes;   // url -> decoded size, where the tree gives one
+    QStringList styleUrls;                  // style sheets and manifests of the session's frames
+};
+
+namespace ChromiumDocuments {
+
+// Reads the document of a frame (a page's main frame too) into `snapshot`, without its frames,
+// and returns what the layer needs to read it further.
+std::shared_ptr<ChromiumDocument> read(CdpConnection& connection, const QString& session,
+                                       const QString& frameId, const QString& topUrl, bool onDisk,
+                                       PageSnapshot& snapshot);
+// The root element's outer HTML with the writes applied to an inert copy.
+QString serialize(CdpConnection& connection, const ChromiumDocument& doc, int root,
+                  const QList<AttributeWrite>& writes);
+// The element's innerText.
+QString text(CdpConnection& connection, const ChromiumDocument& doc, int element);
+// The id of the frame shown by the document's first FRAME or IFRAME element of that name; empty
+// when there is none.
+QString frameIdByName(CdpConnection& connection, const ChromiumDocument& doc, const QString& name);
+// Reads same-origin URLs from the browser's HTTP cache through the page; null entries are
+// misses.
+QList<std::optional<QByteArray>> readCachedSameOrigin(CdpConnection& connection,
+                                                      const ChromiumDocument& doc,
+                                                      const QStringList& urls);
+
+} // namespace ChromiumDocuments

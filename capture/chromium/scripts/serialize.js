@@ -1,0 +1,26 @@
+// Serialises an element of the live page as it reads with the capture's writes applied: the
+// element is copied into an inert document (nothing there loads) and the writes go to the copy.
+((doc, index, writes) => {
+  const all = globalThis.__nimbrilDocs[doc];
+  const el = all[index];
+  const inert = document.implementation.createHTMLDocument('');
+  const copy = inert.importNode(el, true);
+  if (writes.length) {
+    const originals = [el, ...el.getElementsByTagName('*')];
+    const copies = [copy, ...copy.getElementsByTagName('*')];
+    const map = new Map();
+    originals.forEach((o, i) => map.set(o, copies[i]));
+    for (const [i, name, value] of writes) {
+      const c = map.get(all[i]);
+      if (!c) continue;
+      c.setAttribute(name, value);
+      if (c.tagName.toUpperCase() === 'OBJECT' && name.toLowerCase() === 'movie') {
+        for (const p of c.getElementsByTagName('param'))
+          if (['movie', 'src'].includes((p.getAttribute('name') || '').toLowerCase()))
+            p.setAttribute('value', value);
+        if (c.hasAttribute('data')) c.setAttribute('data', value);
+      }
+    }
+  }
+  return copy.outerHTML;
+})
