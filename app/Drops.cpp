@@ -2,9 +2,12 @@
 
 #include "AtomicFile.h"
 #include "Errors.h"
+#include "FileCopy.h"
+#include "FileNames.h"
 #include "IniFile.h"
 #include "ResourceFiles.h"
-#include "u_Public.h"
+#include "TextRules.h"
+#include "WebAddress.h"
 
 #include <QDir>
 #include <QFile>

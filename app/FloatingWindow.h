@@ -2,7 +2,7 @@
 
 #include "Browser.h"
 #include "CaptureKind.h"
-#include "u_Public.h"
+#include "FileCopy.h"
 
 #include <QHash>
 #include <QPoint>

@@ -1,10 +1,11 @@
 // Times the language look-up (a language file read and 29 keys, as the tray menu applies them after
 // a change of language) and
 // the URL and file helpers the resource passes call once per resource.
+#include "FileNames.h"
 #include "LanguageCatalogue.h"
 #include "LanguageKeys.h"
 #include "ResourceFiles.h"
-#include "u_Public.h"
+#include "WebAddress.h"
 
 #include <QDir>
 #include <QFile>

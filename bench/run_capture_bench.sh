@@ -8,6 +8,7 @@
 #     bench/run_capture_bench.sh [K] [M] [REPEATS]      (defaults 10 100 5)
 #     SWEEP=0 bench/run_capture_bench.sh ...            (main size only, no growth table)
 #     HTTRACK=0 bench/run_capture_bench.sh ...          (without HTTrack, minutes quicker)
+#     BEFORE=OTHER/nimbril-capture bench/run_capture_bench.sh ...   (adds rows for another build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -146,6 +147,13 @@ for t in json.load(sys.stdin):
     "'$capture' --route devtools --endpoint 127.0.0.1:$cport --scope all --dest '$out/page-devtools' page"
   measure nimbril-photo-devtools "$out/photo-devtools" png_stats "$reps" \
     "'$capture' --route devtools --endpoint 127.0.0.1:$cport --scope all --dest '$out/photo-devtools' photo"
+  # Another build of the command (BEFORE=path), to compare two versions in one run.
+  if [[ -n ${BEFORE:-} ]]; then
+    measure nimbril-page-before "$out/page-before" png_stats "$reps" \
+      "'$BEFORE' --endpoint 127.0.0.1:$cport --scope all --dest '$out/page-before' page"
+    measure nimbril-photo-before "$out/photo-before" png_stats "$reps" \
+      "'$BEFORE' --endpoint 127.0.0.1:$cport --scope all --dest '$out/photo-before' photo"
+  fi
   measure wget "$out/wget" png_stats "$reps" \
     "wget -q -p -k -E -e robots=off -P '$out/wget' ${urls[*]}"
   # HTTrack fetches about three files a second here even with its limits lifted (-%! -%N0), so

@@ -1,9 +1,11 @@
 #include "Harvester.h"
 
 #include "Errors.h"
+#include "FileNames.h"
 #include "PageSaver.h"
 #include "ResourcePasses.h"
-#include "u_Public.h"
+#include "TextRules.h"
+#include "WebAddress.h"
 
 namespace {
 

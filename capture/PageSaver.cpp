@@ -2,10 +2,12 @@
 
 #include "AtomicFile.h"
 #include "Errors.h"
+#include "FileNames.h"
 #include "IniFile.h"
 #include "ResourceFiles.h"
 #include "ResourcePasses.h"
-#include "u_Public.h"
+#include "TextRules.h"
+#include "WebAddress.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,8 @@
 #include "ResourceFiles.h"
 
-#include "u_Public.h"
+#include "FileNames.h"
+#include "TextRules.h"
+#include "WebAddress.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,9 @@
 #include "ResourcePasses.h"
 
+#include "FileNames.h"
 #include "ResourceFiles.h"
-#include "u_Public.h"
+#include "TextRules.h"
+#include "WebAddress.h"
 
 #include <QDir>
 #include <QHash>

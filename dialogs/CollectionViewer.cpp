@@ -1,6 +1,7 @@
 #include "CollectionViewer.h"
 
 #include "AppContext.h"
+#include "FileNames.h"
 #include "FolderChooser.h"
 #include "FormFace.h"
 

@@ -4,12 +4,13 @@
 #include "DiskCache.h"
 #include "EMailList.h"
 #include "Errors.h"
+#include "FileCopy.h"
+#include "FileNames.h"
 #include "IniFile.h"
-#include "PaletteFile.h"
 #include "LanguageCatalogue.h"
-#include "Paths.h"
+#include "PaletteFile.h"
 #include "ResourceFiles.h"
-#include "u_Public.h"
+#include "WebAddress.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -3,8 +3,10 @@
 #include "CaptureRun.h"
 #include "Errors.h"
 #include "FakeBrowser.h"
+#include "FileNames.h"
 #include "TestFiles.h"
-#include "u_Public.h"
+#include "TextRules.h"
+#include "WebAddress.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -2,10 +2,12 @@
 // framesets, the page bar, and pages built to push files out of the collection.
 #include "CaptureRun.h"
 #include "FakeBrowser.h"
+#include "FileNames.h"
 #include "IniFile.h"
 #include "PageSaver.h"
 #include "TestFiles.h"
-#include "u_Public.h"
+#include "TextRules.h"
+#include "WebAddress.h"
 
 #include <QDateTime>
 #include <QDir>

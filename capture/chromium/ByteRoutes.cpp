@@ -85,9 +85,8 @@ void WatchedBodyRoute::read(const ChromiumDocument& doc, QStringList& todo, Reso
     QList<std::pair<QString, int>> sent;
     for (const QString& url : std::as_const(todo))
         if (const QString request = watched.value(url); !request.isEmpty())
-            sent.append(
-                {url, m_connection.send(QStringLiteral("Network.getResponseBody"),
-                                        {{QStringLiteral("requestId"), request}}, doc.session)});
+            sent.append({url, m_connection.send(QStringLiteral("Network.getResponseBody"),
+                                                Cdp::responseBodyParams(request), doc.session)});
     ReadPipelined(m_connection, todo, sink, m_stats, sent);
 }
 
@@ -100,25 +99,23 @@ void PageMemoryRoute::read(const ChromiumDocument& doc, QStringList& todo, Resou
     // it does, those addresses are blocked, so that no request reaches the server.
     const bool block = !doc.styleUrls.isEmpty();
     auto setBlocked = [&](const QStringList& urls) {
-        c.call(QStringLiteral("Network.setBlockedURLs"),
-               {{QStringLiteral("urls"), QJsonArray::fromStringList(urls)}}, doc.session,
+        c.call(QStringLiteral("Network.setBlockedURLs"), Cdp::blockedUrlsParams(urls), doc.session,
                kCallTimeoutMs);
     };
     if (block)
         setBlocked(doc.styleUrls);
     QList<std::pair<QString, int>> sent;
     for (const QString& url : std::as_const(todo))
-        sent.append(
-            {url, c.send(QStringLiteral("Page.getResourceContent"),
-                         {{QStringLiteral("frameId"), doc.resourceFrames.value(url, doc.frameId)},
-                          {QStringLiteral("url"), url}},
-                         doc.session)});
+        sent.append({url, c.send(QStringLiteral("Page.getResourceContent"),
+                                 Cdp::resourceContentParams(
+                                     doc.resourceFrames.value(url, doc.frameId), url),
+                                 doc.session)});
     try {
         ReadPipelined(c, todo, sink, m_stats, sent);
     } catch (...) {
         if (block && c.isConnected())
-            c.discard(c.send(QStringLiteral("Network.setBlockedURLs"),
-                             {{QStringLiteral("urls"), QJsonArray()}}, doc.session));
+            c.discard(c.send(QStringLiteral("Network.setBlockedURLs"), Cdp::blockedUrlsParams({}),
+                             doc.session));
         throw;
     }
     if (block)

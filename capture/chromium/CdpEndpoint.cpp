@@ -1,5 +1,6 @@
 #include "CdpEndpoint.h"
 
+#include "BrowserProfiles.h"
 #include "CdpConnection.h"
 #include "CdpProtocol.h"
 #include "Errors.h"
@@ -22,14 +23,6 @@ namespace CdpEndpoint {
 namespace {
 
 constexpr int ActivePortHandshakeMs = 60000;
-
-QString configHome()
-{
-    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg))
-        return xdg;
-    return QDir::homePath() + QStringLiteral("/.config");
-}
 
 QString hostPortText(const Cdp::HostPort& hp)
 {
@@ -97,27 +90,11 @@ std::optional<QUrl> viaHttp(const Cdp::HostPort& hp, int timeoutMs, const QStrin
 
 } // namespace
 
-QStringList profileFolderNames()
-{
-    return {QStringLiteral("nimbril/browser-profile"), QStringLiteral("chromium"),
-            QStringLiteral("google-chrome"),           QStringLiteral("google-chrome-beta"),
-            QStringLiteral("google-chrome-unstable"),  QStringLiteral("chromium-browser")};
-}
-
-QStringList defaultProfileFolders()
-{
-    const QString config = configHome();
-    QStringList folders;
-    for (const QString& name : profileFolderNames())
-        folders << config + u'/' + name;
-    return folders;
-}
-
 Sources defaultSources()
 {
     Sources s;
     s.override = qEnvironmentVariable("NIMBRIL_DEVTOOLS");
-    s.profileFolders = defaultProfileFolders();
+    s.profileFolders = BrowserProfiles::defaultFolders();
     return s;
 }
 
@@ -136,8 +113,8 @@ QString startHint(int port, const QString& profileFolder)
 
 Found discover(const Sources& sources, int timeoutMs)
 {
-    const QString ownProfile =
-        sources.profileFolders.value(0, configHome() + QStringLiteral("/nimbril/browser-profile"));
+    const QString ownProfile = sources.profileFolders.value(
+        0, BrowserProfiles::configHome() + QStringLiteral("/nimbril/browser-profile"));
 
     if (!sources.override.trimmed().isEmpty()) {
         const std::optional<Cdp::HostPort> hp = Cdp::parseHostPort(sources.override);
@@ -157,11 +134,7 @@ Found discover(const Sources& sources, int timeoutMs)
     }
 
     for (const QString& folder : sources.profileFolders) {
-        QFile file(folder + QStringLiteral("/DevToolsActivePort"));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const std::optional<Cdp::ActivePort> ap =
-            Cdp::parseActivePort(QString::fromUtf8(file.read(4096)));
+        const std::optional<Cdp::ActivePort> ap = BrowserProfiles::activePort(folder);
         if (ap && acceptsTcp(ap->port, timeoutMs))
             return {Cdp::activePortUrl(*ap), Kind::ActivePort, folder};
     }

@@ -34,13 +34,8 @@ struct Found
     QString profileFolder; // the folder of the DevToolsActivePort file (ActivePort only)
 };
 
-// The browser profile folders below the configuration folder that are looked in when nothing
-// names one: Nimbril's own browser profile ("nimbril/browser-profile"), then the usual
-// Chromium-family ones.
-QStringList profileFolderNames();
-// $XDG_CONFIG_HOME (or ~/.config) + / + each of profileFolderNames().
-QStringList defaultProfileFolders();
-// NIMBRIL_DEVTOOLS from the environment, the default profile folders, 127.0.0.1:9222.
+// NIMBRIL_DEVTOOLS from the environment, the default profile folders
+// (BrowserProfiles::defaultFolders), 127.0.0.1:9222.
 Sources defaultSources();
 
 // "Start one with: chromium --remote-debugging-port=PORT --user-data-dir=FOLDER", with the home

@@ -165,7 +165,8 @@ QJsonObject evaluateParams(const QString& expression, int contextId, bool return
 
 QJsonObject isolatedWorldParams(const QString& frameId)
 {
-    return {{QStringLiteral("frameId"), frameId}, {QStringLiteral("worldName"), QStringLiteral("nimbril")}};
+    return {{QStringLiteral("frameId"), frameId},
+            {QStringLiteral("worldName"), QStringLiteral("nimbril")}};
 }
 
 int parseIsolatedWorld(const QJsonObject& result)
@@ -175,7 +176,10 @@ int parseIsolatedWorld(const QJsonObject& result)
 
 QString parseNodeFrameId(const QJsonObject& result)
 {
-    return result.value(QStringLiteral("node")).toObject().value(QStringLiteral("frameId")).toString();
+    return result.value(QStringLiteral("node"))
+        .toObject()
+        .value(QStringLiteral("frameId"))
+        .toString();
 }
 
 DocumentSnapshot parseDocumentSnapshot(const QJsonObject& value)
@@ -216,6 +220,31 @@ DocumentSnapshot parseDocumentSnapshot(const QJsonObject& value)
 QJsonObject attachParams(const QString& targetId)
 {
     return {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}};
+}
+
+QJsonObject targetParams(const QString& targetId)
+{
+    return {{QStringLiteral("targetId"), targetId}};
+}
+
+QJsonObject objectParams(const QString& objectId)
+{
+    return {{QStringLiteral("objectId"), objectId}};
+}
+
+QJsonObject responseBodyParams(const QString& requestId)
+{
+    return {{QStringLiteral("requestId"), requestId}};
+}
+
+QJsonObject resourceContentParams(const QString& frameId, const QString& url)
+{
+    return {{QStringLiteral("frameId"), frameId}, {QStringLiteral("url"), url}};
+}
+
+QJsonObject blockedUrlsParams(const QStringList& urls)
+{
+    return {{QStringLiteral("urls"), QJsonArray::fromStringList(urls)}};
 }
 
 QString parseSessionId(const QJsonObject& result)

@@ -131,6 +131,16 @@ DocumentSnapshot parseDocumentSnapshot(const QJsonObject& value);
 // ---- Targets and sessions ------------------------------------------------------------------
 
 QJsonObject attachParams(const QString& targetId);
+// {targetId} (Target.closeTarget, Target.activateTarget).
+QJsonObject targetParams(const QString& targetId);
+// {objectId} (DOM.describeNode, Runtime.releaseObject).
+QJsonObject objectParams(const QString& objectId);
+// Network.getResponseBody's parameters.
+QJsonObject responseBodyParams(const QString& requestId);
+// Page.getResourceContent's parameters.
+QJsonObject resourceContentParams(const QString& frameId, const QString& url);
+// Network.setBlockedURLs's parameters (an empty list lifts the block).
+QJsonObject blockedUrlsParams(const QStringList& urls);
 // The session id of a Target.attachToTarget result; empty when there is none.
 QString parseSessionId(const QJsonObject& result);
 // Target.setAutoAttach's parameters: out-of-process frames arrive as flat sessions of their own.

@@ -3,7 +3,7 @@
 #include "CdpConnection.h"
 #include "CdpProtocol.h"
 #include "Errors.h"
-#include "u_Public.h"
+#include "WebAddress.h"
 
 #include <QJsonObject>
 #include <QSet>
@@ -371,5 +371,5 @@ void ChromiumBrowser::closeAllWindows()
         return;
     for (const Cdp::TargetInfo& t : pageTargets())
         m_connection->discard(m_connection->send(QStringLiteral("Target.closeTarget"),
-                                                 {{QStringLiteral("targetId"), t.targetId}}));
+                                                 Cdp::targetParams(t.targetId)));
 }

@@ -141,11 +141,11 @@ QString frameIdByName(CdpConnection& c, const ChromiumDocument& doc, const QStri
         throw SafecallError();
     if (found.objectId.isEmpty())
         return QString();
-    const QString frameId = Cdp::parseNodeFrameId(
-        c.call(QStringLiteral("DOM.describeNode"), {{QStringLiteral("objectId"), found.objectId}},
-               doc.session, kCallTimeoutMs));
-    c.send(QStringLiteral("Runtime.releaseObject"), {{QStringLiteral("objectId"), found.objectId}},
-           doc.session);
+    const QString frameId = Cdp::parseNodeFrameId(c.call(QStringLiteral("DOM.describeNode"),
+                                                         Cdp::objectParams(found.objectId),
+                                                         doc.session, kCallTimeoutMs));
+    c.discard(c.send(QStringLiteral("Runtime.releaseObject"), Cdp::objectParams(found.objectId),
+                     doc.session));
     return frameId;
 }
 

@@ -24,7 +24,7 @@
 
 #include "DiskCache.h"
 
-#include "CdpEndpoint.h"
+#include "BrowserProfiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -264,12 +264,8 @@ QString FolderArgument(const BrowserProcess& process, const QString& name)
 
 int ActivePortOf(const QString& userData)
 {
-    QFile file(userData + QStringLiteral("/DevToolsActivePort"));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    bool ok = false;
-    const int port = QString::fromUtf8(file.readLine(64)).trimmed().toInt(&ok);
-    return ok ? port : -1;
+    const std::optional<Cdp::ActivePort> port = BrowserProfiles::activePort(userData);
+    return port ? port->port : -1;
 }
 
 } // namespace
@@ -452,7 +448,7 @@ QStringList CacheFolders(const BrowserProcess& process, const QString& userDataH
     if (userData.isEmpty())
         userData = userDataHint;
     if (userData.isEmpty()) {
-        for (const QString& name : CdpEndpoint::profileFolderNames()) {
+        for (const QString& name : BrowserProfiles::folderNames()) {
             const QString candidate = configHome + u'/' + name;
             if (ActivePortOf(candidate) == port) {
                 userData = candidate;

@@ -1,7 +1,7 @@
 #include "FakeBrowser.h"
 
 #include "Errors.h"
-#include "u_Public.h"
+#include "WebAddress.h"
 
 #include <QUrl>
 #include <algorithm>

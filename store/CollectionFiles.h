@@ -1,6 +1,6 @@
 #pragma once
 
-#include "u_Public.h"
+#include "CaptureKind.h"
 
 #include <QList>
 #include <QString>

@@ -2,7 +2,7 @@
 
 #include "AtomicFile.h"
 #include "Errors.h"
-#include "u_Public.h"
+#include "TextRules.h"
 
 #include <QFile>
 

@@ -1,7 +1,7 @@
 #include "CollectionFiles.h"
 
 #include "AtomicFile.h"
-#include "u_Public.h"
+#include "FileCopy.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QRgb>
 #include <QString>
 #include <QtGlobal>
 
@@ -23,8 +22,8 @@ ColorBytes SplitColor(ColorValue color);
 // r + 256·g + 65536·b.
 ColorValue MakeColor(quint8 red, quint8 green, quint8 blue);
 
-// The colour value of a screen pixel as the desktop layer reports it (0xAARRGGBB).
-ColorValue ColorFromRgb(QRgb rgb);
+// The colour value of a screen pixel as the desktop layer reports it (a QRgb, 0xAARRGGBB).
+ColorValue ColorFromRgb(quint32 rgb);
 
 // The text forms a colour can be copied in; VC has none.
 enum class CopyFormat

@@ -19,9 +19,9 @@ ColorValue MakeColor(quint8 red, quint8 green, quint8 blue)
     return ColorValue(red) + 256u * ColorValue(green) + 65536u * ColorValue(blue);
 }
 
-ColorValue ColorFromRgb(QRgb rgb)
+ColorValue ColorFromRgb(quint32 rgb)
 {
-    return MakeColor(quint8(qRed(rgb)), quint8(qGreen(rgb)), quint8(qBlue(rgb)));
+    return MakeColor(quint8(rgb >> 16), quint8(rgb >> 8), quint8(rgb));
 }
 
 QString FormatColor(ColorValue color, CopyFormat format)

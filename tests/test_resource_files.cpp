@@ -1,0 +1,91 @@
+#include "ResourceFiles.h"
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Where captured bytes land: a file already there stays unless it holds the same bytes, nothing
+// leaves the folder the capture names, and nothing is written through a symbolic link.
+class ResourceFiles : public ::testing::Test
+{
+protected:
+    QString write(const QByteArray& bytes, const QString& rel, const QString& sub)
+    {
+        return WriteResourceFile(bytes, ResourceTarget(rel, root, sub));
+    }
+    QString harvest(const QByteArray& bytes, const QString& url)
+    {
+        return WriteResourceFile(bytes, root + "/" + ResourceFileName(url));
+    }
+
+    QTemporaryDir tmp;
+    QString root = tmp.filePath("coll");
+};
+
+TEST_F(ResourceFiles, HarvestNamesComeFromTheAddressAndAnIdenticalFileIsKept)
+{
+    EXPECT_EQ(harvest("GIF-A", "http://h/img/logo%5B1%5D.gif?x=1"), root + "/logo1.gif");
+    EXPECT_EQ(harvest("GIF-A", "http://h/other/logo[1].gif"), root + "/logo1.gif");
+    EXPECT_EQ(filesBelow(root), QStringList({"logo1.gif"}));
+    EXPECT_EQ(ResourceFileName("http://h/"), "index");
+    EXPECT_FALSE(ResourceFileName("http://h/a/..%2F..%2Fx").contains(u'/'));
+}
+
+TEST_F(ResourceFiles, AnotherFileKeepsItsNameAndTheBytesGoBeside)
+{
+    writeFile(root + "/logo1.gif", "another, longer file");
+    writeFile(root + "/a.gif", "AAAA");
+    writeFile(root + "/README", "old");
+    const QString renamed = harvest("GIF-A", "http://h/logo1.gif");
+    EXPECT_TRUE(QRegularExpression(".*/logo1\\d{1,10}\\.gif$").match(renamed).hasMatch())
+        << renamed.toStdString();
+    EXPECT_EQ(readFile(renamed), "GIF-A");
+    EXPECT_EQ(readFile(root + "/logo1.gif"), "another, longer file");
+    EXPECT_NE(harvest("BBBB", "http://h/a.gif"), root + "/a.gif"); // same size, other bytes
+    EXPECT_TRUE(QRegularExpression(".*/\\d{1,10}README$")
+                    .match(harvest("new!", "http://h/README"))
+                    .hasMatch());
+    EXPECT_EQ(readFile(root + "/README"), "old");
+}
+
+TEST_F(ResourceFiles, PageResourcesKeepTheirFoldersAndNeverLeaveTheResourceFolder)
+{
+    EXPECT_EQ(write("X", "img/sub/x.gif", "p.files"), root + "/p.files/img/sub/x.gif");
+    EXPECT_EQ(write("X", "img/", "s.files"), "");
+    EXPECT_EQ(write("X", "img/   ", "s.files"), "");
+    for (const char* rel : {"x.gif?a=/../../../.bashrc", "../../../escape.gif", "a/../../b.gif",
+                            "./.././c.gif", "//d.gif", "..", "a/..", "e/./f.gif"})
+        write("X", rel, "q.files");
+    QDirIterator all(tmp.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (all.hasNext()) {
+        const QString f = all.next();
+        EXPECT_TRUE(f.startsWith(root + "/p.files/") || f.startsWith(root + "/q.files/"))
+            << f.toStdString();
+    }
+    EXPECT_EQ(filesBelow(root + "/q.files"), QStringList({"a/b.gif", "c.gif", "d.gif", "e/f.gif",
+                                                          "escape.gif", "x.gif?a=/.bashrc"}));
+    const QString longName = write("X", QString(400, u'n') + ".gif", "r.files");
+    EXPECT_LE(QFileInfo(longName).fileName().toUtf8().size(), 255);
+}
+
+TEST_F(ResourceFiles, NothingIsWrittenThroughALinkInTheDestination)
+{
+    writeFile(tmp.filePath("elsewhere/victim.gif"), "precious");
+    QDir().mkpath(root);
+    ASSERT_TRUE(QFile::link(tmp.filePath("elsewhere/victim.gif"), root + "/victim.gif"));
+    const QString written = harvest("page bytes", "http://h/victim.gif");
+    EXPECT_NE(written, root + "/victim.gif");
+    EXPECT_EQ(readFile(written), "page bytes");
+    EXPECT_EQ(readFile(tmp.filePath("elsewhere/victim.gif")), "precious");
+    EXPECT_EQ(QDir(root).entryList(QDir::Hidden | QDir::Files | QDir::System).size(), 2)
+        << "no temporary file stays behind";
+}
+
+} // namespace
