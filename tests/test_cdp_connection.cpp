@@ -3,6 +3,7 @@
 #include "CdpProtocol.h"
 #include "ChromiumProcess.h"
 #include "Errors.h"
+#include "FakeDevToolsServer.h"
 #include "TestHttpServer.h"
 
 #include <QCryptographicHash>
@@ -22,72 +23,6 @@
 #include <memory>
 
 namespace {
-
-// A DevTools endpoint in the test process: records requests and answers them with `handler`
-// (by default a reply echoing the method), so the tests decide order, errors and silence.
-class FakeDevToolsServer : public QObject
-{
-public:
-    using Handler = std::function<void(QWebSocket* peer, const QJsonObject& request)>;
-
-    FakeDevToolsServer() : m_server(QStringLiteral("fake"), QWebSocketServer::NonSecureMode)
-    {
-        m_server.listen(QHostAddress::LocalHost, 0);
-        connect(&m_server, &QWebSocketServer::newConnection, this, [this] {
-            while (QWebSocket* peer = m_server.nextPendingConnection()) {
-                peer->setParent(this);
-                peer->setOutgoingFrameSize(QWebSocket::maxOutgoingFrameSize());
-                connections.append(peer);
-                connect(peer, &QWebSocket::textMessageReceived, this,
-                        [this, peer](const QString& text) {
-                            const QJsonObject request =
-                                QJsonDocument::fromJson(text.toUtf8()).object();
-                            requests.append(request);
-                            handler(peer, request);
-                        });
-            }
-        });
-    }
-
-    QUrl url() const
-    {
-        return QUrl(
-            QStringLiteral("ws://127.0.0.1:%1/devtools/browser/fake").arg(m_server.serverPort()));
-    }
-
-    static void reply(QWebSocket* peer, const QJsonObject& request, const QJsonObject& result)
-    {
-        send(peer, {{"id", request.value("id")}, {"result", result}});
-    }
-    static void replyError(QWebSocket* peer, const QJsonObject& request, const QString& message)
-    {
-        send(peer, {{"id", request.value("id")},
-                    {"error", QJsonObject{{"code", -32000}, {"message", message}}}});
-    }
-    static void event(QWebSocket* peer, const QString& method, const QJsonObject& params,
-                      const QString& sessionId = {})
-    {
-        QJsonObject message{{"method", method}, {"params", params}};
-        if (!sessionId.isEmpty())
-            message.insert("sessionId", sessionId);
-        send(peer, message);
-    }
-    static void send(QWebSocket* peer, const QJsonObject& message)
-    {
-        peer->sendTextMessage(
-            QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
-    }
-
-    Handler handler = [](QWebSocket* peer, const QJsonObject& request) {
-        reply(peer, request,
-              {{"method", request.value("method")}, {"params", request.value("params")}});
-    };
-    QList<QJsonObject> requests;
-    QList<QWebSocket*> connections;
-
-private:
-    QWebSocketServer m_server;
-};
 
 // A bare TCP server that reads a websocket upgrade request as it arrives on the wire and answers
 // it with `status`, so the tests see exactly which headers the client sends.

@@ -1,3 +1,4 @@
+#include "ByteRoutes.h"
 #include "DiskCache.h"
 #include "TestFiles.h"
 
@@ -401,6 +402,44 @@ struct FakeHome
         return folder;
     }
 };
+
+TEST(DiskCacheRoute, HandsOverOnlyEntriesThePageAgreesWithAndOnlyForAContextOnDisk)
+{
+    QTemporaryDir temp;
+    const QString page = "http://127.0.0.1:8731/index.html";
+    for (const char* name : {"a.png", "b.png"}) {
+        Entry e;
+        e.key =
+            "1/0/_dk_http://127.0.0.1 http://127.0.0.1 http://127.0.0.1:8731/" + QByteArray(name);
+        e.body = "body of " + QByteArray(name);
+        writeFile(temp.path() + '/' + DiskCache::EntryFileName(e.key), e.bytes());
+    }
+    DiskCache::Reader reader;
+    reader.setFolders({temp.path()});
+    FetchStats stats;
+    DiskCacheRoute route(reader, stats);
+    struct : ResourceSink
+    {
+        void receive(const QString& url, const QByteArray& bytes) override { got[url] = bytes; }
+        QHash<QString, QByteArray> got;
+    } sink;
+    ChromiumDocument doc;
+    doc.url = doc.topUrl = page;
+    // The page holds another version of b.png than the disk: the browser is asked for it.
+    doc.resourceSizes = {{"http://127.0.0.1:8731/b.png", 3}};
+    const QStringList all{"http://127.0.0.1:8731/a.png", "http://127.0.0.1:8731/b.png"};
+
+    QStringList todo = all;
+    route.read(doc, todo, sink); // a private window: its cache is not on disk
+    EXPECT_EQ(todo, all);
+    EXPECT_TRUE(sink.got.isEmpty());
+
+    doc.onDisk = true;
+    route.read(doc, todo, sink);
+    EXPECT_EQ(todo, QStringList({"http://127.0.0.1:8731/b.png"}));
+    EXPECT_EQ(sink.got.value("http://127.0.0.1:8731/a.png"), "body of a.png");
+    EXPECT_EQ(stats.diskReads, 1);
+}
 
 } // namespace
 

@@ -48,48 +48,47 @@ private:
     FetchStats& m_stats;
 };
 
+// A route that asks the browser over the protocol.
+class ProtocolRoute : public ByteRoute
+{
+protected:
+    ProtocolRoute(CdpConnection& connection, FetchStats& stats)
+        : m_connection(connection), m_stats(stats)
+    {}
+    CdpConnection& m_connection;
+    FetchStats& m_stats;
+};
+
 // Bodies the layer saw arrive while it watched the page load (even no-store ones).
-class WatchedBodyRoute : public ByteRoute
+class WatchedBodyRoute : public ProtocolRoute
 {
 public:
     // The request ids of the loads seen on a session, by URL.
     using Watched = std::function<QHash<QString, QString>(const QString& session)>;
     WatchedBodyRoute(CdpConnection& connection, Watched watched, FetchStats& stats)
-        : m_connection(connection), m_watched(std::move(watched)), m_stats(stats)
+        : ProtocolRoute(connection, stats), m_watched(std::move(watched))
     {}
     void read(const ChromiumDocument& doc, QStringList& todo, ResourceSink& sink) override;
 
 private:
-    CdpConnection& m_connection;
     Watched m_watched;
-    FetchStats& m_stats;
 };
 
 // The resources the page keeps in memory.
-class PageMemoryRoute : public ByteRoute
+class PageMemoryRoute : public ProtocolRoute
 {
 public:
-    PageMemoryRoute(CdpConnection& connection, FetchStats& stats)
-        : m_connection(connection), m_stats(stats)
+    PageMemoryRoute(CdpConnection& connection, FetchStats& stats) : ProtocolRoute(connection, stats)
     {}
     void read(const ChromiumDocument& doc, QStringList& todo, ResourceSink& sink) override;
-
-private:
-    CdpConnection& m_connection;
-    FetchStats& m_stats;
 };
 
 // The HTTP cache for the document's own origin, read through the page (only-if-cached): what the
 // page no longer keeps in memory and the disk reader could not use.
-class CachedReadRoute : public ByteRoute
+class CachedReadRoute : public ProtocolRoute
 {
 public:
-    CachedReadRoute(CdpConnection& connection, FetchStats& stats)
-        : m_connection(connection), m_stats(stats)
+    CachedReadRoute(CdpConnection& connection, FetchStats& stats) : ProtocolRoute(connection, stats)
     {}
     void read(const ChromiumDocument& doc, QStringList& todo, ResourceSink& sink) override;
-
-private:
-    CdpConnection& m_connection;
-    FetchStats& m_stats;
 };
