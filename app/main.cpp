@@ -1,16 +1,14 @@
-// Program entry: one instance per user, the floating window with its tray icon and menu, and the
-// message loop until Exit.
+// Program entry: one instance per user, the application context, the floating window with its
+// tray icon and menu, and the message loop until Exit.
+#include "AppContext.h"
 #include "ChromiumBrowser.h"
-#include "Desktop.h"
+#include "CollectionViewer.h"
+#include "ColorPicker.h"
+#include "EMailDialog.h"
 #include "Errors.h"
-#include "MessageBox.h"
+#include "FloatingWindow.h"
+#include "SetupDialog.h"
 #include "SingleInstance.h"
-#include "u_EMail.h"
-#include "u_Main.h"
-#include "u_SaveColor.h"
-#include "u_Setup.h"
-#include "u_Store.h"
-#include "u_ViewCollection.h"
 
 #include <QApplication>
 #include <unistd.h>
@@ -35,40 +33,44 @@ int main(int argc, char* argv[])
     if (!instance.tryAcquire())
         return 0; // another Nimbril runs: end silently
 
-    AppDir = ExecutableDir();
-    FavoritesDir = GetFavoritesDir();
+    const std::unique_ptr<DesktopPlatform> desktop = ChooseDesktop();
+    ShellOpener shell;
+    AppContext context(Paths::ForProgram(ExecutableDir(), UserHomeDir()), *desktop, shell);
 
     // The browser is reached when a command first needs it, and the connection is kept.
     ChromiumBrowser browser;
-    browser.setWindowSystem({[] { return Desktop().topmostWindowCaption(BrowserWindowClasses()); },
-                             [] { return Desktop().closeWindows(BrowserWindowClasses()); }});
+    browser.setWindowSystem(
+        {[&context] { return context.desktop().topmostWindowCaption(BrowserWindowClasses()); },
+         [&context] { return context.desktop().closeWindows(BrowserWindowClasses()); }});
 
-    TForm_Main form;
+    FloatingWindow form(context);
     form.browser = &browser;
     try {
-        form.FormCreate();
+        context.LoadSettings(UserHomeDir());
     } catch (const NimbrilError& e) {
         // Config.ini could not be written: say so, and still offer the window and its menu.
-        MessageBox::Error(nullptr, e.text());
-        ReadCollectionDir();
-        form.SetDefaultPosition();
-        form.AddTrayIcon();
+        context.prompts().error(nullptr, e.text());
     }
+    form.FormCreate();
     // After an e-mail capture the addresses are shown for saving and merging.
-    form.showEMails = [](const QStringList& emails) { ShowEMailDialog(nullptr, emails); };
+    form.showEMails = [&context](const QStringList& emails) {
+        ShowEMailDialog(context, nullptr, emails);
+    };
 
+    // The palette file "Save" writes to, shared by every colour picker of the run.
+    QString currentPaletteFile;
     // The colour picker is made for one use, owned by the floating window, which it hides.
-    form.showColorPicker = [&form] {
+    form.showColorPicker = [&] {
         form.hide();
-        TForm_SaveColor picker(&form);
+        ColorPicker picker(context, currentPaletteFile, &form);
         picker.exec();
     };
 
     // The windows that live for the whole run.
-    TForm_ViewStashet viewer(&form);
-    viewer.openPalette = [](QWidget* owner, const QString& path, QString* ioError) {
+    CollectionViewer viewer(context, &form);
+    viewer.openPalette = [&](QWidget* owner, const QString& path, QString* ioError) {
         // A palette opened from the viewer gets a picker of its own, owned by the viewer.
-        auto* picker = new TForm_SaveColor(owner);
+        auto* picker = new ColorPicker(context, currentPaletteFile, owner);
         if (!picker->LoadPaletteFile(path, ioError)) {
             delete picker;
             return false;
@@ -78,7 +80,7 @@ int main(int argc, char* argv[])
     };
     form.showViewer = [&viewer] { viewer.ShowViewer(); };
     form.restoreViewer = [&viewer] { viewer.RestoreStep(); };
-    TForm_Setup setup;
+    SetupDialog setup(context);
     form.showSetup = [&setup] { setup.ShowModalSetup(); };
 
     form.show();

@@ -4,7 +4,8 @@
 #include "ChromiumBrowser.h"
 #include "Desktop.h"
 #include "Errors.h"
-#include "u_Store.h"
+#include "Paths.h"
+#include "Settings.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -103,16 +104,14 @@ int main(int argc, char* argv[])
         return 2;
     }
 
-    AppDir = ExecutableDir();
-    FavoritesDir = GetFavoritesDir();
+    Paths paths = Paths::ForProgram(ExecutableDir(), UserHomeDir());
     try {
         QString folder = parser.value(dest);
         if (folder.isEmpty()) {
-            if (!QFileInfo::exists(ConfigFile()))
-                CreateDefaultCollection();
-            ReadCollectionDir();
-            CurrentLanguage = ReadLanguage();
-            folder = CollectionRoot + FolderOf(kind);
+            if (!Settings(paths.configFile()).exists())
+                CreateDefaultCollection(paths, UserHomeDir());
+            ReadCollectionDir(paths);
+            folder = paths.collectionFolder(FolderOf(kind));
         }
         folder = QDir(folder).absolutePath();
         QDir().mkpath(folder);
@@ -122,9 +121,10 @@ int main(int argc, char* argv[])
             sources.override = parser.value(endpoint);
         ChromiumBrowser browser(sources);
         browser.setDiskCacheEnabled(routeText == QLatin1String("auto"));
+        const std::unique_ptr<DesktopPlatform> desktop = ChooseDesktop();
         browser.setWindowSystem(
-            {[] { return Desktop().topmostWindowCaption(BrowserWindowClasses()); },
-             [] { return Desktop().closeWindows(BrowserWindowClasses()); }});
+            {[&desktop] { return desktop->topmostWindowCaption(BrowserWindowClasses()); },
+             [&desktop] { return desktop->closeWindows(BrowserWindowClasses()); }});
 
         StderrDisplay page("page"), url("url"), file("file");
         CaptureRun engine(&browser);

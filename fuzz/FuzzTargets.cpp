@@ -4,14 +4,13 @@
 #include "DiskCache.h"
 #include "EMailList.h"
 #include "Errors.h"
-#include "IniFile.h"
-#include "PaletteFile.h"
-#include "ResourceFiles.h"
-#include "u_Language.h"
 #include "FileCopy.h"
 #include "FileNames.h"
+#include "IniFile.h"
+#include "LanguageCatalogue.h"
+#include "PaletteFile.h"
+#include "ResourceFiles.h"
 #include "WebAddress.h"
-#include "u_Store.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -126,20 +125,16 @@ int FuzzLanguage(const uint8_t* data, size_t size)
     QTemporaryDir dir;
     if (!dir.isValid())
         return 0;
-    const QString oldAppDir = AppDir;
-    const QString oldLanguage = CurrentLanguage;
-    AppDir = dir.path() + u'/';
+    LanguageCatalogue catalogue(dir.path());
     const bool traditional = !f[0].isEmpty() && (f[0].at(0) & 1);
     const QString fileLanguage = traditional ? SimplifiedChineseName : QStringLiteral("Fuzz");
-    CurrentLanguage = traditional ? TraditionalChineseName : fileLanguage;
-    if (WriteBytes(LanguageFile(fileLanguage), f[2])) {
-        const QString text = Translate(QString::fromUtf8(f[1]));
+    if (WriteBytes(catalogue.fileOf(fileLanguage), f[2])) {
+        catalogue.setLanguage(traditional ? TraditionalChineseName : fileLanguage);
+        const QString text = catalogue.text(QString::fromUtf8(f[1]));
         if (text.size() > 4 * IniFile::MaxValueLength)
             Fail("translation longer than any value");
-        (void)AvailableLanguages();
+        (void)catalogue.languages();
     }
-    AppDir = oldAppDir;
-    CurrentLanguage = oldLanguage;
     return 0;
 }
 

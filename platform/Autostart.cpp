@@ -1,7 +1,7 @@
 #include "Autostart.h"
 
 #include "AtomicFile.h"
-#include "u_Store.h"
+#include "Paths.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,11 +3,6 @@
 #include "X11Desktop.h"
 
 #include <QGuiApplication>
-#include <memory>
-
-namespace {
-
-DesktopPlatform* g_override = nullptr;
 
 std::unique_ptr<DesktopPlatform> ChooseDesktop()
 {
@@ -29,21 +24,6 @@ std::unique_ptr<DesktopPlatform> ChooseDesktop()
         if (auto x11 = X11Desktop::open())
             return x11;
     return std::make_unique<NullDesktop>();
-}
-
-} // namespace
-
-DesktopPlatform& Desktop()
-{
-    if (g_override)
-        return *g_override;
-    static const std::unique_ptr<DesktopPlatform> chosen = ChooseDesktop();
-    return *chosen;
-}
-
-void SetDesktop(DesktopPlatform* desktop)
-{
-    g_override = desktop;
 }
 
 const QStringList& BrowserWindowClasses()

@@ -4,12 +4,13 @@
 #include <QRgb>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
 // The desktop facilities that Qt does not offer: the global pointer and key state, one screen
 // pixel, "show desktop", and the browser's top-level windows. An X11 realisation and a null one
 // (Wayland without X, offscreen tests) are chosen at run time; NIMBRIL_PLATFORM=x11|null forces
-// one.
+// one. The program makes one at start-up and hands it to the windows that need it.
 class DesktopPlatform
 {
 public:
@@ -33,11 +34,8 @@ public:
     virtual int closeWindows(const QStringList& windowClasses) = 0;
 };
 
-// The process-wide desktop, chosen at first use.
-DesktopPlatform& Desktop();
-
-// Replaces the process-wide desktop (tests); null restores the automatic choice. Not owned.
-void SetDesktop(DesktopPlatform* desktop);
+// The desktop of this session: X11 where the program runs on an X display, else the null one.
+std::unique_ptr<DesktopPlatform> ChooseDesktop();
 
 // A desktop where nothing can be read or done.
 class NullDesktop : public DesktopPlatform

@@ -2,7 +2,6 @@
 
 #include "AtomicFile.h"
 #include "IniFile.h"
-#include "u_Store.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -304,16 +303,15 @@ bool RegistryKey::DeleteValue(const QString& name)
 
 // ---- Registry ------------------------------------------------------------------------------
 
-Registry::Registry(const QString& file, const QStringList& systemKeys)
-    : m_file(file.isEmpty() ? DefaultFile() : file)
+Registry::Registry(const QString& file, const QStringList& systemKeys) : m_file(file)
 {
     for (const QString& key : systemKeys)
         m_systemKeys << normalizedKey(key);
 }
 
-QString Registry::DefaultFile()
+QString Registry::FileIn(const QString& programDir)
 {
-    return AppDir + QStringLiteral("registry.ini");
+    return programDir + QStringLiteral("registry.ini");
 }
 
 const QStringList& Registry::SystemKeys()

@@ -38,12 +38,11 @@ private:
 class Registry
 {
 public:
-    // The file's path; empty means AppDir + "registry.ini".
-    explicit Registry(const QString& file = QString(),
-                      const QStringList& systemKeys = SystemKeys());
+    // File is the stand-in's path, programDir + "registry.ini" in the program.
+    explicit Registry(const QString& file, const QStringList& systemKeys = SystemKeys());
 
-    // AppDir + "registry.ini".
-    static QString DefaultFile();
+    // The stand-in's file in a program folder (ending with "/").
+    static QString FileIn(const QString& programDir);
     // Keys the system itself provides, which exist even in an empty file (the start-up key).
     static const QStringList& SystemKeys();
 

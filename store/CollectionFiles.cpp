@@ -16,8 +16,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-QString LastTargetFolder;
-
 namespace {
 
 constexpr qint64 ChunkSize = 1 << 20;
@@ -131,11 +129,6 @@ QString WithTrailingSlash(const QString& folder)
     if (folder.isEmpty() || folder.endsWith(u'/'))
         return folder;
     return folder + u'/';
-}
-
-void SetLastTargetFolder(const QString& chosen)
-{
-    LastTargetFolder = WithTrailingSlash(chosen);
 }
 
 bool IsPaletteFile(const QString& path)

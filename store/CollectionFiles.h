@@ -8,18 +8,11 @@
 #include <functional>
 
 // What the collection viewer does to files, apart from its window: copy, move and delete of a
-// folder's chosen files, the last target folder, the folder chooser's answer and the decisions of
+// folder's chosen files, the folder chooser's answer and the decisions of
 // the preview pane. Paths use "/"; nothing here shows a message.
-
-// The folder the last copy or move went to, ending in "/" once set; empty when the program
-// starts and kept for the whole run.
-extern QString LastTargetFolder;
 
 // Folder with a "/" added unless it ends in one (an empty text stays empty).
 QString WithTrailingSlash(const QString& folder);
-
-// Makes Chosen the last target folder.
-void SetLastTargetFolder(const QString& chosen);
 
 // A ".col" palette file, letter case ignored.
 bool IsPaletteFile(const QString& path);

@@ -114,13 +114,24 @@ QString ReadStringFromText(const QString& text, const QString& section, const QS
     return defaultValue;
 }
 
-QString ReadString(const QString& path, const QString& section, const QString& key,
-                   const QString& defaultValue)
+QString ReadText(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QString text = decode(file.readAll());
+    if (text.isNull())
+        text = QStringLiteral(""); // an empty file is read, not missing
+    return text;
+}
+
+QString ReadString(const QString& path, const QString& section, const QString& key,
+                   const QString& defaultValue)
+{
+    const QString text = ReadText(path);
+    if (text.isNull())
         return defaultValue;
-    return ReadStringFromText(decode(file.readAll()), section, key, defaultValue);
+    return ReadStringFromText(text, section, key, defaultValue);
 }
 
 void WriteString(const QString& path, const QString& section, const QString& key,

@@ -18,6 +18,10 @@ QString ReadString(const QString& path, const QString& section, const QString& k
 void WriteString(const QString& path, const QString& section, const QString& key,
                  const QString& value);
 
+// The whole file's text as ReadString sees it (UTF-8, a byte-order mark dropped); a null text
+// when the file cannot be read.
+QString ReadText(const QString& path);
+
 // Same rules as ReadString, on text already in memory (used by tests and by readers that keep
 // one file's text for several look-ups).
 QString ReadStringFromText(const QString& text, const QString& section, const QString& key,

@@ -10,8 +10,6 @@ const QString PaletteHeader = QStringLiteral(";Color Capture File.Don't manually
 
 namespace {
 
-QString g_currentPaletteFile;
-
 // Lines as the runtime's line reader sees them: ended by CR LF, LF or CR; a final terminator
 // starts no further line.
 QStringList SplitLines(const QString& text)
@@ -186,14 +184,4 @@ bool ReadPalette(const QString& fileName, PaletteCells* cells)
     if (file.error() != QFileDevice::NoError)
         throw InOutError(fileName, file.errorString());
     return ParsePalette(bytes, cells);
-}
-
-QString CurrentPaletteFile()
-{
-    return g_currentPaletteFile;
-}
-
-void SetCurrentPaletteFile(const QString& fileName)
-{
-    g_currentPaletteFile = fileName;
 }

@@ -49,8 +49,3 @@ void WritePalette(const QString& fileName, const PaletteCells& cells);
 // Reads a palette file into the cells; false when the file is not a palette file. Throws
 // InOutError when the file cannot be opened or read.
 bool ReadPalette(const QString& fileName, PaletteCells* cells);
-
-// The palette file that "Save" writes to without asking, kept for the whole run: set by every
-// successful save, save-as and load in any picker, never cleared.
-QString CurrentPaletteFile();
-void SetCurrentPaletteFile(const QString& fileName);

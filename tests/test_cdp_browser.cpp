@@ -6,12 +6,11 @@
 #include "CdpConnection.h"
 #include "ChromiumBrowser.h"
 #include "ChromiumProcess.h"
+#include "Drops.h"
 #include "Errors.h"
 #include "TestFiles.h"
 #include "TestHttpServer.h"
 #include "TestWait.h"
-#include "u_Drops.h"
-#include "u_Store.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -360,13 +359,15 @@ TEST_F(ChromiumBrowserE2E, APictureLinkDroppedOnTheWindowIsCopiedFromThePageThat
 {
     // No capture ran in this browser object: the drop finds the picture in the open pages.
     ChromiumBrowser browser(sources);
-    CollectionRoot = tmp.filePath("coll") + "/";
-    FavoritesDir = tmp.filePath("fav") + "/";
+    Paths paths;
+    paths.collectionRoot = tmp.filePath("coll") + "/";
+    paths.favoritesDir = tmp.filePath("fav") + "/";
+    Drops drops(paths, nullptr, &browser);
     http->clearLog();
-    TTDrop({TextDrop::Url, http->url("/d/img/b.png").toString(), "b"}, nullptr, &browser);
-    TTDrop({TextDrop::Url, http->url("/d/img/never-shown.png").toString(), "n"}, nullptr, &browser);
-    EXPECT_EQ(readFile(CollectionRoot + "Photo/b.png"), kPng);
-    EXPECT_TRUE(QFile::exists(FavoritesDir + "n.url"));
+    drops.StoreTextDrop({TextDrop::Url, http->url("/d/img/b.png").toString(), "b"});
+    drops.StoreTextDrop({TextDrop::Url, http->url("/d/img/never-shown.png").toString(), "n"});
+    EXPECT_EQ(readFile(paths.collectionRoot + "Photo/b.png"), kPng);
+    EXPECT_TRUE(QFile::exists(paths.favoritesDir + "n.url"));
     EXPECT_TRUE(http->requestLog().isEmpty()) << http->requestLog().join(", ").toStdString();
 }
 

@@ -1,9 +1,8 @@
+#include "Drops.h"
 #include "Errors.h"
 #include "FakeBrowser.h"
 #include "IniFile.h"
 #include "TestFiles.h"
-#include "u_Drops.h"
-#include "u_Store.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -21,15 +20,15 @@ QStringList filesIn(const QString& dir)
     return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
-class Drops : public ::testing::Test
+class Dropping : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        CollectionRoot = tmp.filePath("coll") + "/";
-        FavoritesDir = tmp.filePath("home/Favorites") + "/";
+        paths.collectionRoot = tmp.filePath("coll") + "/";
+        paths.favoritesDir = tmp.filePath("home/Favorites") + "/";
         for (const char* sub : {"Photo", "Text", "Files", "Music", "Flash", "WebPage"})
-            QDir(CollectionRoot).mkpath(sub);
+            QDir(paths.collectionRoot).mkpath(sub);
         qputenv("XDG_CACHE_HOME", tmp.filePath("xdgcache").toUtf8());
     }
     void TearDown() override { qunsetenv("XDG_CACHE_HOME"); }
@@ -40,31 +39,33 @@ protected:
         return {TextDrop::FileList, paths.join("\r\n"), {}};
     }
     QTemporaryDir tmp;
+    Paths paths;
+    Drops drops{paths, nullptr};
 };
 
-TEST_F(Drops, BlankTextStoresNothingOtherTextIsKeptWithCrLf)
+TEST_F(Dropping, BlankTextStoresNothingOtherTextIsKeptWithCrLf)
 {
-    TTDrop(text(" \r\n\t  \n"), nullptr);
-    EXPECT_TRUE(filesIn(CollectionRoot + "Text").isEmpty());
+    drops.StoreTextDrop(text(" \r\n\t  \n"));
+    EXPECT_TRUE(filesIn(paths.collectionRoot + "Text").isEmpty());
 
-    TTDrop(text("  word  "), nullptr);
-    const QStringList stored = filesIn(CollectionRoot + "Text");
+    drops.StoreTextDrop(text("  word  "));
+    const QStringList stored = filesIn(paths.collectionRoot + "Text");
     ASSERT_EQ(stored.size(), 1);
     EXPECT_TRUE(QRegularExpression("^\\d{1,10}\\.txt$").match(stored[0]).hasMatch());
-    EXPECT_EQ(readFile(CollectionRoot + "Text/" + stored[0]), "  word  \r\n");
+    EXPECT_EQ(readFile(paths.collectionRoot + "Text/" + stored[0]), "  word  \r\n");
 
-    TTDrop(text(QStringLiteral("新闻")), nullptr);
-    EXPECT_EQ(filesIn(CollectionRoot + "Text").size(), 2);
+    drops.StoreTextDrop(text(QStringLiteral("新闻")));
+    EXPECT_EQ(filesIn(paths.collectionRoot + "Text").size(), 2);
 }
 
-TEST_F(Drops, TextThatCannotBeWrittenIsReported)
+TEST_F(Dropping, TextThatCannotBeWrittenIsReported)
 {
     writeFile(tmp.filePath("blocker"), "a file where a folder should be");
-    CollectionRoot = tmp.filePath("blocker") + "/";
-    EXPECT_THROW(TTDrop(text("keep me"), nullptr), InOutError);
+    paths.collectionRoot = tmp.filePath("blocker") + "/";
+    EXPECT_THROW(drops.StoreTextDrop(text("keep me")), InOutError);
 }
 
-TEST_F(Drops, FilesGoToTheFolderOfTheirKind)
+TEST_F(Dropping, FilesGoToTheFolderOfTheirKind)
 {
     const QString src = tmp.filePath("src");
     writeFile(src + "/a.JPG", "new photo");
@@ -73,52 +74,51 @@ TEST_F(Drops, FilesGoToTheFolderOfTheirKind)
     writeFile(src + "/notes.txt", "txt");
     writeFile(src + "/page.html", "html");
     writeFile(src + "/archive.zip", "zip");
-    writeFile(CollectionRoot + "Photo/a.JPG", "old photo");
-    TTDrop(files({src + "/a.JPG", src + "/song.mp3", src + "/movie.swf", src + "/notes.txt",
-                  src + "/page.html", src + "/archive.zip"}),
-           nullptr);
-    EXPECT_EQ(readFile(CollectionRoot + "Photo/a.JPG"), "new photo"); // replaced
-    EXPECT_EQ(readFile(CollectionRoot + "Music/song.mp3"), "mp3");
-    EXPECT_EQ(readFile(CollectionRoot + "Flash/movie.swf"), "swf");
-    EXPECT_EQ(readFile(CollectionRoot + "Text/notes.txt"), "txt");
-    EXPECT_EQ(readFile(CollectionRoot + "WebPage/page.html"), "html");
-    EXPECT_EQ(readFile(CollectionRoot + "Files/archive.zip"), "zip");
+    writeFile(paths.collectionRoot + "Photo/a.JPG", "old photo");
+    drops.StoreTextDrop(files({src + "/a.JPG", src + "/song.mp3", src + "/movie.swf",
+                               src + "/notes.txt", src + "/page.html", src + "/archive.zip"}));
+    EXPECT_EQ(readFile(paths.collectionRoot + "Photo/a.JPG"), "new photo"); // replaced
+    EXPECT_EQ(readFile(paths.collectionRoot + "Music/song.mp3"), "mp3");
+    EXPECT_EQ(readFile(paths.collectionRoot + "Flash/movie.swf"), "swf");
+    EXPECT_EQ(readFile(paths.collectionRoot + "Text/notes.txt"), "txt");
+    EXPECT_EQ(readFile(paths.collectionRoot + "WebPage/page.html"), "html");
+    EXPECT_EQ(readFile(paths.collectionRoot + "Files/archive.zip"), "zip");
 }
 
-TEST_F(Drops, AFileDroppedOntoItselfIsKept)
+TEST_F(Dropping, AFileDroppedOntoItselfIsKept)
 {
-    writeFile(CollectionRoot + "Photo/self.png", "precious");
-    TTDrop(files({CollectionRoot + "Photo/self.png"}), nullptr);
-    EXPECT_EQ(readFile(CollectionRoot + "Photo/self.png"), "precious");
+    writeFile(paths.collectionRoot + "Photo/self.png", "precious");
+    drops.StoreTextDrop(files({paths.collectionRoot + "Photo/self.png"}));
+    EXPECT_EQ(readFile(paths.collectionRoot + "Photo/self.png"), "precious");
 }
 
-TEST_F(Drops, DeletedKindFolderIsNotRecreatedForOrdinaryFiles)
+TEST_F(Dropping, DeletedKindFolderIsNotRecreatedForOrdinaryFiles)
 {
-    QDir(CollectionRoot + "Music").removeRecursively();
+    QDir(paths.collectionRoot + "Music").removeRecursively();
     writeFile(tmp.filePath("src/song.mp3"), "mp3");
-    TTDrop(files({tmp.filePath("src/song.mp3")}), nullptr);
-    EXPECT_FALSE(QDir(CollectionRoot + "Music").exists());
+    drops.StoreTextDrop(files({tmp.filePath("src/song.mp3")}));
+    EXPECT_FALSE(QDir(paths.collectionRoot + "Music").exists());
 }
 
-TEST_F(Drops, AFolderIsCopiedUnderFiles)
+TEST_F(Dropping, AFolderIsCopiedUnderFiles)
 {
     const QString docs = tmp.filePath("Docs");
     writeFile(docs + "/a.txt", "a");
     writeFile(docs + "/sub/b.txt", "b");
-    TTDrop(files({docs + "/"}), nullptr);
-    EXPECT_EQ(readFile(CollectionRoot + "Files/Docs/a.txt"), "a");
-    EXPECT_EQ(readFile(CollectionRoot + "Files/Docs/sub/b.txt"), "b");
+    drops.StoreTextDrop(files({docs + "/"}));
+    EXPECT_EQ(readFile(paths.collectionRoot + "Files/Docs/a.txt"), "a");
+    EXPECT_EQ(readFile(paths.collectionRoot + "Files/Docs/sub/b.txt"), "b");
 }
 
-TEST_F(Drops, ShortcutFilesGoToFavoritesWhateverTheirCase)
+TEST_F(Dropping, ShortcutFilesGoToFavoritesWhateverTheirCase)
 {
     writeFile(tmp.filePath("src/Home.URL"), "[InternetShortcut]\r\nURL=http://h/\r\n");
     writeFile(tmp.filePath("src/app.lnk"), "lnk");
-    TTDrop(files({tmp.filePath("src/Home.URL"), tmp.filePath("src/app.lnk")}), nullptr);
-    EXPECT_EQ(filesIn(FavoritesDir), QStringList({"Home.URL", "app.lnk"}));
+    drops.StoreTextDrop(files({tmp.filePath("src/Home.URL"), tmp.filePath("src/app.lnk")}));
+    EXPECT_EQ(filesIn(paths.favoritesDir), QStringList({"Home.URL", "app.lnk"}));
 }
 
-TEST_F(Drops, PictureLinkAPageShowsIsCopiedFromTheBrowserOtherLinksBecomeShortcuts)
+TEST_F(Dropping, PictureLinkAPageShowsIsCopiedFromTheBrowserOtherLinksBecomeShortcuts)
 {
     // No capture ran before: the open pages themselves say what they show.
     FakeBrowser browser;
@@ -128,64 +128,66 @@ TEST_F(Drops, PictureLinkAPageShowsIsCopiedFromTheBrowserOtherLinksBecomeShortcu
     browser.hold("http://h/img/logo%5B1%5D.gif", "GIF89a");
     browser.hold("http://h/img/other.gif", "GIF89b"); // held, but no open page shows it
     browser.hold("http://h/news.htm", "<html></html>");
+    Drops fromBrowser(paths, nullptr, &browser);
 
-    TTDrop(urls("http://h/img/logo%5B1%5D.gif", "Logo"), nullptr, &browser);
-    EXPECT_EQ(filesIn(CollectionRoot + "Photo"), QStringList({"logo1.gif"}));
-    EXPECT_EQ(readFile(CollectionRoot + "Photo/logo1.gif"), "GIF89a");
-    EXPECT_FALSE(QDir(FavoritesDir).exists());
+    fromBrowser.StoreTextDrop(urls("http://h/img/logo%5B1%5D.gif", "Logo"));
+    EXPECT_EQ(filesIn(paths.collectionRoot + "Photo"), QStringList({"logo1.gif"}));
+    EXPECT_EQ(readFile(paths.collectionRoot + "Photo/logo1.gif"), "GIF89a");
+    EXPECT_FALSE(QDir(paths.favoritesDir).exists());
 
-    TTDrop(urls("http://h/img/other.gif", "Other picture"), nullptr, &browser);
-    EXPECT_EQ(IniFile::ReadString(FavoritesDir + "Other picture.url", "InternetShortCut", "URL"),
-              "http://h/img/other.gif");
+    fromBrowser.StoreTextDrop(urls("http://h/img/other.gif", "Other picture"));
+    EXPECT_EQ(
+        IniFile::ReadString(paths.favoritesDir + "Other picture.url", "InternetShortCut", "URL"),
+        "http://h/img/other.gif");
 
     // A page is no picture: a shortcut, rewritten by the next drop of the same link.
-    TTDrop(urls("http://h/news.htm", "News"), nullptr, &browser);
-    TTDrop(urls("http://h/news.htm?v=2", "News"), nullptr, &browser);
-    EXPECT_EQ(IniFile::ReadString(FavoritesDir + "News.url", "InternetShortCut", "URL"),
+    fromBrowser.StoreTextDrop(urls("http://h/news.htm", "News"));
+    fromBrowser.StoreTextDrop(urls("http://h/news.htm?v=2", "News"));
+    EXPECT_EQ(IniFile::ReadString(paths.favoritesDir + "News.url", "InternetShortCut", "URL"),
               "http://h/news.htm?v=2");
 }
 
-TEST_F(Drops, LinksWithoutWebSchemeOrDescriptionStoreNothing)
+TEST_F(Dropping, LinksWithoutWebSchemeOrDescriptionStoreNothing)
 {
-    TTDrop(urls("file:///etc/hostname\r\nmailto:a@b.c", "Desc"), nullptr);
-    TTDrop(urls("http://h/page.htm", "   "), nullptr);
-    EXPECT_FALSE(QDir(FavoritesDir).exists() && !filesIn(FavoritesDir).isEmpty());
+    drops.StoreTextDrop(urls("file:///etc/hostname\r\nmailto:a@b.c", "Desc"));
+    drops.StoreTextDrop(urls("http://h/page.htm", "   "));
+    EXPECT_FALSE(QDir(paths.favoritesDir).exists() && !filesIn(paths.favoritesDir).isEmpty());
 }
 
-TEST_F(Drops, DescriptionIsMadeSafeBeforeItNamesAFile)
+TEST_F(Dropping, DescriptionIsMadeSafeBeforeItNamesAFile)
 {
-    TTDrop(urls("http://h/a", "../../escape/me"), nullptr);
-    TTDrop(urls("http://h/b", QString(400, u'x')), nullptr);
+    drops.StoreTextDrop(urls("http://h/a", "../../escape/me"));
+    drops.StoreTextDrop(urls("http://h/b", QString(400, u'x')));
     QDirIterator it(tmp.path(), QDir::Files, QDirIterator::Subdirectories);
     QStringList all;
     while (it.hasNext())
         all << it.next();
     for (const QString& f : all)
-        EXPECT_TRUE(f.startsWith(FavoritesDir)) << f.toStdString();
-    EXPECT_TRUE(QFile::exists(FavoritesDir + "..-..-escape-me.url"));
-    EXPECT_EQ(filesIn(FavoritesDir).size(), 2);
+        EXPECT_TRUE(f.startsWith(paths.favoritesDir)) << f.toStdString();
+    EXPECT_TRUE(QFile::exists(paths.favoritesDir + "..-..-escape-me.url"));
+    EXPECT_EQ(filesIn(paths.favoritesDir).size(), 2);
 }
 
-TEST_F(Drops, PictureIsSavedAsANewBmpInPhoto)
+TEST_F(Dropping, PictureIsSavedAsANewBmpInPhoto)
 {
     QImage image(4, 3, QImage::Format_RGB32);
     image.fill(Qt::red);
-    EXPECT_TRUE(GTDrop(PictureDrop{image, {}}));
+    EXPECT_TRUE(drops.StorePictureDrop(PictureDrop{image, {}}));
     const QByteArray svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"2\" height=\"2\"/>";
-    EXPECT_TRUE(GTDrop(PictureDrop{QImage(), svg}));
-    const QStringList stored = filesIn(CollectionRoot + "Photo");
+    EXPECT_TRUE(drops.StorePictureDrop(PictureDrop{QImage(), svg}));
+    const QStringList stored = filesIn(paths.collectionRoot + "Photo");
     ASSERT_EQ(stored.size(), 2);
     int bitmaps = 0, vectors = 0;
     for (const QString& name : stored) {
         EXPECT_TRUE(name.endsWith(".bmp"));
-        const QByteArray bytes = readFile(CollectionRoot + "Photo/" + name);
+        const QByteArray bytes = readFile(paths.collectionRoot + "Photo/" + name);
         bitmaps += bytes.startsWith("BM");
         vectors += bytes == svg; // a vector picture keeps its own format
     }
     EXPECT_EQ(bitmaps, 1);
     EXPECT_EQ(vectors, 1);
-    EXPECT_TRUE(GTDrop(PictureDrop{})); // no picture: nothing to do
-    EXPECT_EQ(filesIn(CollectionRoot + "Photo").size(), 2);
+    EXPECT_TRUE(drops.StorePictureDrop(PictureDrop{})); // no picture: nothing to do
+    EXPECT_EQ(filesIn(paths.collectionRoot + "Photo").size(), 2);
 }
 
 TEST(DecodeDrops, UrlWithTitleThenFilesThenText)

@@ -1,7 +1,7 @@
 #include "IniFile.h"
+#include "LanguageCatalogue.h"
+#include "LanguageKeys.h"
 #include "TestFiles.h"
-#include "u_Language.h"
-#include "u_LanguageKeys.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,88 +14,118 @@ namespace {
 class Language : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        AppDir = m_dir.path() + "/";
-        CurrentLanguage = "English";
-    }
+    QString dir() const { return m_dir.path() + "/"; }
     QTemporaryDir m_dir;
+    LanguageCatalogue catalogue{m_dir.path()};
 };
 
-TEST_F(Language, LooksUpTheCurrentLanguageFileAtEveryCall)
+TEST_F(Language, ReadsTheFileWhenTheLanguageIsSetAndSignalsAChange)
 {
-    writeText(AppDir + "English.LAG", "[Translations]\r\nForm_Main.m_Exit.Caption=E&xit\r\n");
-    EXPECT_EQ(Translate("Form_Main.m_Exit.Caption"), "E&xit");
-    EXPECT_EQ(Translate("form_main.M_EXIT.caption"), "E&xit");
+    writeText(dir() + "English.LAG", "[Translations]\r\nForm_Main.m_Exit.Caption=E&xit\r\n");
+    int changes = 0;
+    QObject::connect(&catalogue, &LanguageCatalogue::changed, [&changes] { ++changes; });
+    catalogue.setLanguage("English");
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(catalogue.text("Form_Main.m_Exit.Caption"), "E&xit");
+    EXPECT_EQ(catalogue.text("form_main.M_EXIT.caption"), "E&xit");
 
-    // An edited file takes effect at the next look-up: nothing is cached.
-    writeText(AppDir + "English.LAG", "[Translations]\r\nC_CloseIE=Close?\r\n");
-    EXPECT_EQ(Translate("Form_Main.m_Exit.Caption"), "");
-    EXPECT_EQ(Translate("C_CloseIE"), "Close?");
+    // What was read is kept: an edited file takes effect when the language is set again, and
+    // setting the same language again is no change.
+    writeText(dir() + "English.LAG", "[Translations]\r\nC_CloseIE=Close?\r\n");
+    EXPECT_EQ(catalogue.text("Form_Main.m_Exit.Caption"), "E&xit");
+    catalogue.setLanguage("English");
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(catalogue.text("Form_Main.m_Exit.Caption"), "");
+    EXPECT_EQ(catalogue.text("C_CloseIE"), "Close?");
 }
 
 TEST_F(Language, LowerCaseKeyInTheFileIsFound)
 {
-    writeText(AppDir + "English.LAG", "[translations]\r\nform_main.m_exit.caption=Exit\r\n");
-    EXPECT_EQ(Translate("Form_Main.m_Exit.Caption"), "Exit");
+    writeText(dir() + "English.LAG", "[translations]\r\nform_main.m_exit.caption=Exit\r\n");
+    catalogue.setLanguage("English");
+    EXPECT_EQ(catalogue.text("Form_Main.m_Exit.Caption"), "Exit");
 }
 
 TEST_F(Language, MissingFileOrEmptyLanguageGivesEmptyTexts)
 {
-    CurrentLanguage = "Klingon";
-    EXPECT_EQ(Translate("C_CloseIE"), "");
-    CurrentLanguage.clear();
-    EXPECT_EQ(Translate("C_CloseIE"), "");
-    writeText(AppDir + ".LAG", "[Translations]\r\nC_CloseIE=nameless\r\n");
-    EXPECT_EQ(Translate("C_CloseIE"), "nameless");
+    catalogue.setLanguage("Klingon");
+    EXPECT_EQ(catalogue.text("C_CloseIE"), "");
+    catalogue.setLanguage(QString());
+    EXPECT_EQ(catalogue.text("C_CloseIE"), "");
+    writeText(dir() + ".LAG", "[Translations]\r\nC_CloseIE=nameless\r\n");
+    catalogue.setLanguage(QString());
+    EXPECT_EQ(catalogue.text("C_CloseIE"), "nameless");
 }
 
 TEST_F(Language, TraditionalChineseIsDerivedFromTheSimplifiedFile)
 {
-    CurrentLanguage = TraditionalChineseName;
-    EXPECT_EQ(Translate("C_X"), ""); // no Simplified Chinese file: every text is empty
+    catalogue.setLanguage(TraditionalChineseName);
+    EXPECT_EQ(catalogue.text("C_X"), ""); // no Simplified Chinese file: every text is empty
 
-    writeText(AppDir + SimplifiedChineseName + ".LAG",
+    writeText(dir() + SimplifiedChineseName + ".LAG",
               QStringLiteral("[Translations]\r\nC_X=简体\r\nC_Y=退出(&X) abc\r\n"));
-    EXPECT_EQ(Translate("C_X"), QStringLiteral("簡體"));
-    EXPECT_EQ(Translate("C_Y"), QStringLiteral("退出(&X) abc"));
+    catalogue.setLanguage(TraditionalChineseName);
+    EXPECT_EQ(catalogue.text("C_X"), QStringLiteral("簡體"));
+    EXPECT_EQ(catalogue.text("C_Y"), QStringLiteral("退出(&X) abc"));
 
-    CurrentLanguage = SimplifiedChineseName;
-    EXPECT_EQ(Translate("C_X"), QStringLiteral("简体"));
+    catalogue.setLanguage(SimplifiedChineseName);
+    EXPECT_EQ(catalogue.text("C_X"), QStringLiteral("简体"));
 }
 
 TEST_F(Language, ChineseNamesAreRecognisedOnlyWhenEqual)
 {
-    writeText(AppDir + SimplifiedChineseName + ".LAG",
+    writeText(dir() + SimplifiedChineseName + ".LAG",
               QStringLiteral("[Translations]\r\nC_X=简体\r\n"));
-    CurrentLanguage = TraditionalChineseName + " "; // not the name: its own (missing) file
-    EXPECT_EQ(Translate("C_X"), "");
+    catalogue.setLanguage(TraditionalChineseName + " "); // not the name: its own (missing) file
+    EXPECT_EQ(catalogue.text("C_X"), "");
 }
 
 TEST_F(Language, FontFollowsTheLanguage)
 {
-    CurrentLanguage = SimplifiedChineseName;
-    EXPECT_EQ(LanguageFont().family(), QStringLiteral("宋体"));
-    EXPECT_EQ(LanguageFont().pointSize(), 9);
-    CurrentLanguage = TraditionalChineseName;
-    EXPECT_EQ(LanguageFont().pointSize(), 9);
-    CurrentLanguage = "English";
-    EXPECT_EQ(LanguageFont().family(), "MS Sans Serif");
-    EXPECT_EQ(LanguageFont().pointSize(), 8);
+    catalogue.setLanguage(SimplifiedChineseName);
+    EXPECT_EQ(catalogue.font().family(), QStringLiteral("宋体"));
+    EXPECT_EQ(catalogue.font().pointSize(), 9);
+    catalogue.setLanguage(TraditionalChineseName);
+    EXPECT_EQ(catalogue.font().pointSize(), 9);
+    catalogue.setLanguage("English");
+    EXPECT_EQ(catalogue.font().family(), "MS Sans Serif");
+    EXPECT_EQ(catalogue.font().pointSize(), 8);
 }
 
-TEST_F(Language, AvailableLanguagesAreTheLagFilesThenTraditionalChinese)
+TEST_F(Language, LanguagesAreEveryLagEntryThenTraditionalChinese)
 {
-    writeText(AppDir + "English.LAG", "");
-    writeText(AppDir + "Deutsch.v2.LAG", "");
-    writeText(AppDir + "notes.txt", "");
-    writeText(AppDir + "lower.lag", "");
-    QStringList langs = AvailableLanguages();
-    ASSERT_EQ(langs.size(), 3);
-    EXPECT_EQ(langs.last(), TraditionalChineseName);
-    langs.removeLast();
-    langs.sort();
-    EXPECT_EQ(langs, QStringList({"Deutsch.v2", "English"}));
+    EXPECT_EQ(catalogue.languages(), QStringList{TraditionalChineseName});
+
+    ASSERT_TRUE(QDir().mkpath(dir() + "Folder.LAG")); // a folder of that name counts too
+    for (const char* name : {"English.LAG", "a.b.LAG", "lower.lag", "English.LAG.bak", "Note.txt"})
+        writeText(dir() + name, "[Translations]\n");
+    QStringList list = catalogue.languages();
+    ASSERT_FALSE(list.isEmpty());
+    EXPECT_EQ(list.takeLast(), TraditionalChineseName);
+    list.sort();
+    EXPECT_EQ(list, (QStringList{"English", "Folder", "a.b"}));
+}
+
+TEST(LanguageSelection, FollowsTheStoredNameRegardlessOfCase)
+{
+    const QStringList list = {"English", SimplifiedChineseName, TraditionalChineseName};
+    struct Case
+    {
+        QString stored;
+        int index;
+    };
+    const Case cases[] = {
+        {"English", 0},
+        {"eNGLISH", 0},
+        {"", 0},
+        {SimplifiedChineseName, 1},
+        {TraditionalChineseName, 2},
+        {"Klingon", -1},
+        {"English ", -1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(LanguageListSelection(list, c.stored), c.index) << c.stored.toStdString();
+    EXPECT_EQ(LanguageListSelection({}, ""), -1);
 }
 
 // The shipped files must answer every key the program looks up, each with a text.
@@ -121,7 +151,7 @@ TEST(ShippedLanguageFiles, CoverEveryKeyNamedInTheSources)
     for (const QString& folder : folders) {
         QDir dir(QStringLiteral(NIMBRIL_SOURCE_DIR "/") + folder);
         for (const QString& file : dir.entryList({"*.cpp", "*.h"}, QDir::Files)) {
-            if (file.startsWith("u_LanguageKeys"))
+            if (file.startsWith("LanguageKeys"))
                 continue;
             QFile f(dir.filePath(file));
             ASSERT_TRUE(f.open(QIODevice::ReadOnly));

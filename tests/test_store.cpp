@@ -1,6 +1,7 @@
 #include "Errors.h"
 #include "IniFile.h"
-#include "u_Store.h"
+#include "Paths.h"
+#include "Settings.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,76 +19,77 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         QDir(m_dir.path()).mkpath("app");
         QDir(m_dir.path()).mkpath("home");
-        AppDir = m_dir.filePath("app") + "/";
-        CollectionRoot.clear();
-        CurrentLanguage.clear();
+        paths = Paths::ForProgram(m_dir.filePath("app"), home());
     }
     QString home() const { return m_dir.filePath("home"); }
+    QString configFile() const { return paths.configFile(); }
+    Settings settings() const { return Settings(paths.configFile()); }
 
     QTemporaryDir m_dir;
+    Paths paths;
 };
 
 TEST_F(Store, FirstRunCreatesCollectionWithItsEightFoldersAndConfig)
 {
-    ASSERT_FALSE(QFile::exists(ConfigFile()));
-    CreateDefaultCollection(home());
+    ASSERT_FALSE(QFile::exists(configFile()));
+    CreateDefaultCollection(paths, home());
 
     const QString root = home() + "/NimbrilApp";
-    EXPECT_EQ(CollectionRoot, root + "/");
+    EXPECT_EQ(paths.collectionRoot, root + "/");
     const QStringList expected = {"Photo", "Text",    "Files", "Music",
                                   "Flash", "WebPage", "Color", "EMail"};
     EXPECT_EQ(CollectionSubfolders(), expected);
     for (const QString& sub : expected)
         EXPECT_TRUE(QDir(root + "/" + sub).exists()) << sub.toStdString();
 
-    EXPECT_EQ(IniFile::ReadString(ConfigFile(), "CollectionDir", "Path"), root);
-    EXPECT_EQ(ReadLanguage(), "English");
+    EXPECT_EQ(IniFile::ReadString(configFile(), "CollectionDir", "Path"), root);
+    EXPECT_EQ(settings().language(), "English");
 
-    CollectionRoot.clear();
-    ReadCollectionDir();
-    EXPECT_EQ(CollectionRoot, root + "/");
+    paths.collectionRoot.clear();
+    ReadCollectionDir(paths);
+    EXPECT_EQ(paths.collectionRoot, root + "/");
 }
 
 TEST_F(Store, PathIsUsedUnchangedAndATrailingSlashIsDoubled)
 {
-    IniFile::WriteString(ConfigFile(), "CollectionDir", "Path", "/data/coll/");
-    ReadCollectionDir();
-    EXPECT_EQ(CollectionRoot, "/data/coll//");
+    IniFile::WriteString(configFile(), "CollectionDir", "Path", "/data/coll/");
+    ReadCollectionDir(paths);
+    EXPECT_EQ(paths.collectionRoot, "/data/coll//");
 
-    IniFile::WriteString(ConfigFile(), "collectiondir", "path", "  /spaced  ");
-    ReadCollectionDir();
-    EXPECT_EQ(CollectionRoot, "/spaced/"); // blanks around a value are the ini reader's to drop
+    IniFile::WriteString(configFile(), "collectiondir", "path", "  /spaced  ");
+    ReadCollectionDir(paths);
+    EXPECT_EQ(paths.collectionRoot,
+              "/spaced/"); // blanks around a value are the ini reader's to drop
 }
 
 TEST_F(Store, EmptyConfigMeansNoFirstRunAndEmptySettings)
 {
-    QFile f(ConfigFile());
+    QFile f(configFile());
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
-    ReadCollectionDir();
-    EXPECT_EQ(CollectionRoot, "/");
-    EXPECT_EQ(ReadLanguage(), "");
+    ReadCollectionDir(paths);
+    EXPECT_EQ(paths.collectionRoot, "/");
+    EXPECT_EQ(settings().language(), "");
 }
 
-TEST_F(Store, WriteLanguageStoresTheCurrentLanguageAndKeepsThePath)
+TEST_F(Store, WritingTheLanguageKeepsThePath)
 {
-    CreateDefaultCollection(home());
-    CurrentLanguage = QStringLiteral("简体中文");
-    WriteLanguage();
-    EXPECT_EQ(ReadLanguage(), QStringLiteral("简体中文"));
-    EXPECT_EQ(IniFile::ReadString(ConfigFile(), "CollectionDir", "Path"), home() + "/NimbrilApp");
+    CreateDefaultCollection(paths, home());
+    settings().setLanguage(QStringLiteral("简体中文"));
+    EXPECT_EQ(settings().language(), QStringLiteral("简体中文"));
+    EXPECT_EQ(IniFile::ReadString(configFile(), "CollectionDir", "Path"), home() + "/NimbrilApp");
 }
 
 TEST_F(Store, UnwritableProgramFolderEndsTheFirstRunWithUnableToWrite)
 {
-    AppDir = m_dir.filePath("missing-app-folder") + "/";
+    paths.programDir = m_dir.filePath("missing-app-folder") + "/";
     try {
-        CreateDefaultCollection(home());
+        CreateDefaultCollection(paths, home());
         FAIL() << "no error raised";
     } catch (const IniWriteError& e) {
-        EXPECT_EQ(e.text(), "Unable to write to " + ConfigFile());
+        EXPECT_EQ(e.text(), "Unable to write to " + configFile());
     }
-    EXPECT_TRUE(CollectionRoot.isEmpty());
+    EXPECT_TRUE(paths.collectionRoot.isEmpty());
 }
 
 TEST_F(Store, FavoritesFolderIsBelowHome)

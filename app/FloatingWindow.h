@@ -1,0 +1,124 @@
+#pragma once
+
+#include "Browser.h"
+#include "CaptureKind.h"
+#include "FileCopy.h"
+
+#include <QHash>
+#include <QPoint>
+#include <QWidget>
+#include <functional>
+
+class AppContext;
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+class QToolButton;
+struct TextDrop;
+struct PictureDrop;
+
+// The floating window: two drop buttons at the right screen edge, the tray icon and the menu that
+// carries every command. It lives for the whole run; closing it ends the program.
+class FloatingWindow : public QWidget, public FolderCopyObserver
+{
+    Q_OBJECT
+public:
+    explicit FloatingWindow(AppContext& context, QWidget* parent = nullptr);
+    ~FloatingWindow() override;
+
+    // Start-up, once the context has read Config.ini: position and tray icon.
+    void FormCreate();
+    void SetDefaultPosition();
+    void AddTrayIcon();
+
+    // Tray icon presses.
+    void TrayLeftPress();
+    void TrayRightPress(const QPoint& globalPos);
+    // Rebuilds the menu's folders and captions; the tray's right press does this before it opens.
+    void PrepareMenu();
+
+    void BuildOpenFolderMenu();
+    void OpenFolderItemClick(QAction* item);
+    void ApplyLanguage();
+
+    // Button mouse handling, positions in the button's coordinates.
+    void btn_TextMouseDown(Qt::MouseButton button, const QPoint& pos);
+    void btn_TextMouseMove(Qt::MouseButtons buttons, const QPoint& pos);
+    void btn_TextMouseUp();
+    void btn_PhotoMouseUp();
+    // True while the window follows the pointer after a drag started on a button.
+    bool isDragMoving() const { return m_dragMoving; }
+
+    // Drops.
+    void DropOnTextButton(const TextDrop& drop);
+    void DropOnPhotoButton(const PictureDrop& picture);
+
+    // Menu commands.
+    void m_HideWindowClick();
+    void m_ExitClick();
+    void m_HelpContentClick();
+    void m_AboutClick();
+    void m_HomePageClick();
+    void m_ReportBUGClick();
+    void m_ViewStashetClick();
+    void m_SaveColorClick();
+    void m_SetupClick();
+    void m_CloseAllIEClick();
+    void RunCapture(CaptureKind kind, Scope scope);
+    void MinimizeAllWindows();
+
+    // Windows that other parts of the program attach: the viewer, its restore step, the colour
+    // picker and the setup dialog. Unset ones say they are not available yet.
+    std::function<void()> showViewer;
+    std::function<void()> restoreViewer;
+    std::function<void()> showColorPicker;
+    std::function<void()> showSetup;
+    // Shows the addresses an e-mail capture found, for saving and merging.
+    std::function<void(const QStringList& emails)> showEMails;
+    // The browser the capture commands read; null: none is connected.
+    Browser* browser = nullptr;
+
+    QToolButton* btn_Text;
+    QToolButton* btn_Photo;
+    QMenu* pm_Text;
+    QMenu* m_OpenStashetMenu;
+    QSystemTrayIcon* trayIcon = nullptr;
+    QPoint DragStart;
+
+    // The menu items by name ("m_Exit"), every captioned item of the menu.
+    QAction* item(const QString& name) const { return m_items.value(name); }
+    QStringList itemNames() const { return m_order; }
+
+    static QString HomePageAddress();
+    static QString BugReportAddress();
+
+    // Folder copies of drops: progress and the question before a file is replaced.
+    ReplaceAnswer askReplace(const QString& targetFile) override;
+    void progress(int done, int total) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    void BuildMenu();
+    QAction* AddItem(QMenu* menu, const QString& name, const QString& caption, int image,
+                     std::function<void()> handler);
+    QMenu* AddSubmenu(QMenu* menu, const QString& name, const QString& caption, int image);
+    void Command(const std::function<void()>& body);
+    void NotAvailableYet(const QString& what);
+    void StartDragMove();
+
+    AppContext& m_context;
+    QHash<QString, QAction*> m_items;
+    QStringList m_order;
+    bool m_dragMoving = false;
+    QPoint m_moveOffset;
+    QList<QWidget*> m_hiddenWindows;
+    class QProgressDialog* m_copyProgress = nullptr;
+};
+
+// The icon of the menu image with this index.
+QIcon MenuImage(int index);

@@ -1,0 +1,23 @@
+#include "AppContext.h"
+
+#include "Errors.h"
+
+AppContext::AppContext(const Paths& paths, DesktopPlatform& desktop, ShellOpener& shell)
+    : m_paths(paths), m_desktop(desktop), m_shell(shell), m_language(paths.programDir),
+      m_prompts(m_language)
+{}
+
+void AppContext::LoadSettings(const QString& home)
+{
+    const Settings config = settings();
+    if (!config.exists()) {
+        try {
+            CreateDefaultCollection(m_paths, home);
+        } catch (const IniWriteError&) {
+            ReadCollectionDir(m_paths);
+            throw;
+        }
+    }
+    ReadCollectionDir(m_paths);
+    m_language.setLanguage(config.language());
+}

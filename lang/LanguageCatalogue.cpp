@@ -1,0 +1,133 @@
+#include "LanguageCatalogue.h"
+
+#include "IniFile.h"
+
+#include <QDir>
+#include <opencc/opencc.h>
+
+const QString SimplifiedChineseName = QStringLiteral("简体中文");
+const QString TraditionalChineseName = QStringLiteral("繁體中文");
+
+namespace {
+
+const QString kSection = QStringLiteral("Translations");
+
+// OpenCC's converter is expensive to open and holds no language text, so one is kept for the
+// process.
+class TraditionalConverter
+{
+public:
+    TraditionalConverter() : m_handle(opencc_open("s2t.json")) {}
+    ~TraditionalConverter()
+    {
+        if (valid())
+            opencc_close(m_handle);
+    }
+    TraditionalConverter(const TraditionalConverter&) = delete;
+    TraditionalConverter& operator=(const TraditionalConverter&) = delete;
+
+    bool valid() const { return m_handle != reinterpret_cast<opencc_t>(-1); }
+
+    QString convert(const QString& text) const
+    {
+        if (!valid() || text.isEmpty())
+            return text;
+        const QByteArray utf8 = text.toUtf8();
+        char* out = opencc_convert_utf8(m_handle, utf8.constData(), size_t(utf8.size()));
+        if (!out)
+            return text;
+        QString result = QString::fromUtf8(out);
+        opencc_convert_utf8_free(out);
+        return result;
+    }
+
+private:
+    opencc_t m_handle;
+};
+
+} // namespace
+
+LanguageCatalogue::LanguageCatalogue(const QString& programDir, QObject* parent)
+    : QObject(parent), m_programDir(programDir.endsWith(u'/') ? programDir : programDir + u'/')
+{}
+
+QString LanguageCatalogue::fileOf(const QString& language) const
+{
+    return m_programDir + language + QStringLiteral(".LAG");
+}
+
+void LanguageCatalogue::setLanguage(const QString& name)
+{
+    const bool changing = name != m_language;
+    m_language = name;
+    load();
+    if (changing)
+        Q_EMIT changed();
+}
+
+void LanguageCatalogue::load()
+{
+    m_texts.clear();
+    const bool traditional = m_language == TraditionalChineseName;
+    m_fileText = IniFile::ReadText(fileOf(traditional ? SimplifiedChineseName : m_language));
+}
+
+QString LanguageCatalogue::text(const QString& key) const
+{
+    if (m_fileText.isNull())
+        return QString();
+    const QString folded = key.toLower();
+    const auto known = m_texts.constFind(folded);
+    if (known != m_texts.constEnd())
+        return *known;
+    QString text = IniFile::ReadStringFromText(m_fileText, kSection, key);
+    if (m_language == TraditionalChineseName)
+        text = ToTraditionalChinese(text);
+    m_texts.insert(folded, text);
+    return text;
+}
+
+QFont LanguageCatalogue::font() const
+{
+    QFont font;
+    if (m_language == SimplifiedChineseName || m_language == TraditionalChineseName) {
+        font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"),
+                          QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei")});
+        font.setPointSize(9);
+    } else {
+        font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"),
+                          QStringLiteral("Sans Serif")});
+        font.setPointSize(8);
+    }
+    return font;
+}
+
+QStringList LanguageCatalogue::languages() const
+{
+    QStringList names;
+    const QStringList entries = QDir(m_programDir)
+                                    .entryList({QStringLiteral("*.LAG")},
+                                               QDir::AllEntries | QDir::Hidden | QDir::System |
+                                                   QDir::NoDotAndDotDot | QDir::CaseSensitive,
+                                               QDir::Unsorted);
+    for (const QString& entry : entries)
+        names << entry.left(entry.lastIndexOf(u'.'));
+    names << TraditionalChineseName;
+    return names;
+}
+
+QString ToTraditionalChinese(const QString& text)
+{
+    static const TraditionalConverter converter;
+    return converter.convert(text);
+}
+
+int LanguageListSelection(const QStringList& entries, const QString& storedLanguage)
+{
+    if (storedLanguage.isEmpty())
+        return entries.isEmpty() ? -1 : 0;
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        if (entries[i].compare(storedLanguage, Qt::CaseInsensitive) == 0)
+            return int(i);
+    return -1;
+}

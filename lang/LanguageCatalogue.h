@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QFont>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+// The two fixed language names: Simplified Chinese has its own file, Traditional Chinese is
+// derived from it.
+extern const QString SimplifiedChineseName;  // "简体中文"
+extern const QString TraditionalChineseName; // "繁體中文"
+
+// The windows' texts in the current language, from the ".LAG" files of the program folder. The
+// current language's file is read once, when the language is set; windows listen to changed()
+// to put their texts in the new language.
+class LanguageCatalogue : public QObject
+{
+    Q_OBJECT
+public:
+    explicit LanguageCatalogue(const QString& programDir, QObject* parent = nullptr);
+
+    QString language() const { return m_language; }
+    // Makes Name the current language and reads its file (for Traditional Chinese, the Simplified
+    // Chinese file); signals changed() when the name differs from the current one.
+    void setLanguage(const QString& name);
+
+    // The current language's text for a key ("Form_Main.m_Exit.Caption", "C_CloseIE"); empty when
+    // the file or the key is missing. Keys are compared without regard to case.
+    QString text(const QString& key) const;
+
+    // The font that suits the current language for the few labels that take it.
+    QFont font() const;
+
+    // The languages the program folder offers: the names up to the last "." of every entry that
+    // matches "*.LAG" (folders too), in the file system's order, then Traditional Chinese.
+    QStringList languages() const;
+
+    // programDir + name + ".LAG".
+    QString fileOf(const QString& language) const;
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    void load();
+
+    QString m_programDir;
+    QString m_language;
+    QString m_fileText; // null when the file could not be read
+    mutable QHash<QString, QString> m_texts;
+};
+
+// Simplified Chinese characters mapped to their traditional forms; other characters unchanged.
+QString ToTraditionalChinese(const QString& text);
+
+// The entry equal to the stored language regardless of letter case, the first entry when
+// nothing is stored, or -1.
+int LanguageListSelection(const QStringList& entries, const QString& storedLanguage);

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "Paths.h"
+
+#include <QString>
+
+// Config.ini beside the program: where the collection is and which language the windows speak.
+// Every read goes to the file; every write replaces it atomically.
+class Settings
+{
+public:
+    explicit Settings(const QString& configFile);
+
+    QString file() const { return m_file; }
+    bool exists() const;
+
+    // CollectionDir/Path, unchanged.
+    QString collectionDir() const;
+    // The stored language name, empty when missing.
+    QString language() const;
+    // Throws IniWriteError on failure.
+    void setLanguage(const QString& language) const;
+
+private:
+    QString m_file;
+};
+
+// First run: creates home + "/NimbrilApp" with its eight subfolders, writes Config.ini (that
+// folder, English) and sets paths.collectionRoot. Throws IniWriteError when Config.ini cannot be
+// written.
+void CreateDefaultCollection(Paths& paths, const QString& home);
+
+// Sets paths.collectionRoot from Config.ini's CollectionDir/Path, used unchanged, plus "/".
+void ReadCollectionDir(Paths& paths);

@@ -1,0 +1,79 @@
+#include "AppContext.h"
+#include "Errors.h"
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Prompts, DefaultSuffixGoesOnlyToNamesWithoutExtension)
+{
+    EXPECT_EQ(WithDefaultSuffix("/t/pal", "col"), "/t/pal.col");
+    EXPECT_EQ(WithDefaultSuffix("/t/pal.txt", "col"), "/t/pal.txt");
+    EXPECT_EQ(WithDefaultSuffix("/t.d/pal", "col"), "/t.d/pal.col");
+    EXPECT_EQ(WithDefaultSuffix("/t/pal", ""), "/t/pal");
+}
+
+// One scripted seam answers every kind of question in turn, opens nothing and records what was
+// asked.
+TEST(Prompts, ScriptedAnswersAreTakenInOrderAndRunOutAsCancel)
+{
+    QTemporaryDir tmp;
+    LanguageCatalogue language(tmp.path());
+    Prompts prompts(language);
+
+    prompts.setNextFileNames({"/t/a", "", "/t/b.col"});
+    EXPECT_EQ(prompts.saveFileName(nullptr, {}, "/dir", {}, "col"), "/t/a.col");
+    EXPECT_EQ(prompts.openFileName(nullptr, {}, "/dir2", {}, "col"), "");
+    EXPECT_EQ(prompts.openFileName(nullptr, {}, "/dir3", {}), "/t/b.col");
+    EXPECT_EQ(prompts.openFileName(nullptr, {}, "/dir4", {}), "");
+    EXPECT_EQ(prompts.fileQuestions(),
+              QStringList({"save: /dir", "open: /dir2", "open: /dir3", "open: /dir4"}));
+
+    prompts.setNextAnswers({Prompts::Answer::No, Prompts::Answer::Yes});
+    EXPECT_EQ(prompts.askYesNoCancel(nullptr, "first?"), Prompts::Answer::No);
+    EXPECT_EQ(prompts.askYesNoCancel(nullptr, "second?"), Prompts::Answer::Yes);
+    EXPECT_EQ(prompts.askYesNoCancel(nullptr, "third?"), Prompts::Answer::Cancel);
+    prompts.warning(nullptr, "careful");
+    EXPECT_EQ(prompts.shown(), QStringList({"question: first?", "question: second?",
+                                            "question: third?", "warning: careful"}));
+
+    // A typed relative folder is made below the start folder; nothing typed cancels.
+    const QString start = tmp.filePath("start");
+    ASSERT_TRUE(QDir().mkpath(start));
+    prompts.setNextFolders({QStringLiteral("new/sub"), std::nullopt});
+    EXPECT_EQ(prompts.chooseFolder(nullptr, {}, start), start + "/new/sub");
+    EXPECT_TRUE(QDir(start + "/new/sub").exists());
+    EXPECT_EQ(prompts.chooseFolder(nullptr, {}, start), std::nullopt);
+    EXPECT_EQ(prompts.chooseFolder(nullptr, {}, tmp.path()), std::nullopt);
+    EXPECT_EQ(prompts.folderStarts(), QStringList({start, start, tmp.path()}));
+}
+
+// Start-up: the first run makes the collection and Config.ini; a program folder that cannot take
+// Config.ini is reported, and the program goes on without a language.
+TEST(AppContext, LoadSettingsMakesTheFirstRunOrReadsConfig)
+{
+    QTemporaryDir tmp;
+    NullDesktop desktop;
+    ShellOpener shell;
+    const QString home = tmp.filePath("home");
+    AppContext context(Paths::ForProgram(tmp.filePath("app"), home), desktop, shell);
+    ASSERT_TRUE(QDir().mkpath(context.paths().programDir));
+    ASSERT_TRUE(writeText(context.paths().programDir + "English.LAG",
+                          "[Translations]\r\nC_CloseIE=Close them?\r\n"));
+
+    context.LoadSettings(home);
+    EXPECT_EQ(context.paths().collectionRoot, home + "/NimbrilApp/");
+    EXPECT_TRUE(QDir(home + "/NimbrilApp/EMail").exists());
+    EXPECT_EQ(context.language().language(), "English");
+    EXPECT_EQ(context.language().text("C_CloseIE"), "Close them?");
+
+    AppContext unwritable(Paths::ForProgram(tmp.filePath("missing"), home), desktop, shell);
+    EXPECT_THROW(unwritable.LoadSettings(home), IniWriteError);
+    EXPECT_EQ(unwritable.paths().collectionRoot, "/");
+    EXPECT_EQ(unwritable.language().language(), "");
+}
+
+} // namespace
