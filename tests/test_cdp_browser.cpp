@@ -275,6 +275,13 @@ TEST_F(ChromiumBrowserE2E, EveryKindThroughTheCommand)
               QStringList({current + ".htm"}));
 
     EXPECT_TRUE(http->requestLog().isEmpty()) << http->requestLog().join(", ").toStdString();
+    // The command ran with a home and cache folder of its own: no captured byte lies anywhere
+    // but in the destinations.
+    QDirIterator it(tmp.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString f = it.next();
+        EXPECT_TRUE(f.startsWith(base + "/")) << f.toStdString();
+    }
 }
 
 TEST_F(ChromiumBrowserE2E, HostilePageWritesNothingOutsideTheDestination)
