@@ -51,6 +51,8 @@ int main(int argc, char* argv[])
         // Config.ini could not be written: say so, and still offer the window and its menu.
         context.prompts().error(nullptr, e.text());
     }
+    if (!context.collectionNotice().isEmpty())
+        context.prompts().warning(nullptr, context.collectionNotice());
     form.FormCreate();
     // After an e-mail capture the addresses are shown for saving and merging.
     form.showEMails = [&context](const QStringList& emails) {

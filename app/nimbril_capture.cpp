@@ -110,7 +110,8 @@ int main(int argc, char* argv[])
         if (folder.isEmpty()) {
             if (!Settings(paths.configFile()).exists())
                 CreateDefaultCollection(paths, UserHomeDir());
-            ReadCollectionDir(paths);
+            if (const QString notice = ReadCollectionDir(paths, UserHomeDir()); !notice.isEmpty())
+                err << "nimbril-capture: " << notice << Qt::endl;
             folder = paths.collectionFolder(FolderOf(kind));
         }
         folder = QDir(folder).absolutePath();

@@ -14,10 +14,10 @@ void AppContext::LoadSettings(const QString& home)
         try {
             CreateDefaultCollection(m_paths, home);
         } catch (const IniWriteError&) {
-            ReadCollectionDir(m_paths);
+            m_collectionNotice = ReadCollectionDir(m_paths, home);
             throw;
         }
     }
-    ReadCollectionDir(m_paths);
+    m_collectionNotice = ReadCollectionDir(m_paths, home);
     m_language.setLanguage(config.language());
 }

@@ -30,9 +30,12 @@ public:
     // collection root and the language are read. Throws IniWriteError when the first run cannot
     // write Config.ini (the collection root is still read).
     void LoadSettings(const QString& home);
+    // Why the collection is not where Config.ini says, when it is not; else empty.
+    const QString& collectionNotice() const { return m_collectionNotice; }
 
 private:
     Paths m_paths;
+    QString m_collectionNotice;
     DesktopPlatform& m_desktop;
     ShellOpener& m_shell;
     LanguageCatalogue m_language;

@@ -46,7 +46,27 @@ void CreateDefaultCollection(Paths& paths, const QString& home)
     paths.collectionRoot = root + u'/';
 }
 
-void ReadCollectionDir(Paths& paths)
+QString ReadCollectionDir(Paths& paths, const QString& home)
 {
-    paths.collectionRoot = Settings(paths.configFile()).collectionDir() + u'/';
+    const QString stored = Settings(paths.configFile()).collectionDir();
+    QString why;
+    if (stored.isEmpty())
+        why = QStringLiteral("Config.ini names no collection folder");
+    else if (!QDir::isAbsolutePath(stored))
+        why = QStringLiteral("\"%1\" in Config.ini is not a full path").arg(stored);
+    else if (QDir::cleanPath(stored) == QLatin1String("/"))
+        why = QStringLiteral("\"%1\" in Config.ini is the root of the file system").arg(stored);
+    else if (!QFileInfo(stored).isDir())
+        why = QStringLiteral("there is no folder \"%1\"").arg(stored);
+    if (why.isEmpty()) {
+        paths.collectionRoot = stored + u'/';
+        return QString();
+    }
+    // Nothing is ever collected into the root or the current folder by mistake; Config.ini
+    // stays as the user left it.
+    const QString root = home + QStringLiteral("/NimbrilApp");
+    for (const QString& sub : CollectionSubfolders())
+        QDir().mkpath(root + u'/' + sub);
+    paths.collectionRoot = root + u'/';
+    return QStringLiteral("%1, so Nimbril collects into %2 for now.").arg(why, root);
 }

@@ -30,5 +30,8 @@ private:
 // written.
 void CreateDefaultCollection(Paths& paths, const QString& home);
 
-// Sets paths.collectionRoot from Config.ini's CollectionDir/Path, used unchanged, plus "/".
-void ReadCollectionDir(Paths& paths);
+// Sets paths.collectionRoot from Config.ini's CollectionDir/Path, used unchanged, plus "/". A
+// path that cannot hold the collection (none, not a full path, the file system's root, or no
+// folder there) gives way to home + "/NimbrilApp", made with its folders when missing, and the
+// result says so in a sentence for the user; otherwise the result is empty.
+QString ReadCollectionDir(Paths& paths, const QString& home);

@@ -72,7 +72,9 @@ TEST(AppContext, LoadSettingsMakesTheFirstRunOrReadsConfig)
 
     AppContext unwritable(Paths::ForProgram(tmp.filePath("missing"), home), desktop, shell);
     EXPECT_THROW(unwritable.LoadSettings(home), IniWriteError);
-    EXPECT_EQ(unwritable.paths().collectionRoot, "/");
+    // Nothing is collected into the file system's root for want of a Config.ini.
+    EXPECT_EQ(unwritable.paths().collectionRoot, home + "/NimbrilApp/");
+    EXPECT_FALSE(unwritable.collectionNotice().isEmpty());
     EXPECT_EQ(unwritable.language().language(), "");
 }
 

@@ -2,6 +2,7 @@
 #include "IniFile.h"
 #include "Paths.h"
 #include "Settings.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,30 +47,46 @@ TEST_F(Store, FirstRunCreatesCollectionWithItsEightFoldersAndConfig)
     EXPECT_EQ(settings().language(), "English");
 
     paths.collectionRoot.clear();
-    ReadCollectionDir(paths);
+    EXPECT_EQ(ReadCollectionDir(paths, home()), "");
     EXPECT_EQ(paths.collectionRoot, root + "/");
 }
 
-TEST_F(Store, PathIsUsedUnchangedAndATrailingSlashIsDoubled)
+TEST_F(Store, AFolderPathIsUsedUnchangedAndATrailingSlashIsDoubled)
 {
-    IniFile::WriteString(configFile(), "CollectionDir", "Path", "/data/coll/");
-    ReadCollectionDir(paths);
-    EXPECT_EQ(paths.collectionRoot, "/data/coll//");
+    const QString coll = m_dir.filePath("data/coll");
+    ASSERT_TRUE(QDir().mkpath(coll));
+    IniFile::WriteString(configFile(), "CollectionDir", "Path", coll + "/");
+    EXPECT_EQ(ReadCollectionDir(paths, home()), "");
+    EXPECT_EQ(paths.collectionRoot, coll + "//");
 
-    IniFile::WriteString(configFile(), "collectiondir", "path", "  /spaced  ");
-    ReadCollectionDir(paths);
-    EXPECT_EQ(paths.collectionRoot,
-              "/spaced/"); // blanks around a value are the ini reader's to drop
+    IniFile::WriteString(configFile(), "collectiondir", "path", "  " + coll + "  ");
+    ReadCollectionDir(paths, home());
+    EXPECT_EQ(paths.collectionRoot, coll + "/"); // blanks around a value are the ini reader's
 }
 
-TEST_F(Store, EmptyConfigMeansNoFirstRunAndEmptySettings)
+// A damaged Config.ini never sends a capture to the file system's root or the current folder:
+// the collection falls back to the home's, and the user is told why.
+TEST_F(Store, AnUnusableCollectionPathFallsBackToTheHomeCollection)
 {
-    QFile f(configFile());
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.close();
-    ReadCollectionDir(paths);
-    EXPECT_EQ(paths.collectionRoot, "/");
-    EXPECT_EQ(settings().language(), "");
+    QDir().mkpath(m_dir.filePath("a-folder.ini"));
+    const QByteArray noise = QByteArray::fromHex("fffe5b0043006f006c0001027f5d0d0a80813dc3");
+    for (const QByteArray& content :
+         {QByteArray(), noise, QByteArray("[CollectionDir]\r\nPath=relative/coll\r\n"),
+          QByteArray("[CollectionDir]\r\nPath=/\r\n"), QByteArray("[Other]\r\nPath=/tmp\r\n"),
+          QByteArray(QByteArray("[CollectionDir]\r\nPath=") + m_dir.filePath("missing").toUtf8() +
+                     "\r\n")}) {
+        ASSERT_TRUE(writeFile(configFile(), content));
+        paths.collectionRoot.clear();
+        const QString notice = ReadCollectionDir(paths, home());
+        EXPECT_EQ(paths.collectionRoot, home() + "/NimbrilApp/") << content.toStdString();
+        EXPECT_TRUE(notice.contains(home() + "/NimbrilApp")) << notice.toStdString();
+        EXPECT_TRUE(QDir(home() + "/NimbrilApp/Text").exists());
+        EXPECT_EQ(readFile(configFile()), content); // the user's file is left as it was
+    }
+    Paths folderAsConfig = paths;
+    folderAsConfig.programDir = m_dir.filePath("a-folder.ini") + "/";
+    ReadCollectionDir(folderAsConfig, home());
+    EXPECT_EQ(folderAsConfig.collectionRoot, home() + "/NimbrilApp/");
 }
 
 TEST_F(Store, WritingTheLanguageKeepsThePath)
