@@ -56,7 +56,8 @@ int main(int argc, char* argv[])
         "  text   write each page's text into a .txt file\n"
         "  email  print the addresses of mailto: links, one per line\n\n"
         "Progress goes to standard error. Exit status 0 on success; otherwise the error's text\n"
-        "is printed and the status is 1 (2 for bad arguments, 3 when no browser answers).\n"
+        "is printed and the status is 1 (2 for bad arguments, 3 when no browser answers, 4\n"
+        "when --scope current finds no current page).\n"
         "The browser must run with its debugging port open, e.g.\n"
         "  chromium --remote-debugging-port=9222 --user-data-dir=$HOME/.config/nimbril/"
         "browser-profile"));
@@ -146,6 +147,12 @@ int main(int argc, char* argv[])
                 << s.resourceBytes << " bytes), of them from the disk cache " << s.diskReads << " ("
                 << s.diskBytes << " bytes) reading " << s.cacheMs << " ms; waiting for the browser "
                 << s.protocolMs << " ms" << Qt::endl;
+        }
+        if (scopeText == QLatin1String("current") && engine.pagesCaptured == 0) {
+            err << "nimbril-capture: no current page was found: no web page of the browser has "
+                   "its title in the caption of the browser window in front (\""
+                << engine.frontWindowCaption() << "\")." << Qt::endl;
+            return 4;
         }
         return 0;
     } catch (const BrowserUnreachableError& e) {

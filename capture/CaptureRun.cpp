@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "Harvester.h"
 #include "PageSaver.h"
+#include "WebAddress.h"
 
 CaptureRun::CaptureRun(Browser* browser) : m_browser(browser) {}
 
@@ -40,6 +41,8 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
             doc && (scope == Scope::AllPages ||
                     (!doc->title.isEmpty() && caption.contains(doc->title, Qt::CaseSensitive)));
         if (process) {
+            if (IsWebUrl(doc->address))
+                ++pagesCaptured;
             if (kind == CaptureKind::WebPage)
                 saver.savePage(*doc, folder);
             else

@@ -18,6 +18,8 @@ public:
     CaptureDisplays displays;
     // The e-mail addresses harvested during the run, in the order first found.
     QStringList emails;
+    // How many web pages the run saved or harvested.
+    int pagesCaptured = 0;
 
     // Captures into folder. The current page is the first page whose title shows in the caption
     // of the browser window in front.

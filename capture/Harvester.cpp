@@ -7,6 +7,8 @@
 #include "TextRules.h"
 #include "WebAddress.h"
 
+#include <algorithm>
+
 namespace {
 
 // A text file's name leaves room for ".txt".
@@ -119,5 +121,10 @@ void Harvester::harvestEMails(const PageSnapshot& doc)
 
 bool Harvester::IsEMailAddress(const QString& text)
 {
-    return text.contains(u'@') && text.contains(u'.');
+    // A blank or a control character would let a page forge lines of the list (or reach a
+    // terminal that shows it): such a text is no address.
+    const bool clean = std::none_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c.isSpace() || c.category() == QChar::Other_Control;
+    });
+    return clean && text.contains(u'@') && text.contains(u'.');
 }

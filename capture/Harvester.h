@@ -26,7 +26,7 @@ public:
     // Adds the addresses of the document's mailto: links that are not in the list yet.
     void harvestEMails(const PageSnapshot& doc);
 
-    // Holds an "@" and a ".".
+    // Holds an "@" and a ".", and no blank or control character.
     static bool IsEMailAddress(const QString& text);
 
 private:

@@ -378,4 +378,17 @@ TEST_F(ChromiumBrowserE2E, APictureLinkDroppedOnTheWindowIsCopiedFromThePageThat
     EXPECT_TRUE(http->requestLog().isEmpty()) << http->requestLog().join(", ").toStdString();
 }
 
+TEST_F(ChromiumBrowserE2E, ACurrentPageThatIsNoWebPageIsSaidAndEndsNonZero)
+{
+    // The browser's own page is looked at last: there is no current web page to capture.
+    for (const PageRef& page : ChromiumBrowser(sources).pages())
+        if (page.address.startsWith("chrome:"))
+            control->call("Target.activateTarget", {{"targetId", page.id}});
+    const CommandRun run =
+        capture(endpointArgs() + QStringList{"--dest", tmp.filePath("Text"), "text"});
+    EXPECT_EQ(run.code, 4) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("no current page")) << run.err.toStdString();
+    EXPECT_TRUE(filesBelow(tmp.filePath("Text")).isEmpty());
+}
+
 } // namespace

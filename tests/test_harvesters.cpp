@@ -354,6 +354,12 @@ INSTANTIATE_TEST_SUITE_P(
                   {"http://h/users/joe@x.org", "https://joe@x.org/", "ftp://joe@x.org/f"},
                   {}},
         EMailCase{"notDecodedNorTrimmed", {"mailto:%20joe@x.org"}, {"%20joe@x.org"}},
+        // A line break or an escape in an address would forge lines of the list or reach a
+        // terminal: such a text is no address.
+        EMailCase{"lineBreakForgesNoSecondAddress",
+                  {"mailto:a@b.c\nforged@evil.example", "mailto:e@x.org"},
+                  {"e@x.org"}},
+        EMailCase{"controlOrBlankInside", {"mailto:x@y.org\x1b[2J", "mailto:p q@x.org"}, {}},
         EMailCase{"anchorsWithoutAddress", {std::nullopt, "mailto:k@x.org"}, {"k@x.org"}},
         EMailCase{"documentOrder",
                   {"mailto:b@x.org", "http://h/", "mailto:a@x.org", "mailto:b@x.org"},
