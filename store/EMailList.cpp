@@ -2,6 +2,7 @@
 
 #include "AtomicFile.h"
 #include "Errors.h"
+#include "FileCopy.h"
 
 #include <QCollator>
 #include <QFile>
@@ -13,6 +14,9 @@
 #include <vector>
 
 namespace {
+
+// Millions of addresses fit many times over.
+constexpr qint64 kMaxListBytes = 1024 * 1024 * 1024;
 
 // Existing lines are only scanned, so progress is reported in steps rather than per line.
 constexpr qsizetype kProgressStep = 1024;
@@ -166,14 +170,11 @@ void WriteEMailList(const QString& fileName, const QStringList& entries)
 void MergeIntoEMailListFile(const QString& fileName, const QStringList& addresses,
                             const EMailListProgress& progress)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        throw InOutError(fileName, file.errorString());
-    const QByteArray existing = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw InOutError(fileName, file.errorString());
-    file.close();
+    // Lists of millions of addresses are read; a device or a pipe never is.
     QString error;
-    if (!WriteFileAtomically(fileName, MergeEMailList(existing, addresses, progress), &error))
+    const std::optional<QByteArray> existing = ReadRegularFile(fileName, kMaxListBytes, &error);
+    if (!existing)
+        throw InOutError(fileName, error);
+    if (!WriteFileAtomically(fileName, MergeEMailList(*existing, addresses, progress), &error))
         throw InOutError(fileName, error);
 }

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -196,4 +197,49 @@ bool ShellCopyFiles(FolderCopyObserver* owner, const QString& sourceFolder, cons
             owner->progress(done, total);
     }
     return ok;
+}
+
+std::optional<QByteArray> ReadRegularFile(const QString& path, qint64 maxBytes, QString* why)
+{
+    auto refuse = [&](const QString& reason) -> std::optional<QByteArray> {
+        if (why)
+            *why = reason;
+        return std::nullopt;
+    };
+    // Opening without waiting: a pipe with no writer would otherwise hold the program forever.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return refuse(QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat info
+    {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return refuse(QStringLiteral("%1 is no ordinary file").arg(path));
+    }
+    if (info.st_size > maxBytes) {
+        ::close(fd);
+        return refuse(QStringLiteral("%1 is larger than such a file can be (%2 bytes at most)")
+                          .arg(path)
+                          .arg(maxBytes));
+    }
+    QByteArray bytes;
+    bytes.resize(qsizetype(info.st_size));
+    qsizetype at = 0;
+    // A file that grows while it is read is cut at the size it had when opened.
+    while (at < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + at, size_t(bytes.size() - at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            return refuse(QString::fromLocal8Bit(std::strerror(error)));
+        }
+        if (n == 0)
+            break;
+        at += n;
+    }
+    ::close(fd);
+    bytes.truncate(at);
+    return bytes;
 }

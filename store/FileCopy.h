@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 #include <functional>
+#include <optional>
 
 // Copies of files and folders, and the sizes and contents they are compared by. Paths use "/";
 // failure shows in the result (-1, false, an errno), never in a message.
@@ -47,3 +49,9 @@ public:
 // succeeded and nothing was cancelled.
 bool ShellCopyFiles(FolderCopyObserver* owner, const QString& sourceFolder, const QString& pattern,
                     const QString& targetFolder);
+
+// The whole of a regular file, read without waiting on a pipe or a device; nullopt, with *why
+// set to a sentence for the user, when the path is no regular file, holds more than maxBytes or
+// cannot be read.
+std::optional<QByteArray> ReadRegularFile(const QString& path, qint64 maxBytes,
+                                          QString* why = nullptr);

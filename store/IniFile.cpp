@@ -2,12 +2,16 @@
 
 #include "AtomicFile.h"
 #include "Errors.h"
+#include "FileCopy.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
 namespace {
+
+// Settings, language and shortcut files hold a few kilobytes; nothing real comes near this.
+constexpr qint64 kMaxIniBytes = 4 * 1024 * 1024;
 
 using IniFile::TrimBlanks;
 
@@ -116,10 +120,10 @@ QString ReadStringFromText(const QString& text, const QString& section, const QS
 
 QString ReadText(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> bytes = ReadRegularFile(path, kMaxIniBytes);
+    if (!bytes)
         return QString();
-    QString text = decode(file.readAll());
+    QString text = decode(*bytes);
     if (text.isNull())
         text = QStringLiteral(""); // an empty file is read, not missing
     return text;
@@ -142,10 +146,11 @@ void WriteString(const QString& path, const QString& section, const QString& key
     if (existing.exists()) {
         // A read-only file stays as the user protected it; rewriting a file we cannot read
         // would lose its lines.
-        if (!QFileInfo(path).isWritable() || !existing.open(QIODevice::ReadOnly))
+        const std::optional<QByteArray> bytes =
+            QFileInfo(path).isWritable() ? ReadRegularFile(path, kMaxIniBytes) : std::nullopt;
+        if (!bytes)
             throw IniWriteError(path);
-        lines = splitLines(decode(existing.readAll()));
-        existing.close();
+        lines = splitLines(decode(*bytes));
     }
 
     QString clean = value;

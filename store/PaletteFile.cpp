@@ -2,6 +2,7 @@
 
 #include "AtomicFile.h"
 #include "Errors.h"
+#include "FileCopy.h"
 #include "TextRules.h"
 
 #include <QFile>
@@ -9,6 +10,9 @@
 const QString PaletteHeader = QStringLiteral(";Color Capture File.Don't manually edit this file!");
 
 namespace {
+
+// Far more than the largest palette anyone keeps.
+constexpr qint64 kMaxPaletteBytes = 1024 * 1024;
 
 // Lines as the runtime's line reader sees them: ended by CR LF, LF or CR; a final terminator
 // starts no further line.
@@ -166,22 +170,19 @@ void WritePalette(const QString& fileName, const PaletteCells& cells)
 
 bool ReadPalette(const QString& fileName, PaletteCells* cells)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        throw InOutError(fileName, file.errorString());
-    // A file picked by mistake (a film, say) is refused on its first line, before it is read whole.
-    const QByteArray head = file.peek(256);
-    if (file.error() != QFileDevice::NoError)
-        throw InOutError(fileName, file.errorString());
+    // A palette holds a few hundred colours; a file far larger (a film picked by mistake, a
+    // device, a pipe) is refused before it is read.
+    QString why;
+    const std::optional<QByteArray> bytes = ReadRegularFile(fileName, kMaxPaletteBytes, &why);
+    if (!bytes)
+        throw InOutError(fileName, why);
+    const QByteArray head = bytes->left(256);
     qsizetype end = 0;
     while (end < head.size() && head[end] != '\r' && head[end] != '\n')
         ++end;
-    if (end == head.size() && file.size() > head.size())
+    if (end == head.size() && bytes->size() > head.size())
         return false;
     if (!head.isEmpty() && !AsciiEqualsIgnoreCase(QString::fromUtf8(head.left(end)), PaletteHeader))
         return false;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw InOutError(fileName, file.errorString());
-    return ParsePalette(bytes, cells);
+    return ParsePalette(*bytes, cells);
 }

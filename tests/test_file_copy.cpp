@@ -1,11 +1,18 @@
+#include "Errors.h"
 #include "FileCopy.h"
+#include "IniFile.h"
+#include "PaletteFile.h"
 #include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <atomic>
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -101,6 +108,43 @@ TEST(CopyNewFile, CopiesBytesAndModeButNeverReplaces)
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("none.bin")));
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("folder.bin")));
     EXPECT_FALSE(CopyNewFile(from, dir.filePath("no/such/folder/x.bin")));
+}
+
+// A pipe, a device or a huge file named where a settings, language, palette or list file should
+// be is refused at once; nothing waits on it or reads it into memory.
+TEST(ReadRegularFile, PipesDevicesAndHugeFilesAreRefusedWithoutWaiting)
+{
+    QTemporaryDir tmp;
+    const QString fifo = tmp.filePath("Config.ini");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString zero = tmp.filePath("zero.col");
+    ASSERT_TRUE(QFile::link("/dev/zero", zero));
+    ASSERT_TRUE(writeFile(tmp.filePath("ok.ini"), "[A]\r\nk=v\r\n"));
+
+    // A read that waits on the pipe would never come back: the watch ends the test instead.
+    std::atomic<bool> done = false;
+    std::thread watch([&done] {
+        for (int i = 0; i < 200 && !done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!done) {
+            std::fprintf(stderr, "a read waited on a pipe\n");
+            std::_Exit(1);
+        }
+    });
+    QString why;
+    EXPECT_EQ(ReadRegularFile(fifo, 1024, &why), std::nullopt);
+    EXPECT_TRUE(why.contains("no ordinary file")) << why.toStdString();
+    EXPECT_EQ(ReadRegularFile(zero, 1024), std::nullopt);
+    EXPECT_EQ(IniFile::ReadString(fifo, "CollectionDir", "Path", "none"), "none");
+    EXPECT_THROW(IniFile::WriteString(fifo, "A", "k", "v"), IniWriteError);
+    PaletteCells cells;
+    EXPECT_THROW(ReadPalette(zero, &cells), InOutError);
+    done = true;
+    watch.join();
+
+    EXPECT_EQ(ReadRegularFile(tmp.filePath("ok.ini"), 9, &why), std::nullopt);
+    EXPECT_TRUE(why.contains("larger")) << why.toStdString();
+    EXPECT_EQ(ReadRegularFile(tmp.filePath("ok.ini"), 1024), QByteArray("[A]\r\nk=v\r\n"));
 }
 
 } // namespace
