@@ -574,6 +574,8 @@ void FloatingWindow::RunCapture(CaptureKind kind, Scope scope)
         throw;
     }
     progress->close();
+    if (!engine.notSaved.isEmpty())
+        m_context.prompts().warning(this, NotSavedText(engine.notSaved));
     if (kind == CaptureKind::EMail && !engine.emails.isEmpty() && showEMails)
         showEMails(engine.emails);
 }

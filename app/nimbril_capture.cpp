@@ -57,7 +57,8 @@ int main(int argc, char* argv[])
         "  email  print the addresses of mailto: links, one per line\n\n"
         "Progress goes to standard error. Exit status 0 on success; otherwise the error's text\n"
         "is printed and the status is 1 (2 for bad arguments, 3 when no browser answers, 4\n"
-        "when --scope current finds no current page).\n"
+        "when --scope current finds no current page, 5 when files of the pages were not saved:\n"
+        "each is listed with why).\n"
         "The browser must run with its debugging port open, e.g.\n"
         "  chromium --remote-debugging-port=9222 --user-data-dir=$HOME/.config/nimbril/"
         "browser-profile"));
@@ -147,6 +148,11 @@ int main(int argc, char* argv[])
                 << s.resourceBytes << " bytes), of them from the disk cache " << s.diskReads << " ("
                 << s.diskBytes << " bytes) reading " << s.cacheMs << " ms; waiting for the browser "
                 << s.protocolMs << " ms" << Qt::endl;
+        }
+        if (!engine.notSaved.isEmpty()) {
+            err << "nimbril-capture: " << NotSavedText(engine.notSaved, int(engine.notSaved.size()))
+                << Qt::endl;
+            return 5;
         }
         if (scopeText == QLatin1String("current") && engine.pagesCaptured == 0) {
             err << "nimbril-capture: no current page was found: no web page of the browser has "

@@ -5,6 +5,18 @@
 #include "PageSaver.h"
 #include "WebAddress.h"
 
+QString NotSavedText(const QStringList& notSaved, int shown)
+{
+    QString text = notSaved.size() == 1
+                       ? QStringLiteral("1 file was not saved:")
+                       : QStringLiteral("%1 files were not saved:").arg(notSaved.size());
+    for (const QString& line : notSaved.mid(0, shown))
+        text += u'\n' + line;
+    if (notSaved.size() > shown)
+        text += QStringLiteral("\n… and %1 more.").arg(notSaved.size() - shown);
+    return text;
+}
+
 CaptureRun::CaptureRun(Browser* browser) : m_browser(browser) {}
 
 void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind kind)
@@ -21,9 +33,10 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
             displays.totalBar->setPosition(displays.totalBar->max());
     });
 
-    WrittenResources written;
-    PageSaver saver(*m_browser, displays, &written);
-    Harvester harvester(*m_browser, displays, emails, &written);
+    CaptureLedger ledger;
+    PageSaver saver(*m_browser, displays, &ledger);
+    Harvester harvester(*m_browser, displays, emails, &ledger);
+    Finally report([this, &ledger] { notSaved = ledger.notSaved; });
     for (const PageRef& page : pages) {
         QString caption;
         // The current page is looked for by the titles the page list gives, so that only the

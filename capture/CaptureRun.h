@@ -7,6 +7,9 @@
 #include <QString>
 #include <QStringList>
 
+// "N files were not saved:" and the first of them, one a line, for the user.
+QString NotSavedText(const QStringList& notSaved, int shown = 20);
+
 // One capture command: visits the open pages the scope selects and saves each whole or harvests
 // one kind of its content, showing progress in the displays it is given.
 class CaptureRun
@@ -20,6 +23,8 @@ public:
     QStringList emails;
     // How many web pages the run saved or harvested.
     int pagesCaptured = 0;
+    // What the run could not save, "address: why", in the order met.
+    QStringList notSaved;
 
     // Captures into folder. The current page is the first page whose title shows in the caption
     // of the browser window in front.

@@ -22,8 +22,8 @@ QString WithSlash(const QString& dir)
 } // namespace
 
 Harvester::Harvester(Browser& browser, CaptureDisplays& displays, QStringList& emails,
-                     WrittenResources* written)
-    : m_browser(browser), m_displays(displays), m_emails(emails), m_written(written)
+                     CaptureLedger* ledger)
+    : m_browser(browser), m_displays(displays), m_emails(emails), m_ledger(ledger)
 {}
 
 void Harvester::harvestPage(const PageSnapshot& doc, const QString& folder, CaptureKind kind)
@@ -35,15 +35,15 @@ void Harvester::harvestPage(const PageSnapshot& doc, const QString& folder, Capt
 
     switch (kind) {
     case CaptureKind::Photo:
-        RunResourcePass(kImagePass, m_browser, doc, folder, QString(), m_displays, m_written);
+        RunResourcePass(kImagePass, m_browser, doc, folder, QString(), m_displays, m_ledger);
         break;
     case CaptureKind::Music:
-        RunResourcePass(kEmbedPass, m_browser, doc, folder, QString(), m_displays, m_written);
+        RunResourcePass(kEmbedPass, m_browser, doc, folder, QString(), m_displays, m_ledger);
         RunResourcePass(kBackgroundSoundPass, m_browser, doc, folder, QString(), m_displays,
-                        m_written);
+                        m_ledger);
         break;
     case CaptureKind::Flash:
-        RunResourcePass(kFlashMoviePass, m_browser, doc, folder, QString(), m_displays, m_written);
+        RunResourcePass(kFlashMoviePass, m_browser, doc, folder, QString(), m_displays, m_ledger);
         break;
     case CaptureKind::Text:
         savePageText(doc, folder);

@@ -14,9 +14,10 @@
 class Harvester
 {
 public:
-    // `written`, when given, lets pages share what the capture already wrote.
+    // `ledger`, when given, lets pages share what the capture already wrote and collects what it
+    // could not save.
     Harvester(Browser& browser, CaptureDisplays& displays, QStringList& emails,
-              WrittenResources* written = nullptr);
+              CaptureLedger* ledger = nullptr);
 
     void harvestPage(const PageSnapshot& doc, const QString& folder, CaptureKind kind);
     // Writes the body's text into folder as <name>.txt, replacing a file of that name.
@@ -35,5 +36,5 @@ private:
     Browser& m_browser;
     CaptureDisplays& m_displays;
     QStringList& m_emails;
-    WrittenResources* m_written;
+    CaptureLedger* m_ledger;
 };

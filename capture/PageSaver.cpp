@@ -92,8 +92,8 @@ void WriteTextFile(const QString& fileName, const QByteArray& bytes, bool pumpBe
         throw InOutError(fileName, file.errorString());
 }
 
-PageSaver::PageSaver(Browser& browser, CaptureDisplays& displays, WrittenResources* written)
-    : m_browser(browser), m_displays(displays), m_written(written)
+PageSaver::PageSaver(Browser& browser, CaptureDisplays& displays, CaptureLedger* ledger)
+    : m_browser(browser), m_displays(displays), m_ledger(ledger)
 {}
 
 void PageSaver::savePage(const PageSnapshot& doc, const QString& path, const QString& name)
@@ -110,7 +110,7 @@ void PageSaver::savePage(const PageSnapshot& doc, const QString& path, const QSt
     writeUrlIni(doc.address, WithSlash(path) + folder);
     QList<AttributeWrite> writes;
     for (const ResourcePass* pass : kSavingPasses)
-        writes += RunResourcePass(*pass, m_browser, doc, path, folder, m_displays, m_written);
+        writes += RunResourcePass(*pass, m_browser, doc, path, folder, m_displays, m_ledger);
     writes += saveFrames(doc, path, folder);
     saveHtml(doc, writes, WithSlash(path) + pageName + QStringLiteral(".htm"));
 }

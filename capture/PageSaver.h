@@ -12,8 +12,9 @@
 class PageSaver
 {
 public:
-    // `written`, when given, lets pages share what the capture already wrote.
-    PageSaver(Browser& browser, CaptureDisplays& displays, WrittenResources* written = nullptr);
+    // `ledger`, when given, lets pages share what the capture already wrote and collects what it
+    // could not save.
+    PageSaver(Browser& browser, CaptureDisplays& displays, CaptureLedger* ledger = nullptr);
 
     // Saves the document into path; an empty name lets the saver choose one.
     void savePage(const PageSnapshot& doc, const QString& path, const QString& name = {});
@@ -30,7 +31,7 @@ private:
 
     Browser& m_browser;
     CaptureDisplays& m_displays;
-    WrittenResources* m_written;
+    CaptureLedger* m_ledger;
 };
 
 // The text made usable as a file name for a page or a text file; shared with the harvester.

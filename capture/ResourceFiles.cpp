@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QUrl>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -133,16 +134,22 @@ QString ResourceFileName(const QString& url)
     return CutToBytes(name, 200);
 }
 
-QString WriteResourceFile(const QByteArray& bytes, const QString& target)
+QString WriteResourceFile(const QByteArray& bytes, const QString& target, QString* why)
 {
+    auto fail = [why](const QString& reason) {
+        if (why)
+            *why = reason;
+        return QString();
+    };
     const qsizetype slash = target.lastIndexOf(u'/');
     if (slash < 0)
-        return QString();
+        return fail(QStringLiteral("no usable file name"));
     const QString dir = target.left(slash + 1);
     QString name = target.mid(slash + 1);
     if (!IsUsableName(name))
-        return QString();
-    QDir().mkpath(dir);
+        return fail(QStringLiteral("no usable file name"));
+    if (!QDir().mkpath(dir))
+        return fail(QStringLiteral("the folder %1 cannot be made").arg(dir));
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString path = dir + name;
         if (QFileInfo(path).isFile() || QFileInfo(path).isSymLink()) {
@@ -155,10 +162,11 @@ QString WriteResourceFile(const QByteArray& bytes, const QString& target)
         if (error == 0)
             return path;
         if (error != EEXIST)
-            return QString();
+            return fail(
+                QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error))));
         name = RandomisedName(name);
     }
-    return QString();
+    return fail(QStringLiteral("no free name beside %1").arg(target));
 }
 
 QString LinkAddress(const QString& relativePath)

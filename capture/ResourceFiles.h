@@ -20,7 +20,8 @@ QString ResourceFileName(const QString& url);
 // a different file keeps its place and the bytes go beside it under a name with random digits
 // before the extension. The file appears under its name whole or not at all. Returns the path
 // that now holds the bytes, or the empty text when nothing could be written.
-QString WriteResourceFile(const QByteArray& bytes, const QString& target);
+// `why`, when given, says what went wrong.
+QString WriteResourceFile(const QByteArray& bytes, const QString& target, QString* why = nullptr);
 
 // A relative address written into a saved page for a file of the collection: characters that
 // would make a browser read the name differently ("%", "#", "?") are escaped.

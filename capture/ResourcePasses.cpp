@@ -44,7 +44,11 @@ public:
             if (!rel.isEmpty())
                 target = ResourceTarget(rel, m_path, m_folder);
         }
-        m_written.insert(url, target.isEmpty() ? QString() : WriteResourceFile(bytes, target));
+        QString why;
+        const QString file = target.isEmpty() ? QString() : WriteResourceFile(bytes, target, &why);
+        m_written.insert(url, file);
+        if (!target.isEmpty() && file.isEmpty())
+            m_failures.insert(url, why);
         PumpEvents();
     }
 
@@ -54,20 +58,40 @@ public:
     bool received(const QString& url) const { return m_written.contains(url); }
     // The file that holds the URL's bytes; empty when they could not be written.
     QString file(const QString& url) const { return m_written.value(url); }
+    // Why the URL's bytes could not be written; empty when they were, or had no place to go.
+    QString failure(const QString& url) const { return m_failures.value(url); }
 
 private:
     QString m_docUrl;
     QString m_path;
     QString m_folder;
     QHash<QString, QString> m_written;
+    QHash<QString, QString> m_failures;
 };
 
+// Elements whose resource every page that shows it holds: a link of another relation (a
+// canonical address, a preconnection) names nothing to save.
+bool NamesAResource(const ResourcePass& pass, const ElementData& element)
+{
+    if (QLatin1String(pass.tag) != QLatin1String("LINK"))
+        return true;
+    const QString rel = element.attribute(QStringLiteral("rel")).value_or(QString()).toLower();
+    return rel.split(u' ', Qt::SkipEmptyParts).contains(QStringLiteral("stylesheet"));
+}
+
 } // namespace
+
+void CaptureLedger::refuse(const QString& url, const QString& why)
+{
+    const QString line = url + QStringLiteral(": ") + why;
+    if (!notSaved.contains(line))
+        notSaved << line;
+}
 
 QList<AttributeWrite> RunResourcePass(const ResourcePass& pass, Browser& browser,
                                       const PageSnapshot& doc, const QString& path,
                                       const QString& folder, CaptureDisplays& displays,
-                                      WrittenResources* written)
+                                      CaptureLedger* ledger)
 {
     const bool saving = pass.savingOnly || !folder.isEmpty();
     const QString target = saving ? WithSlash(path) + folder : path;
@@ -111,7 +135,8 @@ QList<AttributeWrite> RunResourcePass(const ResourcePass& pass, Browser& browser
     QStringList toFetch;
     const QString here = QDir(target).absolutePath();
     for (const QString& url : std::as_const(urls)) {
-        const QString earlier = written ? written->value(doc.context + u'\n' + url) : QString();
+        const QString earlier =
+            ledger ? ledger->written.value(doc.context + u'\n' + url) : QString();
         const QFileInfo info(earlier);
         if (earlier.isEmpty() || !info.isFile() || info.isSymLink()) {
             toFetch << url;
@@ -125,16 +150,22 @@ QList<AttributeWrite> RunResourcePass(const ResourcePass& pass, Browser& browser
     }
     if (!toFetch.isEmpty())
         browser.fetch(doc, toFetch, writer);
-    if (written)
+    if (ledger)
         for (const QString& url : std::as_const(urls))
             if (const QString file = writer.file(url); !file.isEmpty())
-                written->insert(doc.context + u'\n' + url, file);
+                ledger->written.insert(doc.context + u'\n' + url, file);
 
     QList<AttributeWrite> writes;
     const QString folderPrefix = WithSlash(WithSlash(path) + SafeRelativePath(folder));
     for (const PlannedResource& r : std::as_const(planned)) {
-        if (!writer.received(r.url))
+        if (!writer.received(r.url)) {
+            if (ledger && IsWebUrl(r.url) && NamesAResource(pass, doc.elements[size_t(r.element)]))
+                ledger->refuse(r.url, QStringLiteral("the browser does not hold it (not loaded, "
+                                                     "or not kept)"));
             continue;
+        }
+        if (ledger && !writer.failure(r.url).isEmpty())
+            ledger->refuse(r.url, QStringLiteral("not written: ") + writer.failure(r.url));
         if (pass.showsFile)
             displays.showFile(r.url);
         const QString file = writer.file(r.url);

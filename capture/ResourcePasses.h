@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <initializer_list>
 
 // What tells the resource passes apart: which elements each one takes, and how it treats them.
@@ -37,9 +38,15 @@ inline constexpr const ResourcePass* kSavingPasses[] = {
     &kScriptPass, &kStyleLinkPass, &kBackgroundSoundPass,
 };
 
-// The files a capture has written so far, by browser context and address: a resource that
-// several pages and frames use is read from the browser once.
-using WrittenResources = QHash<QString, QString>;
+// What one capture keeps across its pages and frames: the files it has written, by browser
+// context and address (a resource several of them use is read from the browser once), and what
+// it could not save, each with why.
+struct CaptureLedger
+{
+    QHash<QString, QString> written;
+    QStringList notSaved; // "address: why", each address once
+    void refuse(const QString& url, const QString& why);
+};
 
 // Writes the resources of one pass that the browser holds. Saving (folder not empty), each lands
 // below path/folder at its path relative to the page, and the attribute writes that make the
@@ -48,4 +55,4 @@ using WrittenResources = QHash<QString, QString>;
 QList<AttributeWrite> RunResourcePass(const ResourcePass& pass, Browser& browser,
                                       const PageSnapshot& doc, const QString& path,
                                       const QString& folder, CaptureDisplays& displays,
-                                      WrittenResources* written = nullptr);
+                                      CaptureLedger* ledger = nullptr);

@@ -165,6 +165,42 @@ SaveCost SavePageWithImages(int count)
             filesBelow(dest + QStringLiteral("/Big.files")).size()};
 }
 
+// A save that could not write everything says so: each resource with why, a picture that could
+// not be written is not named by the saved page, and links that name no resource stay out of it.
+TEST(IncompleteSave, WhatWasNotSavedIsListedWithWhy)
+{
+    QTemporaryDir tmp;
+    const QString dest = tmp.filePath("WebPage");
+    QDir().mkpath(dest);
+    FakeBrowser browser;
+    auto doc = browser.newDocument("http://h/d/p.htm", "P");
+    doc->addToHead("LINK", {{"rel", "canonical"}, {"href", "http://h/d/p.htm?canonical"}});
+    doc->addToHead("LINK", {{"rel", "stylesheet"}, {"href", "css/gone.css"}});
+    doc->addToBody("IMG", {{"src", "held.gif"}});
+    doc->addToBody("IMG", {{"src", "img/big.gif"}});
+    doc->addToBody("IMG", {{"src", "img/never.gif"}});
+    browser.addPage(doc);
+    browser.hold("http://h/d/held.gif", "GIF");
+    browser.hold("http://h/d/img/big.gif", QByteArray(4096, 'b'));
+
+    ASSERT_TRUE(writeFile(dest + "/P.files/img", "a file where the folder should be"));
+
+    CaptureRun run(&browser);
+    run.capturePages(dest, Scope::AllPages, CaptureKind::WebPage);
+    const QString all = run.notSaved.join('\n');
+    EXPECT_TRUE(all.contains("http://h/d/img/never.gif: the browser does not hold it"))
+        << all.toStdString();
+    EXPECT_TRUE(all.contains("http://h/d/css/gone.css: the browser does not hold it"))
+        << all.toStdString();
+    EXPECT_TRUE(all.contains("http://h/d/img/big.gif: not written:")) << all.toStdString();
+    EXPECT_FALSE(all.contains("held.gif")) << all.toStdString();
+    EXPECT_FALSE(all.contains("canonical")) << all.toStdString();
+    EXPECT_EQ(run.notSaved.size(), 3);
+    const QString page = QString::fromUtf8(readFile(dest + "/P.htm"));
+    EXPECT_TRUE(page.contains("src=\"img/big.gif\"")) << page.toStdString();
+    EXPECT_TRUE(page.contains("src=\"P.files/held.gif\"")) << page.toStdString();
+}
+
 } // namespace
 
 TEST(LargePage, TenThousandImagesCostNoMoreBrowserCallsThanAHundred)
