@@ -107,6 +107,16 @@ void PageSaver::savePage(const PageSnapshot& doc, const QString& path, const QSt
     if (IsBlankName(pageName))
         return;
     const QString folder = pageName + QStringLiteral(".files");
+    // Nothing of the page is written through a link that stands where its folder goes.
+    if (const QString link =
+            LinkOnTheWay(path, WithSlash(path) + folder + QStringLiteral("/url.ini"));
+        !link.isEmpty()) {
+        if (m_ledger)
+            m_ledger->refuse(
+                doc.address,
+                QStringLiteral("the page is not saved: %1 is a symbolic link").arg(link));
+        return;
+    }
     writeUrlIni(doc.address, WithSlash(path) + folder);
     QList<AttributeWrite> writes;
     for (const ResourcePass* pass : kSavingPasses)

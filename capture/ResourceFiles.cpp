@@ -169,6 +169,23 @@ QString WriteResourceFile(const QByteArray& bytes, const QString& target, QStrin
     return fail(QStringLiteral("no free name beside %1").arg(target));
 }
 
+QString LinkOnTheWay(const QString& root, const QString& target)
+{
+    const QString base = QDir::cleanPath(root);
+    const QString path = QDir::cleanPath(target);
+    if (!path.startsWith(base + u'/'))
+        return QString();
+    qsizetype at = base.size();
+    while (at < path.size()) {
+        const qsizetype next = path.indexOf(u'/', at + 1);
+        const QString part = path.left(next < 0 ? path.size() : next);
+        if (QFileInfo(part).isSymLink())
+            return part;
+        at = next < 0 ? path.size() : next;
+    }
+    return QString();
+}
+
 QString LinkAddress(const QString& relativePath)
 {
     QString out;

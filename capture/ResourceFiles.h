@@ -23,6 +23,10 @@ QString ResourceFileName(const QString& url);
 // `why`, when given, says what went wrong.
 QString WriteResourceFile(const QByteArray& bytes, const QString& target, QString* why = nullptr);
 
+// The first folder or file from below `root` down to `target` that is a symbolic link, or empty
+// when there is none: nothing a capture makes inside its destination is written through one.
+QString LinkOnTheWay(const QString& root, const QString& target);
+
 // A relative address written into a saved page for a file of the collection: characters that
 // would make a browser read the name differently ("%", "#", "?") are escaped.
 QString LinkAddress(const QString& relativePath);

@@ -45,7 +45,12 @@ public:
                 target = ResourceTarget(rel, m_path, m_folder);
         }
         QString why;
-        const QString file = target.isEmpty() ? QString() : WriteResourceFile(bytes, target, &why);
+        QString file;
+        if (const QString link = m_folder.isEmpty() ? QString() : LinkOnTheWay(m_path, target);
+            !link.isEmpty())
+            why = QStringLiteral("%1 is a symbolic link").arg(link);
+        else if (!target.isEmpty())
+            file = WriteResourceFile(bytes, target, &why);
         m_written.insert(url, file);
         if (!target.isEmpty() && file.isEmpty())
             m_failures.insert(url, why);

@@ -62,9 +62,12 @@ bool AtomicFileWriter::open()
     m_temp = QFile::decodeName(tmpl);
     struct stat st
     {};
-    const mode_t mode = ::stat(QFile::encodeName(m_path).constData(), &st) == 0
-                            ? (st.st_mode & 07777)
-                            : DefaultMode();
+    // The permissions of the file replaced, never of what a link there points to, and never its
+    // set-user, set-group or sticky bits.
+    const mode_t mode =
+        ::lstat(QFile::encodeName(m_path).constData(), &st) == 0 && S_ISREG(st.st_mode)
+            ? (st.st_mode & 0777)
+            : DefaultMode();
     ::fchmod(m_fd, mode);
     return true;
 }

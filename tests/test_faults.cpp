@@ -15,6 +15,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -199,6 +200,50 @@ TEST(IncompleteSave, WhatWasNotSavedIsListedWithWhy)
     const QString page = QString::fromUtf8(readFile(dest + "/P.htm"));
     EXPECT_TRUE(page.contains("src=\"img/big.gif\"")) << page.toStdString();
     EXPECT_TRUE(page.contains("src=\"P.files/held.gif\"")) << page.toStdString();
+}
+
+// Links planted in the destination are never written through, and a replaced file never takes
+// the set-user bit of what a link pointed to.
+TEST(IncompleteSave, NothingIsWrittenThroughALinkInTheDestination)
+{
+    QTemporaryDir tmp;
+    const QString dest = tmp.filePath("WebPage"), elsewhere = tmp.filePath("elsewhere");
+    QDir().mkpath(dest);
+    QDir().mkpath(elsewhere + "/img");
+    ASSERT_TRUE(QFile::link(elsewhere, dest + "/P.files"));
+    ASSERT_TRUE(QFile::link(elsewhere + "/img", dest + "/Q.files"));
+    FakeBrowser browser;
+    for (const char* title : {"P", "R"}) {
+        auto doc = browser.newDocument(QString("http://h/d/%1.htm").arg(title), title);
+        doc->addToBody("IMG", {{"src", "img/x.gif"}});
+        browser.addPage(doc);
+    }
+    browser.hold("http://h/d/img/x.gif", "GIF");
+    QDir().mkpath(dest + "/R.files");
+    ASSERT_TRUE(QFile::link(elsewhere + "/img", dest + "/R.files/img"));
+
+    CaptureRun run(&browser);
+    run.capturePages(dest, Scope::AllPages, CaptureKind::WebPage);
+    EXPECT_TRUE(QDir(elsewhere).entryList(QDir::Files | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_TRUE(QDir(elsewhere + "/img").entryList(QDir::Files).isEmpty());
+    const QString all = run.notSaved.join('\n');
+    EXPECT_TRUE(all.contains("http://h/d/P.htm: the page is not saved")) << all.toStdString();
+    EXPECT_TRUE(all.contains("http://h/d/img/x.gif: not written: ")) << all.toStdString();
+
+    const QString setuid = elsewhere + "/tool";
+    ASSERT_TRUE(writeFile(setuid, "#!/bin/sh\n"));
+    ::chmod(QFile::encodeName(setuid).constData(), 04755);
+    ASSERT_TRUE(QDir().mkpath(tmp.filePath("Text")));
+    ASSERT_TRUE(QFile::link(setuid, tmp.filePath("Text/P.txt")));
+    CaptureRun(&browser).capturePages(tmp.filePath("Text"), Scope::AllPages, CaptureKind::Text);
+    EXPECT_EQ(readFile(setuid), "#!/bin/sh\n");
+    const QFileInfo text(tmp.filePath("Text/P.txt"));
+    EXPECT_FALSE(text.isSymLink());
+    EXPECT_FALSE(text.permissions() & QFile::ExeUser);
+    struct stat st
+    {};
+    ASSERT_EQ(::stat(QFile::encodeName(text.filePath()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07000, 0u);
 }
 
 } // namespace
