@@ -77,7 +77,7 @@ protected:
                         "<a href=\"" +
                         o + "/user@host.example.org\">web</a></body></html>");
         http->serve("/d/news.htm", "text/html",
-                    "<html><head><title>News</title></head><body><p>Short news.</p>"
+                    "<!DOCTYPE html><html><head><title>News</title></head><body><p>Short news.</p>"
                     "<img src=\"img/a.gif\"></body></html>");
         http->serve("/d/css/site.css", "text/css", "body { color: #333 }");
         http->serve("/favicon.ico", "image/x-icon", kPng);
@@ -183,7 +183,10 @@ TEST_F(ChromiumBrowserE2E, SavesEveryOpenPageWholeFromWhatTheBrowserHolds)
     EXPECT_FALSE(files.contains("Daily News.files/img/missing.gif"));
 
     const QString page = QString::fromUtf8(readFile(dest + "/Daily News.htm"));
-    EXPECT_TRUE(page.startsWith("<html><head><title>Daily News</title>"));
+    EXPECT_TRUE(page.startsWith("<html><head><title>Daily News</title>")); // had no doctype
+    // A standards-mode page keeps its doctype, so that it renders the same from disk.
+    EXPECT_TRUE(readFile(dest + "/News.htm").startsWith("<!DOCTYPE html>\n<html><head><title>News"))
+        << readFile(dest + "/News.htm").left(80).toStdString();
     EXPECT_TRUE(page.contains("src=\"Daily News.files/img/a.gif\""));
     EXPECT_TRUE(page.contains("src=\"Daily News.files/img/b.png\""));
     EXPECT_TRUE(page.contains("src=\"img/missing.gif\"")); // not held: left as it was

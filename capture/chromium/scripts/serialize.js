@@ -1,5 +1,7 @@
 // Serialises an element of the live page as it reads with the capture's writes applied: the
 // element is copied into an inert document (nothing there loads) and the writes go to the copy.
+// The root element comes with the document's doctype as the page had it (none when it had
+// none), so that the saved page renders in the same mode as the live one.
 ((doc, index, writes) => {
   const all = globalThis.__nimbrilDocs[doc];
   const el = all[index];
@@ -22,5 +24,10 @@
       }
     }
   }
-  return copy.outerHTML;
+  const type = el === document.documentElement ? document.doctype : null;
+  if (!type) return copy.outerHTML;
+  let head = '<!DOCTYPE ' + type.name;
+  if (type.publicId) head += ' PUBLIC "' + type.publicId + '"';
+  if (type.systemId) head += (type.publicId ? '' : ' SYSTEM') + ' "' + type.systemId + '"';
+  return head + '>\n' + copy.outerHTML;
 })
