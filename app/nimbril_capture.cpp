@@ -56,9 +56,9 @@ int main(int argc, char* argv[])
         "  text   write each page's text into a .txt file\n"
         "  email  print the addresses of mailto: links, one per line\n\n"
         "Progress goes to standard error. Exit status 0 on success; otherwise the error's text\n"
-        "is printed and the status is 1 (2 for bad arguments, 3 when no browser answers, 4\n"
-        "when --scope current finds no current page, 5 when files of the pages were not saved:\n"
-        "each is listed with why).\n"
+        "is printed and the status is 1 (2 for bad arguments, 3 when no browser answers or it\n"
+        "closed during the capture, 4 when --scope current finds no current page, 5 when files\n"
+        "of the pages were not saved: each is listed with why).\n"
         "The browser must run with its debugging port open, e.g.\n"
         "  chromium --remote-debugging-port=9222 --user-data-dir=$HOME/.config/nimbril/"
         "browser-profile"));

@@ -89,6 +89,8 @@ TEST(BrowserKilled, MidSaveEndsWithAClearErrorAndKeepsTheFilesSoFar)
     }
     EXPECT_GE(file.shown, file.tripAt) << "the browser was never stopped";
     EXPECT_FALSE(error.isEmpty()) << "a save whose browser died was reported as a success";
+    // In plain words: the browser went away; not an anonymous call failure.
+    EXPECT_TRUE(error.startsWith("The browser closed")) << error.toStdString();
     // What was saved before the browser died is still there; nothing beyond the images, the
     // page's url.ini and (when the page got that far) the page itself.
     const QStringList saved = filesBelow(dest);

@@ -166,6 +166,20 @@ bool ChromiumBrowser::diskCacheServes(const QString& browserContextId) const
                                   browserContextId == m_defaultContext);
 }
 
+template <typename Call> auto ChromiumBrowser::whileConnected(Call&& call) -> decltype(call())
+{
+    try {
+        return call();
+    } catch (const SafecallError&) {
+        if (m_connection->isConnected())
+            throw;
+        // What was saved before stays; the user learns why the rest was not.
+        throw BrowserUnreachableError(QStringLiteral(
+            "The browser closed (or stopped answering) during the capture; what was saved "
+            "before that stays. Start it again and repeat the capture for the rest."));
+    }
+}
+
 // ---- pages ----------------------------------------------------------------------------------
 
 QStringList ChromiumBrowser::activationOrder()
@@ -225,12 +239,14 @@ std::optional<PageSnapshot> ChromiumBrowser::snapshot(const PageRef& page)
         bare.context = page.context;
         return bare;
     }
-    const QString session = pageSession(page.id);
-    PageSnapshot snap =
-        readDocument(session, page.id, QString(), diskCacheServes(page.context), page.context);
-    if (!IsHtmlType(document(snap).contentType))
-        return std::nullopt;
-    return snap;
+    return whileConnected([&]() -> std::optional<PageSnapshot> {
+        const QString session = pageSession(page.id);
+        PageSnapshot snap =
+            readDocument(session, page.id, QString(), diskCacheServes(page.context), page.context);
+        if (!IsHtmlType(document(snap).contentType))
+            return std::nullopt;
+        return snap;
+    });
 }
 
 PageSnapshot ChromiumBrowser::readDocument(const QString& session, const QString& frameId,
@@ -278,12 +294,15 @@ const ChromiumDocument& ChromiumBrowser::document(const PageSnapshot& page) cons
 
 QString ChromiumBrowser::text(const PageSnapshot& page, int element)
 {
-    return ChromiumDocuments::text(*m_connection, document(page), element);
+    return whileConnected(
+        [&] { return ChromiumDocuments::text(*m_connection, document(page), element); });
 }
 
 QString ChromiumBrowser::serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes)
 {
-    return ChromiumDocuments::serialize(*m_connection, document(page), page.root, writes);
+    return whileConnected([&] {
+        return ChromiumDocuments::serialize(*m_connection, document(page), page.root, writes);
+    });
 }
 
 // ---- resource bytes -------------------------------------------------------------------------
@@ -308,9 +327,11 @@ void ChromiumBrowser::readBytes(const ChromiumDocument& doc, const QStringList& 
 
 void ChromiumBrowser::fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink)
 {
-    if (!m_connection->isConnected())
-        throw SafecallError();
-    readBytes(document(page), urls, sink);
+    whileConnected([&] {
+        if (!m_connection->isConnected())
+            throw SafecallError();
+        readBytes(document(page), urls, sink);
+    });
 }
 
 bool ChromiumBrowser::fetchShown(const QString& url, ResourceSink& sink)

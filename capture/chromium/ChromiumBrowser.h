@@ -73,6 +73,8 @@ private:
                               bool onDisk, const QString& context);
     const ChromiumDocument& document(const PageSnapshot& page) const;
     void readBytes(const ChromiumDocument& doc, const QStringList& urls, ResourceSink& sink);
+    // Runs a call of a capture; a failure because the browser went away says so in plain words.
+    template <typename Call> auto whileConnected(Call&& call) -> decltype(call());
 
     CdpEndpoint::Sources m_sources;
     std::unique_ptr<CdpConnection> m_connection;
