@@ -49,17 +49,27 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
                 continue;
             }
         }
-        const std::optional<PageSnapshot> doc = m_browser->snapshot(page);
-        const bool process =
-            doc && (scope == Scope::AllPages ||
-                    (!doc->title.isEmpty() && caption.contains(doc->title, Qt::CaseSensitive)));
-        if (process) {
-            if (IsWebUrl(doc->address))
-                ++pagesCaptured;
-            if (kind == CaptureKind::WebPage)
-                saver.savePage(*doc, folder);
-            else
-                harvester.harvestPage(*doc, folder, kind);
+        try {
+            const std::optional<PageSnapshot> doc = m_browser->snapshot(page);
+            const bool process =
+                doc && (scope == Scope::AllPages ||
+                        (!doc->title.isEmpty() && caption.contains(doc->title, Qt::CaseSensitive)));
+            if (process) {
+                if (IsWebUrl(doc->address))
+                    ++pagesCaptured;
+                if (kind == CaptureKind::WebPage)
+                    saver.savePage(*doc, folder);
+                else
+                    harvester.harvestPage(*doc, folder, kind);
+                if (scope == Scope::CurrentPage)
+                    break;
+            }
+        } catch (const NoAnswerError&) {
+            // A page busy in a script of its own is skipped after its wait; the others are
+            // still captured.
+            ledger.refuse(
+                page.address,
+                QStringLiteral("the page \"%1\" did not answer and was skipped").arg(page.title));
             if (scope == Scope::CurrentPage)
                 break;
         }

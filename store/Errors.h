@@ -24,6 +24,10 @@ public:
     SafecallError() : NimbrilError(QStringLiteral("Exception in safecall method")) {}
 };
 
+// A call the browser did not answer in time (a page busy in a script of its own, say).
+class NoAnswerError : public SafecallError
+{};
+
 // An initialisation file (Config.ini, registry.ini) that could not be written.
 class IniWriteError : public NimbrilError
 {

@@ -286,6 +286,26 @@ INSTANTIATE_TEST_SUITE_P(Failures, ErrorOnTheThirdOfFivePages,
                                            FailureCase{"scriptCannotBeFetched", "fetch", 5, 3}),
                          [](const auto& info) { return std::string(info.param.what); });
 
+// A page busy in a script of its own gives no answer: it is skipped and named, the others are
+// captured; a browser that answers with an error still ends the run (above).
+TEST_F(CaptureDriver, APageThatDoesNotAnswerIsSkippedAndNamedTheOthersAreSaved)
+{
+    for (int i = 1; i <= 3; ++i) {
+        const QString n = QString::number(i);
+        openPage(QStringLiteral("p") + n, QStringLiteral("Page ") + n)
+            ->addToBody("IMG", {{"src", "i" + n + ".gif"}});
+        browser.hold(QStringLiteral("http://h/i") + n + QStringLiteral(".gif"), "GIF" + n.toUtf8());
+    }
+    browser.stopAnswering(QStringLiteral("snapshot"), 1, 1);
+    run(Scope::AllPages, CaptureKind::WebPage);
+    EXPECT_TRUE(QFileInfo::exists(dest + "/Page 1.htm"));
+    EXPECT_FALSE(QFileInfo::exists(dest + "/Page 2.htm"));
+    EXPECT_TRUE(savedHtml("Page 3.htm").contains("src=\"Page 3.files/i3.gif\""));
+    EXPECT_EQ(engine.notSaved,
+              QStringList({"http://h/p2.htm: the page \"Page 2\" did not answer and was skipped"}));
+    EXPECT_EQ(totalBar.position(), 3);
+}
+
 TEST_F(CaptureDriver, ErrorWhileHarvestingEndsTheRun)
 {
     openPage(QStringLiteral("a"), QStringLiteral("A"))->addToBody("IMG", {{"src", "a.gif"}});

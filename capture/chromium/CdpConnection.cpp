@@ -144,17 +144,24 @@ QList<QJsonObject> CdpConnection::waitAll(const QList<int>& ids, int timeoutMs)
     QList<QJsonObject> results;
     results.reserve(ids.size());
     QString failure;
+    bool unanswered = false;
     for (int id : ids) {
         const Pending p = m_pending.take(id);
         if (!failure.isEmpty())
             continue;
         if (p.method.isEmpty())
             failure = QStringLiteral("request %1 was discarded while waiting").arg(id);
-        else if (!p.done)
+        else if (!p.done) {
             failure = QStringLiteral("%1: no reply within %2 ms").arg(p.method).arg(timeoutMs);
-        else if (p.failed)
+            unanswered = m_connected;
+        } else if (p.failed)
             failure = p.failure;
         results.append(p.result);
+    }
+    if (unanswered) {
+        // The browser is there but did not answer: the caller may go on with other pages.
+        m_lastFailure = failure;
+        throw NoAnswerError();
     }
     if (!failure.isEmpty())
         fail(failure);

@@ -234,6 +234,11 @@ void FakeBrowser::failAfter(const QString& operation, int successes, int failure
     m_rules.insert(operation, {successes, failures});
 }
 
+void FakeBrowser::stopAnswering(const QString& operation, int successes, int failures)
+{
+    m_rules.insert(operation, {successes, failures, true});
+}
+
 void FakeBrowser::enter(const char* operation)
 {
     const QString name = QLatin1String(operation);
@@ -249,6 +254,8 @@ void FakeBrowser::enter(const char* operation)
         return;
     if (it->failures > 0)
         --it->failures;
+    if (it->noAnswer)
+        throw NoAnswerError();
     throw SafecallError();
 }
 

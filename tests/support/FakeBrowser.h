@@ -125,6 +125,8 @@ public:
     // After `successes` further successful calls, the operation fails `failures` times (-1: every
     // call from then on).
     void failAfter(const QString& operation, int successes, int failures = -1);
+    // The same, as a page busy in a script of its own: the calls get no answer.
+    void stopAnswering(const QString& operation, int successes, int failures = -1);
 
     QList<PageRef> pages() override;
     std::optional<PageSnapshot> snapshot(const PageRef& page) override;
@@ -140,6 +142,7 @@ private:
     {
         int successes;
         int failures;
+        bool noAnswer = false;
     };
     struct Snapshot
     {
