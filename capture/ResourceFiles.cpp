@@ -106,12 +106,19 @@ QString ResourceTarget(const QString& relPath, const QString& root, const QStrin
     const QString safeSub = SafeRelativePath(subFolder);
     if (safeSub.isEmpty())
         return QString();
+    // Opened from disk, a file's type is told by its name: "site.css?v=2" would be no style
+    // sheet. The query goes; another resource of that name with other bytes lands beside it with
+    // digits before the extension. A name that is nothing but its query keeps it.
+    const qsizetype query = relPath.indexOf(u'?');
+    const QString withoutQuery = query < 0 ? relPath : relPath.left(query);
+    const QString lastSegment = withoutQuery.mid(withoutQuery.lastIndexOf(u'/') + 1);
+    const QString rel = IsUsableName(lastSegment) ? withoutQuery : relPath;
     QString dir = WithSlash(root) + safeSub;
-    QString name = relPath;
-    const qsizetype slash = relPath.lastIndexOf(u'/');
+    QString name = rel;
+    const qsizetype slash = rel.lastIndexOf(u'/');
     if (slash >= 0) {
-        name = relPath.mid(slash + 1);
-        const QString folders = SafeRelativePath(relPath.left(slash + 1));
+        name = rel.mid(slash + 1);
+        const QString folders = SafeRelativePath(rel.left(slash + 1));
         if (!folders.isEmpty())
             dir = WithSlash(dir) + folders;
     }

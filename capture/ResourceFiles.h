@@ -8,8 +8,8 @@
 // the same bytes.
 
 // The file a resource at RelPath (from the page's address) gets below Root/SubFolder: its folders
-// are kept, made safe segment by segment so that none climbs out. Empty when no usable name
-// remains.
+// are kept, made safe segment by segment so that none climbs out, and its query is left out so
+// that the name ends in its own extension. Empty when no usable name remains.
 QString ResourceTarget(const QString& relPath, const QString& root, const QString& subFolder);
 
 // The file name a harvested resource gets from its address: the last path segment, decoded and
