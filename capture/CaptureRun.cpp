@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "Harvester.h"
 #include "PageSaver.h"
+#include "TextRules.h"
 #include "WebAddress.h"
 
 QString NotSavedText(const QStringList& notSaved, int shown)
@@ -82,10 +83,7 @@ QString CaptureRun::frontWindowCaption()
 {
     if (!m_browser)
         return QString();
-    QString caption = m_browser->frontWindowCaption();
-    if (caption.size() > 254)
-        caption.truncate(caption[253].isHighSurrogate() ? 253 : 254);
-    return caption;
+    return LeftChars(m_browser->frontWindowCaption(), 254);
 }
 
 void CaptureRun::closeAllBrowserWindows()

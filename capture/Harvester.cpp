@@ -14,11 +14,6 @@ namespace {
 // A text file's name leaves room for ".txt".
 constexpr int kTextNameBytes = 255 - 4;
 
-QString WithSlash(const QString& dir)
-{
-    return dir.endsWith(u'/') ? dir : dir + u'/';
-}
-
 } // namespace
 
 Harvester::Harvester(Browser& browser, CaptureDisplays& displays, QStringList& emails,

@@ -18,21 +18,6 @@ namespace {
 constexpr int kPageNameBytes = 255 - 6;
 constexpr qsizetype kHtmlPiece = 64 * 1024;
 
-QString WithSlash(const QString& dir)
-{
-    return dir.endsWith(u'/') ? dir : dir + u'/';
-}
-
-// The first n UTF-16 code units, without cutting a character in two.
-QString LeftChars(const QString& text, qsizetype n)
-{
-    if (text.size() <= n)
-        return text;
-    if (n > 0 && text[n - 1].isHighSurrogate())
-        --n;
-    return text.left(n);
-}
-
 // Name with its final counter raised by one, "(1)" appended when it has none; the part before
 // the counter gives way so that the whole still fits.
 QString NextCounterName(const QString& name)

@@ -16,11 +16,6 @@
 
 namespace {
 
-QString WithSlash(const QString& dir)
-{
-    return dir.endsWith(u'/') ? dir : dir + u'/';
-}
-
 bool IsUsableName(const QString& name)
 {
     return !name.trimmed().isEmpty() && name != QLatin1String(".") && name != QLatin1String("..");
@@ -159,8 +154,8 @@ QString WriteResourceFile(const QByteArray& bytes, const QString& target, QStrin
         return fail(QStringLiteral("the folder %1 cannot be made").arg(dir));
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString path = dir + name;
-        if (QFileInfo(path).isFile() || QFileInfo(path).isSymLink()) {
-            if (!QFileInfo(path).isSymLink() && HoldsBytes(path, bytes))
+        if (const QFileInfo there(path); there.isFile() || there.isSymLink()) {
+            if (!there.isSymLink() && HoldsBytes(path, bytes))
                 return path;
             name = RandomisedName(name);
             continue;

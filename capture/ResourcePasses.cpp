@@ -13,11 +13,6 @@
 
 namespace {
 
-QString WithSlash(const QString& dir)
-{
-    return dir.endsWith(u'/') ? dir : dir + u'/';
-}
-
 struct PlannedResource
 {
     int element;

@@ -60,6 +60,11 @@ FileClass ClassifyFileName(const QString& path)
     return fcOther;
 }
 
+QString WithSlash(const QString& dir)
+{
+    return dir.endsWith(u'/') ? dir : dir + u'/';
+}
+
 QString CleanFileName(const QString& text)
 {
     QString s = text;

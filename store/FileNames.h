@@ -32,3 +32,6 @@ QString SafeRelativePath(const QString& relPath);
 
 // A file name component cut at a character boundary so that it takes at most maxBytes in UTF-8.
 QString CutToBytes(const QString& name, int maxBytes);
+
+// The folder path with one "/" at its end.
+QString WithSlash(const QString& dir);

@@ -28,6 +28,15 @@ bool AsciiEqualsIgnoreCase(QStringView a, QStringView b)
     return true;
 }
 
+QString LeftChars(const QString& text, qsizetype n)
+{
+    if (text.size() <= n)
+        return text;
+    if (n > 0 && text[n - 1].isHighSurrogate())
+        --n;
+    return text.left(n);
+}
+
 QString TrimControlChars(const QString& text)
 {
     qsizetype b = 0, e = text.size();

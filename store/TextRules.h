@@ -19,6 +19,9 @@ bool AsciiEqualsIgnoreCase(QStringView a, QStringView b);
 // The text without the characters of code 0 to 32 at both ends.
 QString TrimControlChars(const QString& text);
 
+// The first n UTF-16 code units, without cutting a character in two.
+QString LeftChars(const QString& text, qsizetype n);
+
 // True when Text equals one of List[0..HighIndex], ASCII letters compared without case.
 bool TextInList(const QString& text, const QStringList& list, int highIndex);
 

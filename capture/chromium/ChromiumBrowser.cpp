@@ -349,21 +349,19 @@ bool ChromiumBrowser::fetchShown(const QString& url, ResourceSink& sink)
         for (const Cdp::ResourceInfo& r : tree.resources) {
             if (r.url != url || r.failed || r.canceled)
                 continue;
+            // The frame that loaded it stands for the document: its address and the page's
+            // choose the part of the cache, its session and frame the reads.
             ChromiumDocument doc;
             doc.session = session;
             doc.frameId = r.frameId;
-            doc.url = tree.frames.isEmpty() ? target.url : tree.frames.first().url;
-            doc.topUrl = doc.url;
+            doc.topUrl = tree.frames.isEmpty() ? target.url : tree.frames.first().url;
+            doc.url = doc.topUrl;
             for (const Cdp::FrameInfo& f : tree.frames)
                 if (f.id == r.frameId)
                     doc.url = f.url;
             doc.onDisk = diskCacheServes(target.browserContextId);
+            ChromiumDocuments::takeResourceTree(doc, tree);
             doc.resourceFrames.insert(url, r.frameId);
-            if (r.contentSize > 0)
-                doc.resourceSizes.insert(url, r.contentSize);
-            for (const Cdp::ResourceInfo& s : tree.resources)
-                if (s.type == QLatin1String("Stylesheet") || s.type == QLatin1String("Manifest"))
-                    doc.styleUrls << s.url;
             CountingSink counting(sink);
             readBytes(doc, {url}, counting);
             if (counting.received > 0)

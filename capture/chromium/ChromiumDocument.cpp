@@ -63,6 +63,19 @@ QJsonValue Evaluate(CdpConnection& c, const ChromiumDocument& doc, const QString
 
 namespace ChromiumDocuments {
 
+void takeResourceTree(ChromiumDocument& doc, const Cdp::FrameTree& tree)
+{
+    for (const Cdp::ResourceInfo& r : tree.resources) {
+        if (r.failed || r.canceled)
+            continue;
+        doc.resourceFrames.insert(r.url, r.frameId);
+        if (r.contentSize > 0)
+            doc.resourceSizes.insert(r.url, r.contentSize);
+        if (r.type == QLatin1String("Stylesheet") || r.type == QLatin1String("Manifest"))
+            doc.styleUrls << r.url;
+    }
+}
+
 std::shared_ptr<ChromiumDocument> read(CdpConnection& c, const QString& session,
                                        const QString& frameId, const QString& topUrl, bool onDisk,
                                        PageSnapshot& snapshot)
@@ -83,15 +96,7 @@ std::shared_ptr<ChromiumDocument> read(CdpConnection& c, const QString& session,
     } catch (const SafecallError&) {
         // without a resource tree the resources are looked up in the frame itself
     }
-    for (const Cdp::ResourceInfo& r : Cdp::parseFrameTree(treeResult).resources) {
-        if (r.failed || r.canceled)
-            continue;
-        doc->resourceFrames.insert(r.url, r.frameId);
-        if (r.contentSize > 0)
-            doc->resourceSizes.insert(r.url, r.contentSize);
-        if (r.type == QLatin1String("Stylesheet") || r.type == QLatin1String("Manifest"))
-            doc->styleUrls << r.url;
-    }
+    takeResourceTree(*doc, Cdp::parseFrameTree(treeResult));
 
     const Cdp::DocumentSnapshot read =
         Cdp::parseDocumentSnapshot(Evaluate(c, *doc, SnapshotScript()).toObject());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Browser.h"
+#include "CdpProtocol.h"
 
 #include <QHash>
 #include <QString>
@@ -27,6 +28,10 @@ struct ChromiumDocument
 };
 
 namespace ChromiumDocuments {
+
+// Takes what the browser's resource tree says of the resources: each one's frame and size, and
+// the style sheets and manifests.
+void takeResourceTree(ChromiumDocument& doc, const Cdp::FrameTree& tree);
 
 // Reads the document of a frame (a page's main frame too) into `snapshot`, without its frames,
 // and returns what the layer needs to read it further.

@@ -308,8 +308,9 @@ PageSnapshot FakeBrowser::read(const FakeDocumentPtr& document, const QString& c
     m_snapshots.push_back(std::move(kept));
     snap.handle = m_snapshots.size();
     for (const auto& [name, frame] : document->frames()) {
-        if (snap.frameNamed(name) || std::any_of(snap.frames.begin(), snap.frames.end(),
-                                                 [&](const auto& f) { return f.name == name; }))
+        // The first frame registered under a name is the one the name finds.
+        if (std::any_of(snap.frames.begin(), snap.frames.end(),
+                        [&](const FrameDocument& f) { return f.name == name; }))
             continue;
         snap.frames.push_back({name, frame ? std::make_shared<const PageSnapshot>(
                                                  read(frame, context, snap.topAddress))
