@@ -72,6 +72,11 @@ struct AttributeWrite
     QString value;
 };
 
+// The most bytes the browser hands out for one resource. A bigger body (a picture that unpacks
+// to gigabytes) is refused through the sink instead of being held in memory; no picture, sheet
+// or script a real page shows comes near it.
+inline constexpr qint64 kLargestResource = qint64(128) << 20;
+
 // Takes resource bytes as the browser hands them out, one resource at a time, so that no more
 // than one body is held at once.
 class ResourceSink
@@ -79,6 +84,8 @@ class ResourceSink
 public:
     virtual ~ResourceSink() = default;
     virtual void receive(const QString& url, const QByteArray& bytes) = 0;
+    // The browser holds the URL's bytes but does not hand them out, and says why.
+    virtual void refuse(const QString& url, const QString& why) = 0;
 };
 
 class Browser

@@ -28,6 +28,9 @@ public:
     // thread-safe; the connection must outlive its running waits.
     static constexpr int DefaultConnectTimeoutMs = 5000;
     static constexpr int DefaultCallTimeoutMs = 30000;
+    // The largest message taken from the other end: a resource of kLargestResource bytes in
+    // base64 fits, with room for the reply around it. A bigger one closes the connection.
+    static constexpr qint64 LargestMessage = qint64(256) << 20;
 
     explicit CdpConnection(QObject* parent = nullptr);
     ~CdpConnection() override;
@@ -43,6 +46,8 @@ public:
     // Closes the connection; calls still waiting fail.
     void close();
     bool isConnected() const;
+    // The connection was closed because the other end sent a message over LargestMessage.
+    bool lostToOversize() const { return m_lostToOversize; }
     QUrl url() const { return m_url; }
 
     // Sends one request and waits for its reply; returns the reply's result object.
@@ -111,6 +116,7 @@ private:
 
     QWebSocket* m_socket = nullptr;
     bool m_connected = false;
+    bool m_lostToOversize = false;
     QString m_connectError;
     QUrl m_url;
     int m_nextId = 1;

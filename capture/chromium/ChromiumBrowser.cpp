@@ -27,7 +27,12 @@ public:
         ++received;
         m_sink.receive(url, bytes);
     }
-    int received = 0;
+    void refuse(const QString& url, const QString& why) override
+    {
+        ++received;
+        m_sink.refuse(url, why);
+    }
+    int received = 0; // resources the routes answered for, with bytes or a refusal
 
 private:
     ResourceSink& m_sink;
@@ -173,6 +178,12 @@ template <typename Call> auto ChromiumBrowser::whileConnected(Call&& call) -> de
     } catch (const SafecallError&) {
         if (m_connection->isConnected())
             throw;
+        if (m_connection->lostToOversize())
+            throw NimbrilError(
+                QStringLiteral("The browser sent more than %1 MiB at once (a page too large to "
+                               "read, or not a browser at all), so Nimbril closed the connection; "
+                               "what was saved before that stays.")
+                    .arg(CdpConnection::LargestMessage >> 20));
         // What was saved before stays; the user learns why the rest was not.
         throw BrowserUnreachableError(QStringLiteral(
             "The browser closed (or stopped answering) during the capture; what was saved "

@@ -154,18 +154,21 @@ QString frameIdByName(CdpConnection& c, const ChromiumDocument& doc, const QStri
     return frameId;
 }
 
-QList<std::optional<QByteArray>> readCachedSameOrigin(CdpConnection& c, const ChromiumDocument& doc,
-                                                      const QStringList& urls)
+QList<CachedRead> readCachedSameOrigin(CdpConnection& c, const ChromiumDocument& doc,
+                                       const QStringList& urls)
 {
-    const QString expression = u'(' + CachedFetchScript() + QStringLiteral(")(") +
-                               JsonArgs(QJsonArray{QJsonArray::fromStringList(urls)}) + u')';
+    const QString expression =
+        u'(' + CachedFetchScript() + QStringLiteral(")(") +
+        JsonArgs({QJsonArray::fromStringList(urls), double(kLargestResource)}) + u')';
     const QJsonArray bodies = Evaluate(c, doc, expression, true).toArray();
-    QList<std::optional<QByteArray>> out;
+    QList<CachedRead> out;
     for (qsizetype i = 0; i < urls.size(); ++i) {
+        CachedRead read;
         if (i < bodies.size() && bodies[i].isString())
-            out << QByteArray::fromBase64(bodies[i].toString().toLatin1());
-        else
-            out << std::nullopt;
+            read.bytes = QByteArray::fromBase64(bodies[i].toString().toLatin1());
+        else if (i < bodies.size() && bodies[i].isDouble())
+            read.tooLarge = true;
+        out << read;
     }
     return out;
 }

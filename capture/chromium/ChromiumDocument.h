@@ -46,10 +46,14 @@ QString text(CdpConnection& connection, const ChromiumDocument& doc, int element
 // The id of the frame shown by the document's first FRAME or IFRAME element of that name; empty
 // when there is none.
 QString frameIdByName(CdpConnection& connection, const ChromiumDocument& doc, const QString& name);
-// Reads same-origin URLs from the browser's HTTP cache through the page; null entries are
-// misses.
-QList<std::optional<QByteArray>> readCachedSameOrigin(CdpConnection& connection,
-                                                      const ChromiumDocument& doc,
-                                                      const QStringList& urls);
+// What the page's read of its origin's HTTP cache brought for one URL.
+struct CachedRead
+{
+    std::optional<QByteArray> bytes; // nullopt: a miss, or too large
+    bool tooLarge = false;           // the cache holds more than kLargestResource bytes for it
+};
+// Reads same-origin URLs from the browser's HTTP cache through the page, never from the network.
+QList<CachedRead> readCachedSameOrigin(CdpConnection& connection, const ChromiumDocument& doc,
+                                       const QStringList& urls);
 
 } // namespace ChromiumDocuments

@@ -31,6 +31,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QScopeGuard>
 #include <QUrl>
 #include <brotli/decode.h>
 #include <cstring>
@@ -51,7 +52,10 @@ constexpr qsizetype kSha256Size = 32;
 constexpr quint32 kInfoVersionMask = 0xff;
 constexpr quint32 kInfoVersion = 3;
 constexpr quint32 kInfoTruncated = 1u << 12;
-constexpr qint64 kLargestEntry = qint64(1) << 30;
+// An entry file a little larger than the largest resource holds more than any resource is
+// allowed (headers and records take a few kilobytes; an encoded body is rarely larger than the
+// decoded one).
+constexpr qint64 kLargestEntry = kLargestResource + (qint64(1) << 20);
 
 template <typename T> T ReadLE(const QByteArray& bytes, qsizetype at)
 {
@@ -144,7 +148,7 @@ std::nullopt_t Fail(Miss* why, Miss reason)
 }
 
 // Runs zlib over the whole input; windowBits selects gzip, zlib or raw deflate.
-std::optional<QByteArray> Inflate(const QByteArray& in, int windowBits, qint64 limit)
+std::optional<QByteArray> Inflate(const QByteArray& in, int windowBits, qint64 limit, bool& over)
 {
     z_stream z{};
     if (inflateInit2(&z, windowBits) != Z_OK)
@@ -160,6 +164,7 @@ std::optional<QByteArray> Inflate(const QByteArray& in, int windowBits, qint64 l
         rc = inflate(&z, Z_NO_FLUSH);
         const qsizetype produced = qsizetype(sizeof chunk - z.avail_out);
         if (out.size() + produced > limit) {
+            over = true;
             rc = Z_MEM_ERROR;
             break;
         }
@@ -175,7 +180,7 @@ std::optional<QByteArray> Inflate(const QByteArray& in, int windowBits, qint64 l
     return out;
 }
 
-std::optional<QByteArray> Unbrotli(const QByteArray& in, qint64 limit)
+std::optional<QByteArray> Unbrotli(const QByteArray& in, qint64 limit, bool& over)
 {
     BrotliDecoderState* state = BrotliDecoderCreateInstance(nullptr, nullptr, nullptr);
     if (!state)
@@ -192,6 +197,7 @@ std::optional<QByteArray> Unbrotli(const QByteArray& in, qint64 limit)
                                            nullptr);
         const qsizetype produced = qsizetype(sizeof chunk - availableOut);
         if (out.size() + produced > limit) {
+            over = true;
             rc = BROTLI_DECODER_RESULT_ERROR;
             break;
         }
@@ -203,7 +209,7 @@ std::optional<QByteArray> Unbrotli(const QByteArray& in, qint64 limit)
     return out;
 }
 
-std::optional<QByteArray> Unzstd(const QByteArray& in, qint64 limit)
+std::optional<QByteArray> Unzstd(const QByteArray& in, qint64 limit, bool& over)
 {
     ZSTD_DCtx* context = ZSTD_createDCtx();
     if (!context)
@@ -218,6 +224,7 @@ std::optional<QByteArray> Unzstd(const QByteArray& in, qint64 limit)
         const size_t before = input.pos;
         pending = ZSTD_decompressStream(context, &output, &input);
         if (ZSTD_isError(pending) || out.size() + qsizetype(output.pos) > limit) {
+            over = !ZSTD_isError(pending);
             ok = false;
             break;
         }
@@ -356,18 +363,26 @@ std::optional<QByteArray> ParseEntry(const QByteArray& file, const QByteArray& k
     if (response->status != 200 || (infoFlags & kInfoTruncated) || !lengthOk ||
         response->has("content-range"))
         return Fail(why, Miss::NotComplete);
-    const QByteArray body = file.mid(bodyStart, bodySize);
     const QByteArray encoding = response->header("content-encoding");
+    if (encoding.trimmed().isEmpty() && bodySize > kLargestResource)
+        return Fail(why, Miss::TooLarge);
+    const QByteArray body = file.mid(bodyStart, bodySize);
     if (encoding.trimmed().isEmpty())
         return body;
-    if (std::optional<QByteArray> decoded = DecodeContent(body, encoding))
+    bool over = false;
+    if (std::optional<QByteArray> decoded = DecodeContent(body, encoding, kLargestResource, &over))
         return decoded;
-    return Fail(why, Miss::NotDecodable);
+    return Fail(why, over ? Miss::TooLarge : Miss::NotDecodable);
 }
 
 std::optional<QByteArray> DecodeContent(const QByteArray& body, const QByteArray& encoding,
-                                        qint64 limit)
+                                        qint64 limit, bool* overLimit)
 {
+    bool over = false;
+    const auto report = qScopeGuard([&] {
+        if (overLimit)
+            *overLimit = over;
+    });
     QList<QByteArray> codings = encoding.toLower().split(',');
     std::optional<QByteArray> data = body;
     // Applied in the order listed, so undone from the last.
@@ -376,21 +391,23 @@ std::optional<QByteArray> DecodeContent(const QByteArray& body, const QByteArray
         if (coding.isEmpty() || coding == "identity")
             continue;
         if (coding == "gzip" || coding == "x-gzip") {
-            data = Inflate(*data, 16 + MAX_WBITS, limit);
+            data = Inflate(*data, 16 + MAX_WBITS, limit, over);
         } else if (coding == "deflate") {
             // Servers send both the zlib format and bare deflate under this name.
-            std::optional<QByteArray> zlibbed = Inflate(*data, MAX_WBITS, limit);
-            data = zlibbed ? zlibbed : Inflate(*data, -MAX_WBITS, limit);
+            std::optional<QByteArray> zlibbed = Inflate(*data, MAX_WBITS, limit, over);
+            data = zlibbed || over ? zlibbed : Inflate(*data, -MAX_WBITS, limit, over);
         } else if (coding == "br") {
-            data = Unbrotli(*data, limit);
+            data = Unbrotli(*data, limit, over);
         } else if (coding == "zstd") {
-            data = Unzstd(*data, limit);
+            data = Unzstd(*data, limit, over);
         } else {
             return std::nullopt;
         }
     }
-    if (data && data->size() > limit)
+    if (data && data->size() > limit) {
+        over = true;
         return std::nullopt;
+    }
     return data;
 }
 
@@ -495,7 +512,7 @@ std::optional<QByteArray> Reader::readKey(const QByteArray& key, Miss* why)
         QFile file(folder + u'/' + name);
         if (!file.open(QIODevice::ReadOnly))
             continue;
-        Miss reason = Miss::NotComplete;
+        Miss reason = Miss::TooLarge;
         std::optional<QByteArray> body;
         // One read: a file the browser rewrites meanwhile fails its check sums.
         if (file.size() <= kLargestEntry)
