@@ -102,6 +102,8 @@ void PageSaver::savePage(const PageSnapshot& doc, const QString& path, const QSt
                 QStringLiteral("the page is not saved: %1 is a symbolic link").arg(link));
         return;
     }
+    // What a killed save of this page left half-written goes before this one writes.
+    SweepLeftoverFiles(WithSlash(path) + folder);
     writeUrlIni(doc.address, WithSlash(path) + folder);
     QList<AttributeWrite> writes;
     for (const ResourcePass* pass : kSavingPasses)
