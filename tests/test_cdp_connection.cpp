@@ -1,6 +1,7 @@
 #include "CdpConnection.h"
 #include "CdpEndpoint.h"
 #include "CdpProtocol.h"
+#include "ChromiumBrowser.h"
 #include "ChromiumProcess.h"
 #include "Errors.h"
 #include "FakeDevToolsServer.h"
@@ -465,6 +466,26 @@ TEST_F(CdpDiscovery, OverrideAsksJsonVersionAndIsTheOnlySourceTried)
     EXPECT_TRUE(error.contains("No Chromium with remote debugging answers at"))
         << error.toStdString();
     EXPECT_TRUE(error.contains("--remote-debugging-port=")) << error.toStdString();
+}
+
+TEST_F(CdpDiscovery, AnEndpointThatAcceptsButNeverAnswersIsSaidInPlainWords)
+{
+    FakeDevToolsServer silent;
+    silent.handler = [](QWebSocket*, const QJsonObject&) {};
+    writeActivePort(home.filePath("p"),
+                    QByteArray::number(silent.url().port()) + "\n/devtools/browser/fake\n");
+    CdpEndpoint::Sources sources;
+    sources.profileFolders = {home.filePath("p")};
+    sources.fallback = QStringLiteral("127.0.0.1:%1").arg(closedPort());
+    ChromiumBrowser browser(sources);
+    QString error;
+    try {
+        browser.pages();
+    } catch (const BrowserUnreachableError& e) {
+        error = e.text();
+    }
+    EXPECT_TRUE(error.contains("accepted the connection but did not answer"))
+        << error.toStdString();
 }
 
 TEST_F(CdpDiscovery, RefusesNonLoopbackOverrideAndNonLoopbackWebSocket)

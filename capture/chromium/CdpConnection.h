@@ -28,6 +28,10 @@ public:
     // thread-safe; the connection must outlive its running waits.
     static constexpr int DefaultConnectTimeoutMs = 5000;
     static constexpr int DefaultCallTimeoutMs = 30000;
+    // A browser answers questions about itself at once; a page busy in a script of its own
+    // answers none. These limits tell such a silence apart from long work (a large page).
+    static constexpr int BrowserAnswerMs = 5000;
+    static constexpr int PageFirstAnswerMs = 10000;
     // The largest message taken from the other end: a resource of kLargestResource bytes in
     // base64 fits, with room for the reply around it. A bigger one closes the connection.
     static constexpr qint64 LargestMessage = qint64(256) << 20;

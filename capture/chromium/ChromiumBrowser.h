@@ -62,6 +62,8 @@ private:
     void findDiskCache(const QString& profileHint);
     void onEvent(const QString& method, const class QJsonObject& params, const QString& session);
     void forgetSessions();
+    // Closes a connection whose other end does not answer, and says so.
+    [[noreturn]] void notAnswering();
     QString pageSession(const QString& targetId);
     QString frameSession(const QString& frameId, const QString& parentSession);
     void prepareSession(const QString& session);

@@ -89,7 +89,7 @@ std::shared_ptr<ChromiumDocument> read(CdpConnection& c, const QString& session,
     const int world = c.send(QStringLiteral("Page.createIsolatedWorld"),
                              Cdp::isolatedWorldParams(frameId), session);
     const int tree = c.send(QStringLiteral("Page.getResourceTree"), {}, session);
-    doc->contextId = Cdp::parseIsolatedWorld(c.wait(world, kCallTimeoutMs));
+    doc->contextId = Cdp::parseIsolatedWorld(c.wait(world, CdpConnection::PageFirstAnswerMs));
     QJsonObject treeResult;
     try {
         treeResult = c.wait(tree, kCallTimeoutMs);
