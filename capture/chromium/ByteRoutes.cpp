@@ -101,10 +101,14 @@ void DiskCacheRoute::read(const ChromiumDocument& doc, QStringList& todo, Resour
     QElapsedTimer timer;
     timer.start();
     for (auto it = todo.begin(); it != todo.end();) {
-        DiskCache::Miss why = DiskCache::Miss::None;
-        std::optional<QByteArray> bytes = m_reader.read(doc.topUrl, doc.url, *it, &why);
         // The page's own account of the size it holds outweighs the disk's copy.
         const qint64 size = doc.resourceSizes.value(*it, -1);
+        DiskCache::Miss why = DiskCache::Miss::None;
+        std::optional<QByteArray> bytes;
+        if (size > kLargestResource)
+            why = DiskCache::Miss::TooLarge; // not even unpacked
+        else
+            bytes = m_reader.read(doc.topUrl, doc.url, *it, &why);
         if (why == DiskCache::Miss::TooLarge) {
             sink.refuse(*it, TooLargeText());
             it = todo.erase(it);

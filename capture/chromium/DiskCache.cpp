@@ -33,6 +33,7 @@
 #include <QHostAddress>
 #include <QScopeGuard>
 #include <QUrl>
+#include <algorithm>
 #include <brotli/decode.h>
 #include <cstring>
 #include <zlib.h>
@@ -147,6 +148,22 @@ std::nullopt_t Fail(Miss* why, Miss reason)
     return std::nullopt;
 }
 
+// Appends what a decoder produced, unless the output would grow past `limit` (then sets `over`).
+// The buffer never grows past the limit either, which plain appending, doubling its capacity,
+// would.
+bool AppendWithin(QByteArray& out, const char* data, qsizetype size, qint64 limit, bool& over)
+{
+    if (out.size() + size > limit) {
+        over = true;
+        return false;
+    }
+    if (out.size() + size > out.capacity())
+        out.reserve(qsizetype(
+            std::min<qint64>(limit, std::max<qint64>(2 * out.capacity(), out.size() + size))));
+    out.append(data, size);
+    return true;
+}
+
 // Runs zlib over the whole input; windowBits selects gzip, zlib or raw deflate.
 std::optional<QByteArray> Inflate(const QByteArray& in, int windowBits, qint64 limit, bool& over)
 {
@@ -163,12 +180,10 @@ std::optional<QByteArray> Inflate(const QByteArray& in, int windowBits, qint64 l
         z.avail_out = sizeof chunk;
         rc = inflate(&z, Z_NO_FLUSH);
         const qsizetype produced = qsizetype(sizeof chunk - z.avail_out);
-        if (out.size() + produced > limit) {
-            over = true;
+        if (!AppendWithin(out, chunk, produced, limit, over)) {
             rc = Z_MEM_ERROR;
             break;
         }
-        out.append(chunk, produced);
         if (rc == Z_BUF_ERROR && z.avail_in == 0)
             break; // the stream ends before its end: cut off
         if (rc == Z_BUF_ERROR)
@@ -196,12 +211,10 @@ std::optional<QByteArray> Unbrotli(const QByteArray& in, qint64 limit, bool& ove
         rc = BrotliDecoderDecompressStream(state, &availableIn, &nextIn, &availableOut, &nextOut,
                                            nullptr);
         const qsizetype produced = qsizetype(sizeof chunk - availableOut);
-        if (out.size() + produced > limit) {
-            over = true;
+        if (!AppendWithin(out, reinterpret_cast<const char*>(chunk), produced, limit, over)) {
             rc = BROTLI_DECODER_RESULT_ERROR;
             break;
         }
-        out.append(reinterpret_cast<const char*>(chunk), produced);
     }
     BrotliDecoderDestroyInstance(state);
     if (rc != BROTLI_DECODER_RESULT_SUCCESS)
@@ -223,12 +236,11 @@ std::optional<QByteArray> Unzstd(const QByteArray& in, qint64 limit, bool& over)
         ZSTD_outBuffer output{chunk, sizeof chunk, 0};
         const size_t before = input.pos;
         pending = ZSTD_decompressStream(context, &output, &input);
-        if (ZSTD_isError(pending) || out.size() + qsizetype(output.pos) > limit) {
-            over = !ZSTD_isError(pending);
+        if (ZSTD_isError(pending) ||
+            !AppendWithin(out, chunk, qsizetype(output.pos), limit, over)) {
             ok = false;
             break;
         }
-        out.append(chunk, qsizetype(output.pos));
         // No input left, no output made and the frame not ended: the stream was cut off.
         if (input.pos == before && output.pos == 0 && input.pos == input.size && pending != 0)
             ok = false;
