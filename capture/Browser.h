@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -104,9 +105,12 @@ public:
     virtual void fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink) = 0;
     // Hands the sink the bytes of a resource that any open page shows; false when none does.
     virtual bool fetchShown(const QString& url, ResourceSink& sink) = 0;
-    // The root element's outer HTML as it reads with the writes applied; the live page stays
-    // untouched.
-    virtual QString serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes) = 0;
+    // The root element's outer HTML as it reads with the writes applied, in UTF-8, handed to
+    // `write` a piece at a time as it comes (a page of many megabytes is never held whole); the
+    // live page stays untouched.
+    using TextWriter = std::function<void(const QByteArray& utf8)>;
+    virtual void serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,
+                           const TextWriter& write) = 0;
     // The caption of the browser window in front, or the empty text.
     virtual QString frontWindowCaption() = 0;
     // Asks every browser window to close; returns before they have closed.

@@ -61,20 +61,11 @@ bool IsBlankName(const QString& name)
     return TrimControlChars(name).isEmpty();
 }
 
-void WriteTextFile(const QString& fileName, const QByteArray& bytes, bool pumpBetweenPieces)
+void WriteTextFile(const QString& fileName, const QByteArray& bytes)
 {
-    AtomicFileWriter file(fileName);
-    if (!file.open())
-        throw InOutError(fileName, file.errorString());
-    for (qsizetype at = 0; at < bytes.size(); at += kHtmlPiece) {
-        const qsizetype n = qMin(kHtmlPiece, bytes.size() - at);
-        if (!file.write(bytes.constData() + at, n))
-            throw InOutError(fileName, file.errorString());
-        if (pumpBetweenPieces)
-            PumpEvents();
-    }
-    if (!file.commit())
-        throw InOutError(fileName, file.errorString());
+    QString why;
+    if (!WriteFileAtomically(fileName, bytes, &why))
+        throw InOutError(fileName, why);
 }
 
 PageSaver::PageSaver(Browser& browser, CaptureDisplays& displays, CaptureLedger* ledger)
@@ -185,7 +176,20 @@ QList<AttributeWrite> PageSaver::saveFrames(const PageSnapshot& doc, const QStri
 void PageSaver::saveHtml(const PageSnapshot& doc, const QList<AttributeWrite>& writes,
                          const QString& fileName)
 {
-    if (doc.root >= 0)
-        WriteTextFile(fileName, m_browser.serialize(doc, writes).toUtf8(), true);
+    if (doc.root >= 0) {
+        // The page is written as the browser hands it out, and named only when whole.
+        AtomicFileWriter file(fileName);
+        if (!file.open())
+            throw InOutError(fileName, file.errorString());
+        m_browser.serialize(doc, writes, [&](const QByteArray& piece) {
+            for (qsizetype at = 0; at < piece.size(); at += kHtmlPiece) {
+                if (!file.write(piece.constData() + at, qMin(kHtmlPiece, piece.size() - at)))
+                    throw InOutError(fileName, file.errorString());
+                PumpEvents();
+            }
+        });
+        if (!file.commit())
+            throw InOutError(fileName, file.errorString());
+    }
     m_displays.pageStep();
 }

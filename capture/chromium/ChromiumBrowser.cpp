@@ -329,10 +329,11 @@ QString ChromiumBrowser::text(const PageSnapshot& page, int element)
         [&] { return ChromiumDocuments::text(*m_connection, document(page), element); });
 }
 
-QString ChromiumBrowser::serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes)
+void ChromiumBrowser::serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,
+                                const TextWriter& write)
 {
-    return whileConnected([&] {
-        return ChromiumDocuments::serialize(*m_connection, document(page), page.root, writes);
+    whileConnected([&] {
+        ChromiumDocuments::serialize(*m_connection, document(page), page.root, writes, write);
     });
 }
 

@@ -133,7 +133,8 @@ public:
     QString text(const PageSnapshot& page, int element) override;
     void fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink) override;
     bool fetchShown(const QString& url, ResourceSink& sink) override;
-    QString serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes) override;
+    void serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,
+                   const TextWriter& write) override;
     QString frontWindowCaption() override;
     void closeAllWindows() override;
 
