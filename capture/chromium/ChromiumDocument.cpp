@@ -14,8 +14,10 @@
 namespace {
 
 constexpr int kCallTimeoutMs = 30000;
-// The saved page comes in slices of this many bytes (a third more in base64 on the wire).
-constexpr int kSerializedSlice = 8 << 20;
+// Texts shorter than this (in UTF-16 code units) come in the reply itself; longer ones packed, in
+// slices of kPackedSlice bytes (a third more in base64 on the wire).
+constexpr int kShortText = 1 << 20;
+constexpr int kPackedSlice = 8 << 20;
 
 // One of the layer's scripts, from the resources built into the program.
 QString Script(const char* name)
@@ -97,6 +99,57 @@ QJsonValue Evaluate(CdpConnection& c, const ChromiumDocument& doc, const QString
     return e.value;
 }
 
+// Runs an expression whose value is a text and hands it to `write` in UTF-8. A short text comes
+// in the reply itself. A long one would crawl: the protocol carries some ten megabytes a second,
+// so the page packs it (to about a sixth, far faster than the protocol would carry the
+// difference) into a blob that is read in slices and unpacked as they come.
+void ReadText(CdpConnection& c, const ChromiumDocument& doc, const QString& expression,
+              const Browser::TextWriter& write)
+{
+    const QString packed =
+        QStringLiteral("(t => t.length < %1 ? t : new Response(new Blob([t]).stream()"
+                       ".pipeThrough(new CompressionStream('gzip'))).blob())(")
+            .arg(kShortText) +
+        expression + u')';
+    const Cdp::Evaluation made = Cdp::parseEvaluation(c.call(
+        QStringLiteral("Runtime.evaluate"), Cdp::evaluateParams(packed, doc.contextId, false, true),
+        doc.session, kCallTimeoutMs));
+    if (made.threw)
+        throw SafecallError();
+    if (made.value.isString()) {
+        write(made.value.toString().toUtf8());
+        return;
+    }
+    if (made.objectId.isEmpty())
+        throw SafecallError();
+    const auto release = qScopeGuard([&] {
+        if (c.isConnected())
+            c.discard(c.send(QStringLiteral("Runtime.releaseObject"),
+                             Cdp::objectParams(made.objectId), doc.session));
+    });
+    const QString stream =
+        Cdp::parseBlobStream(c.call(QStringLiteral("IO.resolveBlob"),
+                                    Cdp::objectParams(made.objectId), doc.session, kCallTimeoutMs));
+    if (stream.isEmpty())
+        throw SafecallError();
+    const auto close = qScopeGuard([&] {
+        if (c.isConnected())
+            c.discard(c.send(QStringLiteral("IO.close"), Cdp::streamParams(stream), doc.session));
+    });
+    Unpacker unpack;
+    for (;;) {
+        const std::optional<Cdp::StreamPiece> piece = Cdp::parseStreamPiece(
+            c.call(QStringLiteral("IO.read"), Cdp::streamReadParams(stream, kPackedSlice),
+                   doc.session, kCallTimeoutMs));
+        if (!piece || !unpack.feed(piece->bytes, write))
+            throw SafecallError();
+        if (piece->eof)
+            break;
+    }
+    if (!unpack.ended())
+        throw SafecallError();
+}
+
 } // namespace
 
 namespace ChromiumDocuments {
@@ -136,8 +189,11 @@ std::shared_ptr<ChromiumDocument> read(CdpConnection& c, const QString& session,
     }
     takeResourceTree(*doc, Cdp::parseFrameTree(treeResult));
 
+    QByteArray json;
+    ReadText(c, *doc, QStringLiteral("JSON.stringify(") + SnapshotScript() + u')',
+             [&json](const QByteArray& piece) { json += piece; });
     const Cdp::DocumentSnapshot read =
-        Cdp::parseDocumentSnapshot(Evaluate(c, *doc, SnapshotScript()).toObject());
+        Cdp::parseDocumentSnapshot(QJsonDocument::fromJson(json).object());
     doc->docIndex = read.id;
     doc->url = read.url;
     doc->topUrl = topUrl.isEmpty() ? read.url : topUrl;
@@ -158,43 +214,7 @@ void serialize(CdpConnection& c, const ChromiumDocument& doc, int root,
     QJsonArray w;
     for (const AttributeWrite& attribute : writes)
         w.append(QJsonArray{attribute.element, attribute.name, attribute.value});
-    // The protocol carries some ten megabytes a second; the browser packs the page to about a
-    // sixth of that first, far faster than it would carry the difference.
-    const QString expression =
-        QStringLiteral("new Response(new Blob([(") + SerializeScript() + QStringLiteral(")(") +
-        JsonArgs({doc.docIndex, root, w}) +
-        QStringLiteral(")]).stream().pipeThrough(new CompressionStream('gzip'))).blob()");
-    const Cdp::Evaluation made = Cdp::parseEvaluation(c.call(
-        QStringLiteral("Runtime.evaluate"),
-        Cdp::evaluateParams(expression, doc.contextId, false, true), doc.session, kCallTimeoutMs));
-    if (made.threw || made.objectId.isEmpty())
-        throw SafecallError();
-    const auto release = qScopeGuard([&] {
-        if (c.isConnected())
-            c.discard(c.send(QStringLiteral("Runtime.releaseObject"),
-                             Cdp::objectParams(made.objectId), doc.session));
-    });
-    const QString stream =
-        Cdp::parseBlobStream(c.call(QStringLiteral("IO.resolveBlob"),
-                                    Cdp::objectParams(made.objectId), doc.session, kCallTimeoutMs));
-    if (stream.isEmpty())
-        throw SafecallError();
-    const auto close = qScopeGuard([&] {
-        if (c.isConnected())
-            c.discard(c.send(QStringLiteral("IO.close"), Cdp::streamParams(stream), doc.session));
-    });
-    Unpacker unpack;
-    for (;;) {
-        const std::optional<Cdp::StreamPiece> piece = Cdp::parseStreamPiece(
-            c.call(QStringLiteral("IO.read"), Cdp::streamReadParams(stream, kSerializedSlice),
-                   doc.session, kCallTimeoutMs));
-        if (!piece || !unpack.feed(piece->bytes, write))
-            throw SafecallError();
-        if (piece->eof)
-            break;
-    }
-    if (!unpack.ended())
-        throw SafecallError();
+    ReadText(c, doc, SerializeScript() + u'(' + JsonArgs({doc.docIndex, root, w}) + u')', write);
 }
 
 QString text(CdpConnection& c, const ChromiumDocument& doc, int element)
