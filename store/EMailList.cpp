@@ -9,8 +9,11 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QLocale>
+#include <QMutex>
 #include <QStringDecoder>
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -55,6 +58,8 @@ void ProtectLeadingMark(QByteArray& out)
 // match an address it differs from.
 QString DecodeLine(QByteArrayView line)
 {
+    if (!line.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(line);
     QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom);
     return decoder.decode(line);
 }
@@ -63,6 +68,114 @@ void Report(const EMailListProgress& progress, qint64 done, qint64 total)
 {
     if (progress)
         progress(done, total);
+}
+
+// Lists are mostly plain ASCII, which most collators order one character at a time: then a line
+// is ordered by its characters' ranks, byte by byte, without the collator's sort keys (the most
+// of a large merge's time). Whether the collator does order so is checked, not assumed: every
+// printable character must have a rank of its own, and all texts of up to two characters must
+// come out in the collator's order (a contraction, an ignored character or a tailored letter
+// shows there).
+class AsciiOrder
+{
+public:
+    static const AsciiOrder* For(const QLocale& locale, const QCollator& collator)
+    {
+        static QMutex lock;
+        static QHash<QString, std::shared_ptr<const AsciiOrder>> known;
+        const QMutexLocker locked(&lock);
+        auto it = known.find(locale.name());
+        if (it == known.end())
+            it = known.insert(locale.name(), Make(locale, collator));
+        return it->get();
+    }
+
+    // Appends the ranks of a lower-cased key's characters; false when it is not printable
+    // ASCII.
+    bool appendRanks(QStringView key, std::vector<quint8>& out) const
+    {
+        for (const QChar c : key) {
+            const char16_t u = c.unicode();
+            if (u >= 128 || !m_rank[u])
+                return false;
+            out.push_back(m_rank[u]);
+        }
+        return true;
+    }
+
+private:
+    static std::shared_ptr<const AsciiOrder> Make(const QLocale& locale, const QCollator& collator)
+    {
+        // Locales whose lower case of I is not i.
+        const QLocale::Language language = locale.language();
+        if (language == QLocale::Turkish || language == QLocale::Azerbaijani ||
+            language == QLocale::Lithuanian)
+            return nullptr;
+        QList<char16_t> chars;
+        for (char16_t c = 0x20; c < 0x7F; ++c)
+            if (c < u'A' || c > u'Z')
+                chars << c;
+        const auto text = [](char16_t c) { return QString(QChar(c)); };
+        std::sort(chars.begin(), chars.end(),
+                  [&](char16_t a, char16_t b) { return collator.compare(text(a), text(b)) < 0; });
+        auto order = std::make_shared<AsciiOrder>();
+        for (qsizetype i = 0; i < chars.size(); ++i) {
+            if (i > 0 && collator.compare(text(chars[i - 1]), text(chars[i])) >= 0)
+                return nullptr;
+            order->m_rank[chars[i]] = quint8(i + 1);
+        }
+        // Every text of one or two characters, in rank order, must be in the collator's.
+        QStringList texts;
+        for (const char16_t a : std::as_const(chars)) {
+            texts << text(a);
+            for (const char16_t b : std::as_const(chars))
+                texts << text(a) + text(b);
+        }
+        for (qsizetype i = 1; i < texts.size(); ++i)
+            if (collator.compare(texts[i - 1], texts[i]) >= 0)
+                return nullptr;
+        return order;
+    }
+
+    quint8 m_rank[128] = {};
+};
+
+// Sorts row numbers by the rows' ranked texts, each `ranks[at[row]..at[row + 1])`; equal texts
+// keep their order.
+void SortByRanks(std::vector<qsizetype>& order, const std::vector<quint8>& ranks,
+                 const std::vector<size_t>& at)
+{
+    // The first sixteen ranks as two numbers settle most comparisons.
+    struct Keyed
+    {
+        quint64 head[2];
+        qsizetype row;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(order.size());
+    for (const qsizetype row : order) {
+        Keyed k{{0, 0}, row};
+        const size_t from = at[size_t(row)], to = at[size_t(row) + 1];
+        for (size_t i = 0; i < 16; ++i)
+            k.head[i / 8] = (k.head[i / 8] << 8) | (from + i < to ? ranks[from + i] : 0u);
+        keyed.push_back(k);
+    }
+    std::sort(keyed.begin(), keyed.end(), [&](const Keyed& a, const Keyed& b) {
+        if (a.head[0] != b.head[0])
+            return a.head[0] < b.head[0];
+        if (a.head[1] != b.head[1])
+            return a.head[1] < b.head[1];
+        const size_t x = at[size_t(a.row)], xn = at[size_t(a.row) + 1] - x;
+        const size_t y = at[size_t(b.row)], yn = at[size_t(b.row) + 1] - y;
+        if (xn > 16 && yn > 16)
+            if (const int c = std::memcmp(&ranks[x + 16], &ranks[y + 16], std::min(xn, yn) - 16))
+                return c < 0;
+        if (xn != yn)
+            return xn < yn;
+        return a.row < b.row;
+    });
+    for (size_t i = 0; i < keyed.size(); ++i)
+        order[i] = keyed[i].row;
 }
 
 } // namespace
@@ -118,13 +231,12 @@ QByteArray MergeEMailList(const QByteArray& existing, const QStringList& address
 
     // Lower-cased texts sort case-insensitively under every collator, also the "C" one, whose
     // sort keys would otherwise keep letter case.
-    std::vector<QCollatorSortKey> sortKeys;
-    sortKeys.reserve(size_t(n + m));
+    std::vector<QString> keys;
+    keys.reserve(size_t(n + m));
     for (qsizetype i = 0; i < n; ++i) {
-        const QString key = locale.toLower(DecodeLine(lines[size_t(i)]));
+        keys.push_back(locale.toLower(DecodeLine(lines[size_t(i)])));
         if (!firstRow.isEmpty())
-            firstRow.remove(key);
-        sortKeys.push_back(collator.sortKey(key));
+            firstRow.remove(keys.back());
         if (i % kProgressStep == kProgressStep - 1)
             Report(progress, i + 1, total);
     }
@@ -134,18 +246,39 @@ QByteArray MergeEMailList(const QByteArray& existing, const QStringList& address
         const auto it = firstRow.constFind(addressKeys[size_t(i)]);
         if (it != firstRow.cend() && it.value() == i) {
             added.push_back(i);
-            sortKeys.push_back(collator.sortKey(addressKeys[size_t(i)]));
+            keys.push_back(addressKeys[size_t(i)]);
         }
         Report(progress, n + i + 1, total);
     }
 
     // Equal keys keep their order: the file's lines first, then the added addresses.
-    std::vector<qsizetype> order(sortKeys.size());
+    std::vector<qsizetype> order(keys.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = qsizetype(i);
-    std::stable_sort(order.begin(), order.end(), [&sortKeys](qsizetype a, qsizetype b) {
-        return sortKeys[size_t(a)].compare(sortKeys[size_t(b)]) < 0;
-    });
+    const AsciiOrder* ascii = AsciiOrder::For(locale, collator);
+    std::vector<quint8> ranks;
+    std::vector<size_t> at;
+    if (ascii) {
+        ranks.reserve(size_t(existing.size()) + size_t(m) * 32);
+        at.reserve(keys.size() + 1);
+        at.push_back(0);
+        for (size_t i = 0; i < keys.size() && ascii; ++i) {
+            if (!ascii->appendRanks(keys[i], ranks))
+                ascii = nullptr;
+            at.push_back(ranks.size());
+        }
+    }
+    if (ascii) {
+        SortByRanks(order, ranks, at);
+    } else {
+        std::vector<QCollatorSortKey> sortKeys;
+        sortKeys.reserve(keys.size());
+        for (const QString& key : keys)
+            sortKeys.push_back(collator.sortKey(key));
+        std::stable_sort(order.begin(), order.end(), [&sortKeys](qsizetype a, qsizetype b) {
+            return sortKeys[size_t(a)].compare(sortKeys[size_t(b)]) < 0;
+        });
+    }
 
     QByteArray out;
     out.reserve(existing.size() + 2 * n + m * 32);

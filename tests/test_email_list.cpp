@@ -2,9 +2,11 @@
 #include "Errors.h"
 #include "TestFiles.h"
 
+#include <QCollator>
 #include <QDir>
 #include <QFile>
 #include <QLocale>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -157,6 +159,41 @@ TEST(MergeEMailList, SortsIgnoringCaseAlsoUnderTheCLocale)
     const LocaleScope c(QLocale::c());
     EXPECT_EQ(MergeEMailList("b@x.org\r\nC@x.org\r\n", {"a@x.org", "D@x.org"}),
               QByteArray("a@x.org\r\nb@x.org\r\nC@x.org\r\nD@x.org\r\n"));
+}
+
+// Plain ASCII lists are ordered without the collator's sort keys; the order must be the
+// collator's all the same, punctuation, digits, spaces and letter case included, and a locale
+// that orders letters its own way ("ch" after "h" in Czech) must keep its order.
+TEST(MergeEMailList, PlainAsciiListsComeOutInTheCollatorsOrder)
+{
+    const QByteArray alphabet = "abcXYZ019 ._-+@'~!#$%&*/=?^`{|}";
+    QRandomGenerator random(42);
+    QByteArrayList lines;
+    for (int i = 0; i < 3000; ++i) {
+        QByteArray line;
+        for (int n = int(random.bounded(1, 24)); n > 0; --n)
+            line += alphabet[random.bounded(alphabet.size())];
+        lines << line;
+    }
+    QByteArray existing;
+    for (const QByteArray& line : lines)
+        existing += line + "\r\n";
+    for (const QLocale& locale : {QLocale(QLocale::English, QLocale::UnitedStates), QLocale::c(),
+                                  QLocale(QLocale::German, QLocale::Germany)}) {
+        const LocaleScope scope(locale);
+        QCollator collator(locale);
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        QByteArrayList expected = lines;
+        std::stable_sort(expected.begin(), expected.end(), [&](const auto& a, const auto& b) {
+            return collator.compare(locale.toLower(QString::fromLatin1(a)),
+                                    locale.toLower(QString::fromLatin1(b))) < 0;
+        });
+        EXPECT_EQ(MergeEMailList(existing, {}), expected.join("\r\n") + "\r\n")
+            << locale.name().toStdString();
+    }
+    const LocaleScope czech(QLocale(QLocale::Czech, QLocale::CzechRepublic));
+    EXPECT_EQ(MergeEMailList("ch@x.cz\r\ni@x.cz\r\nh@x.cz\r\n", {}),
+              QByteArray("h@x.cz\r\nch@x.cz\r\ni@x.cz\r\n"));
 }
 
 TEST(MergeEMailList, ReportsProgressUpToTheTotal)
