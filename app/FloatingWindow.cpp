@@ -45,6 +45,28 @@ QToolButton* MakeButton(QWidget* parent, const QString& name, const QRect& geome
     return button;
 }
 
+// Whether a top-level widget is one of the windows a user sees and can lose: menus, tooltips
+// and the tray icon's own little window are not.
+bool IsUserWindow(const QWidget* w)
+{
+    if (!w->isWindow() || w->inherits("QSystemTrayIconSys") ||
+        w->windowFlags().testFlag(Qt::BypassWindowManagerHint))
+        return false;
+    const Qt::WindowType type = w->windowType();
+    return type == Qt::Window || type == Qt::Dialog || type == Qt::Tool;
+}
+
+// Shows a window again, also when the window manager minimised it (show() alone leaves a
+// minimised window where it is), keeping it maximised when it was.
+void BringBack(QWidget* w)
+{
+    if (w->windowState() & Qt::WindowMinimized)
+        w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
 } // namespace
 
 QIcon MenuImage(int index)
@@ -133,7 +155,9 @@ void FloatingWindow::AddTrayIcon()
         trayIcon->setToolTip(QStringLiteral("Nimbril"));
         connect(trayIcon, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
-                    if (reason == QSystemTrayIcon::Trigger)
+                    // Many users double-click a tray icon; that brings the windows back too.
+                    if (reason == QSystemTrayIcon::Trigger ||
+                        reason == QSystemTrayIcon::DoubleClick)
                         TrayLeftPress();
                     else if (reason == QSystemTrayIcon::Context)
                         TrayRightPress(QCursor::pos());
@@ -144,15 +168,25 @@ void FloatingWindow::AddTrayIcon()
 
 void FloatingWindow::TrayLeftPress()
 {
-    for (QWidget* w : std::as_const(m_hiddenWindows))
+    for (const QPointer<QWidget>& w : std::as_const(m_hiddenWindows))
         if (w && w != this)
             w->show();
     m_hiddenWindows.clear();
-    show();
-    raise();
-    activateWindow();
+    BringBack(this);
     if (restoreViewer)
         restoreViewer();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && IsUserWindow(w) && w->isVisible() && w->isMinimized())
+            BringBack(w);
+    // A modal window (the colour picker, a question) that another program's window buried
+    // would otherwise leave every window of ours deaf to the user.
+    if (QWidget* modal = QApplication::activeModalWidget())
+        BringBack(modal);
+}
+
+bool FloatingWindow::TrayShown() const
+{
+    return trayIcon && trayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void FloatingWindow::PrepareMenu()
@@ -472,9 +506,10 @@ void FloatingWindow::progress(int done, int total)
 
 void FloatingWindow::m_HideWindowClick()
 {
+    // The tray icon stays: it is how the user gets the windows back.
     m_hiddenWindows.clear();
     for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->isVisible() && !qobject_cast<QMenu*>(w)) {
+        if (w->isVisible() && IsUserWindow(w)) {
             m_hiddenWindows << w;
             w->hide();
         }
