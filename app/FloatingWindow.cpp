@@ -346,6 +346,8 @@ bool FloatingWindow::eventFilter(QObject* watched, QEvent* event)
     case QEvent::MouseButtonPress: {
         auto* e = static_cast<QMouseEvent*>(event);
         m_dragMoving = false;
+        m_dragged = false;
+        m_pressedButton = button;
         if (button == btn_Text)
             btn_TextMouseDown(e->button(), e->position().toPoint());
         break;
@@ -356,19 +358,28 @@ bool FloatingWindow::eventFilter(QObject* watched, QEvent* event)
             move(e->globalPosition().toPoint() - m_moveOffset);
             return true;
         }
+        // One press starts one move: moves that were queued before the window manager took
+        // the pointer must not ask it again, or it goes on moving after the button is up.
+        if (m_dragged)
+            return true;
         btn_TextMouseMove(e->buttons(), e->position().toPoint());
         break;
     }
-    case QEvent::MouseButtonRelease:
-        if (m_dragMoving) {
-            m_dragMoving = false;
+    case QEvent::MouseButtonRelease: {
+        // After a move the window manager may hand the button a release of its own making; a
+        // release that ends a move, or that no press on this button began, clicks nothing.
+        const bool click = !m_dragged && m_pressedButton == button;
+        m_dragMoving = false;
+        m_dragged = false;
+        m_pressedButton = nullptr;
+        if (!click)
             return true;
-        }
         if (button == btn_Text)
             btn_TextMouseUp();
         else
             btn_PhotoMouseUp();
         break;
+    }
     case QEvent::ContextMenu:
         return true; // a right release on a button is that button's click
     case QEvent::DragEnter: {
@@ -416,6 +427,7 @@ void FloatingWindow::btn_TextMouseMove(Qt::MouseButtons buttons, const QPoint& p
 void FloatingWindow::StartDragMove()
 {
     m_dragMoving = true;
+    m_dragged = true;
     m_moveOffset = QCursor::pos() - pos();
     for (QToolButton* b : {btn_Text, btn_Photo})
         b->setDown(false);

@@ -180,6 +180,14 @@ TEST_F(FormMain, SmallMovesAreClicksLargerOnesMoveTheWindow)
     // Moves without the left button held do nothing.
     form->btn_TextMouseMove(Qt::RightButton, {40, 40});
     EXPECT_FALSE(form->isDragMoving());
+
+    // The window manager ends its move with a release of its own: one that no press on the
+    // button began, or a second one after the move's, clicks nothing.
+    sendMouse(form->btn_Text, QEvent::MouseButtonRelease, {40, 10}, Qt::LeftButton, Qt::NoButton);
+    sendMouse(form->btn_Photo, QEvent::MouseButtonPress, {5, 5}, Qt::LeftButton, Qt::LeftButton);
+    sendMouse(form->btn_Text, QEvent::MouseButtonRelease, {5, 5}, Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(viewerShown, 1);
+    EXPECT_TRUE(opened().isEmpty());
 }
 
 TEST_F(FormMain, PhotoButtonMeasuresAgainstTheLastPressOnTheTextButton)
