@@ -592,7 +592,10 @@ void FloatingWindow::m_SetupClick()
 
 void FloatingWindow::MinimizeAllWindows()
 {
-    m_context.desktop().minimizeAll();
+    m_context.desktop().minimizeOtherWindows();
+    // Where the desktop minimised ours too, they come back at once.
+    if (isVisible() && isMinimized())
+        BringBack(this);
 }
 
 void FloatingWindow::m_CloseAllIEClick()
