@@ -576,9 +576,14 @@ void FloatingWindow::m_ViewStashetClick()
 
 void FloatingWindow::m_SaveColorClick()
 {
-    if (showColorPicker)
+    if (showColorPicker) {
+        // The picker takes the floating window's place while it is open; where no tray icon
+        // could bring the window back, it returns when the picker closes.
+        hide();
         showColorPicker();
-    else
+        if (!TrayShown())
+            BringBack(this);
+    } else
         NotAvailableYet(QStringLiteral("The colour picker"));
 }
 

@@ -69,9 +69,8 @@ int main(int argc, char* argv[])
 
     // The palette file "Save" writes to, shared by every colour picker of the run.
     QString currentPaletteFile;
-    // The colour picker is made for one use, owned by the floating window, which it hides.
+    // The colour picker is made for one use, owned by the floating window.
     form.showColorPicker = [&] {
-        form.hide();
         ColorPicker picker(context, currentPaletteFile, &form);
         picker.exec();
     };

@@ -244,6 +244,18 @@ TEST_F(FormMain, HideAndTrayLeftPressBringTheWindowBack)
     EXPECT_EQ(restored, 1);
 }
 
+TEST_F(FormMain, WithoutATrayThePickerGivesTheWindowBackWhenItCloses)
+{
+    bool hiddenMeanwhile = false;
+    form->showColorPicker = [&] { hiddenMeanwhile = !form->isVisible(); };
+    form->FormCreate();
+    form->show();
+    ASSERT_FALSE(form->TrayShown()); // no tray on the headless screen
+    form->item("m_SaveColor")->trigger();
+    EXPECT_TRUE(hiddenMeanwhile);
+    EXPECT_TRUE(form->isVisible());
+}
+
 TEST_F(FormMain, CloseAllAsksFirstAndOnlyYesCloses)
 {
     FakeBrowser browser;
