@@ -63,7 +63,7 @@ QLabel* CaptionLabel(QWidget* parent, int top, const char* text)
     font.setBold(true);
     label->setFont(font);
     QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, Qt::blue);
+    pal.setColor(QPalette::WindowText, CaptionBlue(pal));
     label->setPalette(pal);
     return label;
 }

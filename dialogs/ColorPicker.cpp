@@ -112,6 +112,10 @@ ColorPicker::ColorPicker(AppContext& context, QString& currentPaletteFile, QWidg
     lbl_Help->setGeometry(4, 1, 291, 45);
     lbl_Help->setAlignment(Qt::AlignCenter);
     lbl_Help->setWordWrap(true);
+    // The band's colour is fixed, and so is the text's on it, whatever the theme.
+    QPalette helpPal = lbl_Help->palette();
+    helpPal.setColor(QPalette::WindowText, Qt::black);
+    lbl_Help->setPalette(helpPal);
     QFont bold = lbl_Help->font();
     bold.setBold(true);
     lbl_Help->setFont(bold);

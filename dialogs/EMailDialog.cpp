@@ -89,14 +89,16 @@ QToolButton* HotTrackButton(QWidget* parent, int left, const QString& caption)
     button->setFocusPolicy(Qt::StrongFocus);
     button->setAutoRaise(true);
     // The form's background at rest, the hot-track colour under the pointer, framed in the
-    // highlight colour when hot or focused.
+    // highlight colour when hot or focused. Where the colour is ours, so is the text's: a dark
+    // theme's light text would not read on them.
     button->setStyleSheet(
         QStringLiteral("QToolButton { background-color: %1; border: 1px solid transparent; }"
-                       "QToolButton:hover { background-color: rgb(255, 199, 60);"
+                       "QToolButton:hover { background-color: rgb(255, 199, 60); color: black;"
                        " border: 1px solid rgb(106, 141, 244); }"
                        "QToolButton:focus { border: 1px solid rgb(106, 141, 244); }"
-                       "QToolButton:pressed { background-color: rgb(106, 141, 244); }")
-            .arg(FormFaceColor.name()));
+                       "QToolButton:pressed { background-color: rgb(106, 141, 244);"
+                       " color: white; }")
+            .arg(FormFace(parent->palette()).name()));
     return button;
 }
 

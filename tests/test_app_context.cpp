@@ -1,9 +1,17 @@
 #include "AppContext.h"
+#include "CollectionViewer.h"
+#include "ColorPicker.h"
+#include "EMailDialog.h"
 #include "Errors.h"
+#include "SetupDialog.h"
+#include "TestContext.h"
 #include "TestFiles.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 namespace {
@@ -76,6 +84,51 @@ TEST(AppContext, LoadSettingsMakesTheFirstRunOrReadsConfig)
     EXPECT_EQ(unwritable.paths().collectionRoot, home + "/NimbrilApp/");
     EXPECT_FALSE(unwritable.collectionNotice().isEmpty());
     EXPECT_EQ(unwritable.language().language(), "");
+}
+
+// Text and background of a widget differ enough in lightness to be read.
+bool Readable(const QWidget* w)
+{
+    const QPalette& pal = w->palette();
+    return qAbs(pal.color(w->backgroundRole()).lightnessF() -
+                pal.color(w->foregroundRole()).lightnessF()) > 0.5;
+}
+
+// Under a dark theme's palette every window keeps light text on a dark face, and where a colour
+// of ours stays (the picker's help band) the text on it is ours too.
+class DarkTheme : public ContextTest
+{
+protected:
+    void SetUp() override
+    {
+        m_saved = QApplication::palette();
+        QPalette dark(QColor(53, 53, 53));
+        dark.setColor(QPalette::WindowText, QColor(235, 235, 235));
+        dark.setColor(QPalette::Text, QColor(235, 235, 235));
+        dark.setColor(QPalette::ButtonText, QColor(235, 235, 235));
+        QApplication::setPalette(dark);
+        useEnglish();
+    }
+    void TearDown() override { QApplication::setPalette(m_saved); }
+
+private:
+    QPalette m_saved;
+};
+
+TEST_F(DarkTheme, EveryWindowIsReadable)
+{
+    QString paletteFile;
+    EMailDialog email(context());
+    ColorPicker picker(context(), paletteFile);
+    SetupDialog setup(context());
+    CollectionViewer viewer(context());
+    for (const QWidget* w :
+         std::initializer_list<const QWidget*>{&email, &picker, &setup, &viewer}) {
+        EXPECT_TRUE(Readable(w)) << w->objectName().toStdString();
+        EXPECT_LT(w->palette().color(QPalette::Window).lightnessF(), 0.5)
+            << w->objectName().toStdString();
+    }
+    EXPECT_LT(picker.lbl_Help->palette().color(QPalette::WindowText).lightnessF(), 0.2);
 }
 
 } // namespace
