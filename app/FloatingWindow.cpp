@@ -162,6 +162,10 @@ void FloatingWindow::AddTrayIcon()
                     else if (reason == QSystemTrayIcon::Context)
                         TrayRightPress(QCursor::pos());
                 });
+        connect(trayIcon, &QSystemTrayIcon::messageClicked, this, [this] {
+            if (!m_noticeFolder.isEmpty())
+                m_context.shell().open(m_noticeFolder);
+        });
     }
     trayIcon->show();
 }
@@ -514,6 +518,22 @@ void FloatingWindow::progress(int done, int total)
     QCoreApplication::processEvents();
 }
 
+void FloatingWindow::NotifyCaptureEnd(int pages, const QString& folder, bool stopped)
+{
+    if (!TrayShown())
+        return;
+    m_noticeFolder = folder;
+    const QString done =
+        pages == 1 ? QStringLiteral("1 page") : QStringLiteral("%1 pages").arg(pages);
+    const QString text =
+        stopped ? QStringLiteral("Stopped after %1; what was saved stays in %2. Click to open the "
+                                 "folder.")
+                      .arg(done, QDir::toNativeSeparators(folder))
+                : QStringLiteral("%1 captured into %2. Click to open the folder.")
+                      .arg(done, QDir::toNativeSeparators(folder));
+    trayIcon->showMessage(QStringLiteral("Nimbril"), text, QSystemTrayIcon::Information, 8000);
+}
+
 // ---- commands -------------------------------------------------------------------------------
 
 void FloatingWindow::m_HideWindowClick()
@@ -619,18 +639,24 @@ void FloatingWindow::RunCapture(CaptureKind kind, Scope scope)
     auto* progress = new ProgressWindow(m_context.language());
     progress->setAttribute(Qt::WA_DeleteOnClose);
     CaptureRun engine(browser);
-    engine.displays = {progress->pageDisplay(), progress->fileDisplay(), progress->urlDisplay(),
-                       progress->pageBar(), progress->totalBar()};
+    engine.displays = {progress->pageDisplay(), progress->fileDisplay(),
+                       progress->urlDisplay(),  progress->pageBar(),
+                       progress->totalBar(),    [progress] { return progress->stopRequested(); }};
     progress->show();
+    const QString folder = m_context.paths().collectionFolder(FolderOf(kind));
+    bool stopped = false;
     try {
-        engine.capturePages(m_context.paths().collectionFolder(FolderOf(kind)), scope, kind);
+        engine.capturePages(folder, scope, kind);
+    } catch (const CaptureStopped&) {
+        stopped = true; // what was saved stays; the run ends like a finished one
     } catch (...) {
-        progress->close();
+        progress->finish();
         throw;
     }
-    progress->close();
+    progress->finish();
     if (!engine.notSaved.isEmpty())
         m_context.prompts().warning(this, NotSavedText(engine.notSaved));
+    NotifyCaptureEnd(engine.pagesCaptured, folder, stopped);
     if (kind == CaptureKind::EMail && !engine.emails.isEmpty() && showEMails)
         showEMails(engine.emails);
 }

@@ -67,6 +67,8 @@ public:
     void m_SetupClick();
     void m_CloseAllIEClick();
     void RunCapture(CaptureKind kind, Scope scope);
+    // Says in the tray that a capture ended, and how; a click on the message opens the folder.
+    void NotifyCaptureEnd(int pages, const QString& folder, bool stopped);
     // Minimises the other programs' windows; ours stay up.
     void MinimizeAllWindows();
     // Whether a tray icon of ours is shown; without one nothing else brings a hidden window back.
@@ -128,6 +130,8 @@ private:
     QPointer<QToolButton> m_pressedButton;
     bool m_dragged = false;
     class QProgressDialog* m_copyProgress = nullptr;
+    // The folder the last capture notice names, opened when the notice is clicked.
+    QString m_noticeFolder;
 };
 
 // The icon of the menu image with this index.

@@ -12,7 +12,9 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -316,6 +318,42 @@ TEST_F(FormMain, CaptureCommandShowsItsRunInTheProgressWindow)
     EXPECT_FALSE(p->isVisible());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(lastProgressWindow(), nullptr);
+}
+
+TEST_F(FormMain, CancelOrClosingTheProgressWindowStopsBeforeTheNextPageAndKeepsWhatIsSaved)
+{
+    QDir(paths().collectionRoot).mkpath("Photo");
+    FakeBrowser browser;
+    form->browser = &browser;
+    for (int page = 0; page < 3; ++page) {
+        auto doc = browser.newDocument(QString("http://h/%1.htm").arg(page), "Page");
+        const QString url = QString("http://h/img/%1.gif").arg(page);
+        doc->addToBody("IMG", {{"src", url}});
+        browser.hold(url, QByteArray(10 + page, 'g'));
+        browser.addPage(doc);
+    }
+    // The user's press comes while the first page is captured, when the engine lets events run.
+    const auto pressDuringTheRun = [](const std::function<void(ProgressWindow*)>& press) {
+        QTimer::singleShot(0, [press] {
+            if (ProgressWindow* p = lastProgressWindow())
+                press(p);
+        });
+    };
+    pressDuringTheRun([](ProgressWindow* p) { p->btn_Cancel->click(); });
+    form->item("m_SavePhotoAll")->trigger();
+    EXPECT_TRUE(prompts().shown().isEmpty()) << prompts().shown().join("|").toStdString();
+    EXPECT_EQ(QDir(paths().collectionRoot + "Photo").entryList(QDir::Files).size(), 1);
+    ASSERT_NE(lastProgressWindow(), nullptr);
+    EXPECT_FALSE(lastProgressWindow()->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    pressDuringTheRun([](ProgressWindow* p) {
+        p->close();
+        EXPECT_TRUE(p->isVisible()); // it stays until the capture has ended
+    });
+    form->item("m_SaveAllPages")->trigger();
+    EXPECT_TRUE(prompts().shown().isEmpty()) << prompts().shown().join("|").toStdString();
+    EXPECT_EQ(QDir(paths().collectionRoot + "WebPage").entryList({"*.htm"}, QDir::Files).size(), 1);
 }
 
 TEST_F(FormMain, FailedCaptureReachesTheErrorDisplayAndTheProgramGoesOn)
