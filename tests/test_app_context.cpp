@@ -78,6 +78,19 @@ TEST(AppContext, LoadSettingsMakesTheFirstRunOrReadsConfig)
     EXPECT_EQ(context.language().language(), "English");
     EXPECT_EQ(context.language().text("C_CloseIE"), "Close them?");
 
+    // A first run in a Chinese locale starts in Chinese when the program offers it; a later run
+    // keeps what Config.ini says, whatever the locale.
+    const QString home2 = tmp.filePath("home2");
+    AppContext chinese(Paths::ForProgram(tmp.filePath("app2"), home2), desktop, shell);
+    ASSERT_TRUE(QDir().mkpath(chinese.paths().programDir));
+    ASSERT_TRUE(writeText(chinese.paths().programDir + "English.LAG", "[Translations]\r\n"));
+    ASSERT_TRUE(writeText(chinese.paths().programDir + "简体中文.LAG", "[Translations]\r\n"));
+    chinese.LoadSettings(home2, QLocale("zh_TW"));
+    EXPECT_EQ(chinese.language().language(), "繁體中文");
+    chinese.settings().setLanguage("English");
+    chinese.LoadSettings(home2, QLocale("zh_CN"));
+    EXPECT_EQ(chinese.language().language(), "English");
+
     AppContext unwritable(Paths::ForProgram(tmp.filePath("missing"), home), desktop, shell);
     EXPECT_THROW(unwritable.LoadSettings(home), IniWriteError);
     // Nothing is collected into the file system's root for want of a Config.ini.
