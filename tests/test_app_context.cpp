@@ -8,6 +8,7 @@
 #include "TestFiles.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -57,6 +58,23 @@ TEST(Prompts, ScriptedAnswersAreTakenInOrderAndRunOutAsCancel)
     EXPECT_EQ(prompts.chooseFolder(nullptr, {}, start), std::nullopt);
     EXPECT_EQ(prompts.chooseFolder(nullptr, {}, tmp.path()), std::nullopt);
     EXPECT_EQ(prompts.folderStarts(), QStringList({start, start, tmp.path()}));
+}
+
+// Questions are centred over an ordinary window of ours on the screen, else on the screen: never
+// over the floating window's small tool window at the screen's edge.
+TEST(Prompts, QuestionsAreCentredOverOrdinaryWindowsOnly)
+{
+    QWidget tool(nullptr, Qt::Tool | Qt::FramelessWindowHint);
+    auto* toolButton = new QWidget(&tool);
+    tool.show();
+    EXPECT_EQ(DialogOwner(toolButton), nullptr);
+    EXPECT_EQ(DialogOwner(nullptr), nullptr);
+
+    QDialog dialog;
+    auto* list = new QWidget(&dialog);
+    EXPECT_EQ(DialogOwner(list), nullptr); // not on the screen yet
+    dialog.show();
+    EXPECT_EQ(DialogOwner(list), &dialog);
 }
 
 // Start-up: the first run makes the collection and Config.ini; a program folder that cannot take
