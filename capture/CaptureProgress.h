@@ -15,7 +15,7 @@ struct CaptureDisplays
     ProgressBar* pageBar = nullptr;
     ProgressBar* totalBar = nullptr;
     // Asked as each page starts: true when the user stopped the capture.
-    std::function<bool()> stopRequested;
+    std::function<bool()> stopRequested = nullptr;
 
     // A page starts: the displays are cleared, then show its title and address at once. Throws
     // CaptureStopped instead when the user stopped the capture: what is saved stays.
