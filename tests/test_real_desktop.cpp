@@ -114,8 +114,10 @@ struct Session
                 display = QStringLiteral(":%1").arg(n);
                 return true;
             }
-            // Another server took the number meanwhile: the next one.
-            end(server);
+            // Another server took the number meanwhile: the next one. A server that has ended
+            // was reaped by running(); its number may be another process's by now.
+            if (running(server))
+                end(server);
             processes.pop_back();
         }
         return false;
