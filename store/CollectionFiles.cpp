@@ -142,7 +142,7 @@ bool CopyFolderReplacing(const QString& source, const QString& target, const QSt
         const QString to = target + u'/' + relative;
         QString error;
         if (info.isSymLink())
-            continue; // a saved page holds no links; one put there later is no part of it
+            continue; // a saved page holds no links; one put there later does not belong to it
         if (info.isDir()) {
             if (!QDir().mkpath(to))
                 *failures << FileFailure{label + u'/' + relative,
