@@ -45,6 +45,28 @@ QToolButton* MakeButton(QWidget* parent, const QString& name, const QRect& geome
     return button;
 }
 
+// Whether a top-level widget is one of the windows a user sees and can lose: menus, tooltips
+// and the tray icon's own little window are not.
+bool IsUserWindow(const QWidget* w)
+{
+    if (!w->isWindow() || w->inherits("QSystemTrayIconSys") ||
+        w->windowFlags().testFlag(Qt::BypassWindowManagerHint))
+        return false;
+    const Qt::WindowType type = w->windowType();
+    return type == Qt::Window || type == Qt::Dialog || type == Qt::Tool;
+}
+
+// Shows a window again, also when the window manager minimised it (show() alone leaves a
+// minimised window where it is), keeping it maximised when it was.
+void BringBack(QWidget* w)
+{
+    if (w->windowState() & Qt::WindowMinimized)
+        w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
 } // namespace
 
 QIcon MenuImage(int index)
@@ -133,26 +155,42 @@ void FloatingWindow::AddTrayIcon()
         trayIcon->setToolTip(QStringLiteral("Nimbril"));
         connect(trayIcon, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
-                    if (reason == QSystemTrayIcon::Trigger)
+                    // Many users double-click a tray icon; that brings the windows back too.
+                    if (reason == QSystemTrayIcon::Trigger ||
+                        reason == QSystemTrayIcon::DoubleClick)
                         TrayLeftPress();
                     else if (reason == QSystemTrayIcon::Context)
                         TrayRightPress(QCursor::pos());
                 });
+        connect(trayIcon, &QSystemTrayIcon::messageClicked, this, [this] {
+            if (!m_noticeFolder.isEmpty())
+                m_context.shell().open(m_noticeFolder);
+        });
     }
     trayIcon->show();
 }
 
 void FloatingWindow::TrayLeftPress()
 {
-    for (QWidget* w : std::as_const(m_hiddenWindows))
+    for (const QPointer<QWidget>& w : std::as_const(m_hiddenWindows))
         if (w && w != this)
             w->show();
     m_hiddenWindows.clear();
-    show();
-    raise();
-    activateWindow();
+    BringBack(this);
     if (restoreViewer)
         restoreViewer();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && IsUserWindow(w) && w->isVisible() && w->isMinimized())
+            BringBack(w);
+    // A modal window (the colour picker, a question) that another program's window buried
+    // would otherwise leave every window of ours deaf to the user.
+    if (QWidget* modal = QApplication::activeModalWidget())
+        BringBack(modal);
+}
+
+bool FloatingWindow::TrayShown() const
+{
+    return trayIcon && trayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void FloatingWindow::PrepareMenu()
@@ -312,6 +350,8 @@ bool FloatingWindow::eventFilter(QObject* watched, QEvent* event)
     case QEvent::MouseButtonPress: {
         auto* e = static_cast<QMouseEvent*>(event);
         m_dragMoving = false;
+        m_dragged = false;
+        m_pressedButton = button;
         if (button == btn_Text)
             btn_TextMouseDown(e->button(), e->position().toPoint());
         break;
@@ -322,19 +362,28 @@ bool FloatingWindow::eventFilter(QObject* watched, QEvent* event)
             move(e->globalPosition().toPoint() - m_moveOffset);
             return true;
         }
+        // One press starts one move: moves that were queued before the window manager took
+        // the pointer must not ask it again, or it goes on moving after the button is up.
+        if (m_dragged)
+            return true;
         btn_TextMouseMove(e->buttons(), e->position().toPoint());
         break;
     }
-    case QEvent::MouseButtonRelease:
-        if (m_dragMoving) {
-            m_dragMoving = false;
+    case QEvent::MouseButtonRelease: {
+        // After a move the window manager may hand the button a release of its own making; a
+        // release that ends a move, or that no press on this button began, clicks nothing.
+        const bool click = !m_dragged && m_pressedButton == button;
+        m_dragMoving = false;
+        m_dragged = false;
+        m_pressedButton = nullptr;
+        if (!click)
             return true;
-        }
         if (button == btn_Text)
             btn_TextMouseUp();
         else
             btn_PhotoMouseUp();
         break;
+    }
     case QEvent::ContextMenu:
         return true; // a right release on a button is that button's click
     case QEvent::DragEnter: {
@@ -382,6 +431,7 @@ void FloatingWindow::btn_TextMouseMove(Qt::MouseButtons buttons, const QPoint& p
 void FloatingWindow::StartDragMove()
 {
     m_dragMoving = true;
+    m_dragged = true;
     m_moveOffset = QCursor::pos() - pos();
     for (QToolButton* b : {btn_Text, btn_Photo})
         b->setDown(false);
@@ -468,13 +518,30 @@ void FloatingWindow::progress(int done, int total)
     QCoreApplication::processEvents();
 }
 
+void FloatingWindow::NotifyCaptureEnd(int pages, const QString& folder, bool stopped)
+{
+    if (!TrayShown())
+        return;
+    m_noticeFolder = folder;
+    const QString done =
+        pages == 1 ? QStringLiteral("1 page") : QStringLiteral("%1 pages").arg(pages);
+    const QString text =
+        stopped ? QStringLiteral("Stopped after %1; what was saved stays in %2. Click to open the "
+                                 "folder.")
+                      .arg(done, QDir::toNativeSeparators(folder))
+                : QStringLiteral("%1 captured into %2. Click to open the folder.")
+                      .arg(done, QDir::toNativeSeparators(folder));
+    trayIcon->showMessage(QStringLiteral("Nimbril"), text, QSystemTrayIcon::Information, 8000);
+}
+
 // ---- commands -------------------------------------------------------------------------------
 
 void FloatingWindow::m_HideWindowClick()
 {
+    // The tray icon stays: it is how the user gets the windows back.
     m_hiddenWindows.clear();
     for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->isVisible() && !qobject_cast<QMenu*>(w)) {
+        if (w->isVisible() && IsUserWindow(w)) {
             m_hiddenWindows << w;
             w->hide();
         }
@@ -529,9 +596,14 @@ void FloatingWindow::m_ViewStashetClick()
 
 void FloatingWindow::m_SaveColorClick()
 {
-    if (showColorPicker)
+    if (showColorPicker) {
+        // The picker takes the floating window's place while it is open; where no tray icon
+        // could bring the window back, it returns when the picker closes.
+        hide();
         showColorPicker();
-    else
+        if (!TrayShown())
+            BringBack(this);
+    } else
         NotAvailableYet(QStringLiteral("The colour picker"));
 }
 
@@ -545,7 +617,10 @@ void FloatingWindow::m_SetupClick()
 
 void FloatingWindow::MinimizeAllWindows()
 {
-    m_context.desktop().minimizeAll();
+    m_context.desktop().minimizeOtherWindows();
+    // Where the desktop minimised ours too, they come back at once.
+    if (isVisible() && isMinimized())
+        BringBack(this);
 }
 
 void FloatingWindow::m_CloseAllIEClick()
@@ -564,18 +639,24 @@ void FloatingWindow::RunCapture(CaptureKind kind, Scope scope)
     auto* progress = new ProgressWindow(m_context.language());
     progress->setAttribute(Qt::WA_DeleteOnClose);
     CaptureRun engine(browser);
-    engine.displays = {progress->pageDisplay(), progress->fileDisplay(), progress->urlDisplay(),
-                       progress->pageBar(), progress->totalBar()};
+    engine.displays = {progress->pageDisplay(), progress->fileDisplay(),
+                       progress->urlDisplay(),  progress->pageBar(),
+                       progress->totalBar(),    [progress] { return progress->stopRequested(); }};
     progress->show();
+    const QString folder = m_context.paths().collectionFolder(FolderOf(kind));
+    bool stopped = false;
     try {
-        engine.capturePages(m_context.paths().collectionFolder(FolderOf(kind)), scope, kind);
+        engine.capturePages(folder, scope, kind);
+    } catch (const CaptureStopped&) {
+        stopped = true; // what was saved stays; the run ends like a finished one
     } catch (...) {
-        progress->close();
+        progress->finish();
         throw;
     }
-    progress->close();
+    progress->finish();
     if (!engine.notSaved.isEmpty())
         m_context.prompts().warning(this, NotSavedText(engine.notSaved));
+    NotifyCaptureEnd(engine.pagesCaptured, folder, stopped);
     if (kind == CaptureKind::EMail && !engine.emails.isEmpty() && showEMails)
         showEMails(engine.emails);
 }

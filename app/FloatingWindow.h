@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QPoint>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 
@@ -31,7 +32,8 @@ public:
     void SetDefaultPosition();
     void AddTrayIcon();
 
-    // Tray icon presses.
+    // Tray icon presses. The left press brings back every window of ours, hidden or minimised;
+    // a later start of the program asks for the same.
     void TrayLeftPress();
     void TrayRightPress(const QPoint& globalPos);
     // Rebuilds the menu's folders and captions; the tray's right press does this before it opens.
@@ -65,7 +67,12 @@ public:
     void m_SetupClick();
     void m_CloseAllIEClick();
     void RunCapture(CaptureKind kind, Scope scope);
+    // Says in the tray that a capture ended, and how; a click on the message opens the folder.
+    void NotifyCaptureEnd(int pages, const QString& folder, bool stopped);
+    // Minimises the other programs' windows; ours stay up.
     void MinimizeAllWindows();
+    // Whether a tray icon of ours is shown; without one nothing else brings a hidden window back.
+    bool TrayShown() const;
 
     // Windows that other parts of the program attach: the viewer, its restore step, the colour
     // picker and the setup dialog. Unset ones say they are not available yet.
@@ -116,8 +123,15 @@ private:
     QStringList m_order;
     bool m_dragMoving = false;
     QPoint m_moveOffset;
-    QList<QWidget*> m_hiddenWindows;
+    // The windows Hide took away, for the tray's left press to show again.
+    QList<QPointer<QWidget>> m_hiddenWindows;
+    // The button the last press went to, and whether that press turned into a move: a release
+    // is a click only on the button that was pressed and only when the window did not move.
+    QPointer<QToolButton> m_pressedButton;
+    bool m_dragged = false;
     class QProgressDialog* m_copyProgress = nullptr;
+    // The folder the last capture notice names, opened when the notice is clicked.
+    QString m_noticeFolder;
 };
 
 // The icon of the menu image with this index.

@@ -3,10 +3,12 @@
 #include "FormFace.h"
 #include "LanguageCatalogue.h"
 
+#include <QCloseEvent>
 #include <QFrame>
 #include <QIcon>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 
 void LabelDisplay::setText(const QString& text)
 {
@@ -63,7 +65,7 @@ QLabel* CaptionLabel(QWidget* parent, int top, const char* text)
     font.setBold(true);
     label->setFont(font);
     QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, Qt::blue);
+    pal.setColor(QPalette::WindowText, CaptionBlue(pal));
     label->setPalette(pal);
     return label;
 }
@@ -103,7 +105,7 @@ ProgressWindow::ProgressWindow(const LanguageCatalogue& language, QWidget* paren
 {
     setObjectName(QStringLiteral("Form_Progress"));
     setWindowTitle(QStringLiteral("Download progress"));
-    setFixedSize(595, 231);
+    setFixedSize(595, 264);
     move(240, 194);
     PaintFormFace(this);
 
@@ -129,6 +131,11 @@ ProgressWindow::ProgressWindow(const LanguageCatalogue& language, QWidget* paren
     pb_CurrentPage = Bar(this, 145);
     pb_Total = Bar(this, 183);
 
+    btn_Cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    btn_Cancel->setObjectName(QStringLiteral("btn_Cancel"));
+    btn_Cancel->setGeometry(495, 229, 90, 27);
+    connect(btn_Cancel, &QPushButton::clicked, this, &ProgressWindow::requestStop);
+
     m_page = std::make_unique<LabelDisplay>(lbl_Page);
     m_url = std::make_unique<LabelDisplay>(lbl_URL);
     m_file = std::make_unique<LabelDisplay>(lbl_File);
@@ -137,6 +144,29 @@ ProgressWindow::ProgressWindow(const LanguageCatalogue& language, QWidget* paren
 }
 
 ProgressWindow::~ProgressWindow() = default;
+
+void ProgressWindow::requestStop()
+{
+    m_stopRequested = true;
+    btn_Cancel->setEnabled(false);
+}
+
+void ProgressWindow::finish()
+{
+    m_closing = true;
+    close();
+}
+
+void ProgressWindow::closeEvent(QCloseEvent* event)
+{
+    // The window goes with the capture; closing it before then is a Cancel.
+    if (!m_closing) {
+        requestStop();
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
 
 void ProgressWindow::showEvent(QShowEvent* event)
 {
@@ -153,6 +183,8 @@ void ProgressWindow::ApplyLanguage()
     lbl_CurrentPage->setText(
         m_language.text(QStringLiteral("Form_Progress.lbl_CurrentPage.Caption")));
     lbl_Total->setText(m_language.text(QStringLiteral("Form_Progress.lbl_Total.Caption")));
+    const QString cancel = m_language.text(QStringLiteral("btn_Cancel.Caption"));
+    btn_Cancel->setText(cancel.isEmpty() ? QStringLiteral("Cancel") : cancel);
     // The language font replaces the whole font, colour and boldness included.
     const QFont font = m_language.font();
     for (QLabel* label : {lbl_Page1, lbl_URL1, lbl_File1, lbl_CurrentPage, lbl_Total}) {

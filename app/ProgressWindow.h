@@ -8,6 +8,7 @@
 class LanguageCatalogue;
 class QLabel;
 class QProgressBar;
+class QPushButton;
 
 // A QLabel as the engine's text display.
 class LabelDisplay : public TextDisplay
@@ -41,7 +42,8 @@ private:
 
 // The small topmost window that shows a capture run: the page, its URL, the file being copied
 // and two bars. The engine writes into its displays; the window only places itself on top and
-// takes its texts from the language catalogue.
+// takes its texts from the language catalogue. Cancel (or closing it) asks the capture to stop
+// before its next page.
 class ProgressWindow : public QWidget
 {
     Q_OBJECT
@@ -61,6 +63,13 @@ public:
     QLabel* lbl_File;
     QProgressBar* pb_CurrentPage;
     QProgressBar* pb_Total;
+    QPushButton* btn_Cancel;
+
+    // Whether the user asked the capture to stop.
+    bool stopRequested() const { return m_stopRequested; }
+    void requestStop();
+    // Closes the window when the capture has ended.
+    void finish();
 
     // The engine's views of the five displays.
     TextDisplay* pageDisplay() { return m_page.get(); }
@@ -71,9 +80,14 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     const LanguageCatalogue& m_language;
+    bool m_stopRequested = false;
+    // Closing by the program itself, at the end of the capture, is no request to stop.
+    bool m_closing = false;
+
     std::unique_ptr<LabelDisplay> m_page, m_url, m_file;
     std::unique_ptr<BarDisplay> m_pageBar, m_totalBar;
 };

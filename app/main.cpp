@@ -11,6 +11,7 @@
 #include "SingleInstance.h"
 
 #include <QApplication>
+#include <cstdio>
 #include <unistd.h>
 
 int main(int argc, char* argv[])
@@ -30,8 +31,15 @@ int main(int argc, char* argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     SingleInstance instance(QStringLiteral("Nimbril"));
-    if (!instance.tryAcquire())
-        return 0; // another Nimbril runs: end silently
+    if (!instance.tryAcquire()) {
+        // Another Nimbril runs, perhaps hidden: it shows its window again, and this start ends.
+        if (!instance.wakeRunning())
+            fprintf(stderr,
+                    "Nimbril is already running, but it did not answer the request to "
+                    "show its window. Lock: %s\n",
+                    qPrintable(instance.lockPath()));
+        return 0;
+    }
 
     const std::unique_ptr<DesktopPlatform> desktop = ChooseDesktop();
     ShellOpener shell;
@@ -61,9 +69,8 @@ int main(int argc, char* argv[])
 
     // The palette file "Save" writes to, shared by every colour picker of the run.
     QString currentPaletteFile;
-    // The colour picker is made for one use, owned by the floating window, which it hides.
+    // The colour picker is made for one use, owned by the floating window.
     form.showColorPicker = [&] {
-        form.hide();
         ColorPicker picker(context, currentPaletteFile, &form);
         picker.exec();
     };
@@ -84,6 +91,13 @@ int main(int argc, char* argv[])
     form.restoreViewer = [&viewer] { viewer.RestoreStep(); };
     SetupDialog setup(context);
     form.showSetup = [&setup] { setup.ShowModalSetup(); };
+
+    // A later start of the program brings the windows back instead of starting a second one.
+    if (!instance.listen([&form] { form.TrayLeftPress(); }))
+        fprintf(stderr,
+                "Nimbril: a later start will not be able to bring this window back "
+                "(%s cannot be made).\n",
+                qPrintable(instance.socketPath()));
 
     form.show();
     return app.exec();

@@ -4,6 +4,8 @@
 
 void CaptureDisplays::beginPage(const QString& pageUrl, const QString& title)
 {
+    if (stopRequested && stopRequested())
+        throw CaptureStopped();
     for (TextDisplay* display : {page, url, file})
         if (display)
             display->setText(QString());

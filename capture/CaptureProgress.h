@@ -3,6 +3,8 @@
 #include "ProgressDisplays.h"
 
 #include <QString>
+#include <exception>
+#include <functional>
 
 // The progress window's displays as the engine drives them; any of them may be missing.
 struct CaptureDisplays
@@ -12,8 +14,11 @@ struct CaptureDisplays
     TextDisplay* url = nullptr;  // the address of the page being captured
     ProgressBar* pageBar = nullptr;
     ProgressBar* totalBar = nullptr;
+    // Asked as each page starts: true when the user stopped the capture.
+    std::function<bool()> stopRequested = nullptr;
 
-    // A page starts: the displays are cleared, then show its title and address at once.
+    // A page starts: the displays are cleared, then show its title and address at once. Throws
+    // CaptureStopped instead when the user stopped the capture: what is saved stays.
     void beginPage(const QString& url, const QString& title);
     // One resource file is being written.
     void showFile(const QString& url);
@@ -21,6 +26,14 @@ struct CaptureDisplays
     void pageStep();
     // The page is done.
     void endPage();
+};
+
+// The user stopped the capture; every page before the one about to start is saved whole. No
+// NimbrilError, so that nothing on the way up takes it for a page's failure.
+class CaptureStopped : public std::exception
+{
+public:
+    const char* what() const noexcept override { return "the capture was stopped"; }
 };
 
 // Lets the user interface process pending events during a long capture.

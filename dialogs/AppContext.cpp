@@ -7,12 +7,15 @@ AppContext::AppContext(const Paths& paths, DesktopPlatform& desktop, ShellOpener
       m_prompts(m_language)
 {}
 
-void AppContext::LoadSettings(const QString& home)
+void AppContext::LoadSettings(const QString& home, const QLocale& locale)
 {
     const Settings config = settings();
     if (!config.exists()) {
         try {
             CreateDefaultCollection(m_paths, home);
+            if (const QString suited = LanguageForLocale(m_language.languages(), locale);
+                !suited.isEmpty())
+                config.setLanguage(suited);
         } catch (const IniWriteError&) {
             m_collectionNotice = ReadCollectionDir(m_paths, home);
             throw;

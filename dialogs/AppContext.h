@@ -7,6 +7,8 @@
 #include "Settings.h"
 #include "ShellOpen.h"
 
+#include <QLocale>
+
 // What every window shares, made once at start-up and handed to each window: the folders,
 // Config.ini, the language catalogue, the desktop, opening files and addresses, and the prompts.
 // Tests make one in a temporary folder with a desktop and a shell of their own.
@@ -26,10 +28,11 @@ public:
     ShellOpener& shell() { return m_shell; }
     Prompts& prompts() { return m_prompts; }
 
-    // Start-up: on the first run the collection and Config.ini are made in home; then the
+    // Start-up: on the first run the collection and Config.ini are made in home, with the
+    // language that suits the locale when the program offers one (else English); then the
     // collection root and the language are read. Throws IniWriteError when the first run cannot
     // write Config.ini (the collection root is still read).
-    void LoadSettings(const QString& home);
+    void LoadSettings(const QString& home, const QLocale& locale = QLocale::system());
     // Why the collection is not where Config.ini says, when it is not; else empty.
     const QString& collectionNotice() const { return m_collectionNotice; }
 

@@ -4,6 +4,7 @@
 #include "FileNames.h"
 #include "FolderChooser.h"
 #include "FormFace.h"
+#include "Thumbnails.h"
 
 #include <QAction>
 #include <QApplication>
@@ -81,7 +82,6 @@ CollectionViewer::CollectionViewer(AppContext& context, QWidget* floatingWindow,
     // Left panel: the folder tree and the file list.
     FolderModel = new QFileSystemModel(this);
     FolderModel->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
-    FolderModel->setRootPath(QDir::rootPath());
     FolderTree = new QTreeView;
     FolderTree->setObjectName(QStringLiteral("FolderTree"));
     FolderTree->setModel(FolderModel);
@@ -91,12 +91,22 @@ CollectionViewer::CollectionViewer(AppContext& context, QWidget* floatingWindow,
         FolderTree->hideColumn(column);
     connect(FolderTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { FolderTreeChange(); });
+    // Folders beside the collection come in as the model reads its parent; they stay hidden.
+    connect(FolderModel, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex& parent, int first, int last) {
+                if (parent == FolderTree->rootIndex())
+                    HideTreeSiblings(parent, first, last);
+            });
 
     FileListBox = new QListWidget;
     FileListBox->setObjectName(QStringLiteral("FileListBox"));
     FileListBox->setSelectionMode(QAbstractItemView::ExtendedSelection);
     FileListBox->setContextMenuPolicy(Qt::CustomContextMenu);
     FileListBox->setUniformItemSizes(true);
+    // Long names keep their start and their extension; the tooltip has them whole.
+    FileListBox->setTextElideMode(Qt::ElideMiddle);
+    FileListBox->setIconSize(QSize(32, 32));
+    Thumbnails = new ThumbnailFiller(FileListBox, FileListBox->iconSize());
     FileListBox->installEventFilter(this);
     connect(FileListBox, &QListWidget::itemClicked, this, [this] { FileListBoxClick(); });
     connect(FileListBox, &QListWidget::currentItemChanged, this, [this] {
@@ -177,6 +187,7 @@ CollectionViewer::CollectionViewer(AppContext& context, QWidget* floatingWindow,
     pm_FileList->addSeparator();
     pm_FileList->addAction(ac_GoHome);
 
+    RootTreeAtCollection();
     resize(677, 472);
     setWindowState(Qt::WindowMaximized);
     UpdateFileActions();
@@ -307,6 +318,26 @@ void CollectionViewer::CollapseBelow(const QModelIndex& index)
     FolderTree->collapse(index);
 }
 
+void CollectionViewer::RootTreeAtCollection()
+{
+    const QString root = QDir::cleanPath(m_context.paths().collectionRoot);
+    const QString parent = QFileInfo(root).path();
+    m_treeRoot = root;
+    FolderModel->setRootPath(parent);
+    const QModelIndex parentIndex = FolderModel->index(parent);
+    FolderTree->setRootIndex(parentIndex);
+    HideTreeSiblings(parentIndex, 0, FolderModel->rowCount(parentIndex) - 1);
+}
+
+void CollectionViewer::HideTreeSiblings(const QModelIndex& parent, int first, int last)
+{
+    for (int row = first; row <= last; ++row) {
+        const QString path =
+            QDir::cleanPath(FolderModel->filePath(FolderModel->index(row, 0, parent)));
+        FolderTree->setRowHidden(row, parent, path != m_treeRoot);
+    }
+}
+
 void CollectionViewer::ShowListFolder(const QString& path)
 {
     if (path.isEmpty())
@@ -329,9 +360,16 @@ void CollectionViewer::FillList(const QString& folder)
     m_filling = true;
     FileListBox->setUpdatesEnabled(false);
     FileListBox->clear();
-    for (const QString& name : names)
-        FileListBox->addItem(new QListWidgetItem(icon, name));
+    QList<int> pictures;
+    for (const QString& name : names) {
+        auto* item = new QListWidgetItem(icon, name);
+        item->setToolTip(name);
+        FileListBox->addItem(item);
+        if (ClassifyFileName(name) == fcPhoto)
+            pictures << FileListBox->count() - 1;
+    }
     FileListBox->setUpdatesEnabled(true);
+    Thumbnails->start(folder, pictures);
     m_filling = false;
     UpdateFileActions();
 }
@@ -502,6 +540,8 @@ void CollectionViewer::ReportFailures(const QString& key, const QList<FileFailur
 
 void CollectionViewer::ac_GoHomeExecute()
 {
+    if (QDir::cleanPath(m_context.paths().collectionRoot) != m_treeRoot)
+        RootTreeAtCollection();
     const QModelIndex before = FolderTree->currentIndex();
     SelectTreeFolder(m_context.paths().collectionRoot);
     const QModelIndex selected = FolderTree->currentIndex();

@@ -19,6 +19,7 @@ class QSplitter;
 class QToolBar;
 class QToolButton;
 class QTreeView;
+class ThumbnailFiller;
 
 // The collection viewer: a folder tree, the chosen folder's files and a preview pane, with open,
 // copy, move and delete of the selected files. It lives for the whole run; closing only hides it.
@@ -99,6 +100,8 @@ public:
     QToolButton* btn_GoHome;
     QToolButton* btn_Exit;
     QMenu* pm_FileList;
+    // Fills in the pictures' thumbnails after the list is shown.
+    ThumbnailFiller* Thumbnails;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -109,6 +112,9 @@ private:
     QToolButton* AddToolButton(const QString& name, QAction* action);
     void ReportFailures(const QString& key, const QList<FileFailure>& failures);
     void CollapseBelow(const QModelIndex& index);
+    // The tree starts at the collection: its folder is the one top item.
+    void RootTreeAtCollection();
+    void HideTreeSiblings(const QModelIndex& parent, int first, int last);
     void FillList(const QString& folder);
     QList<FileFailure> RunWithProgress(FileOperation operation, QAction* action,
                                        const QString& folder, const QStringList& names,
@@ -118,5 +124,6 @@ private:
     QPointer<QWidget> m_floatingWindow;
     QString m_listFolder;
     QString m_lastTargetFolder;
+    QString m_treeRoot;
     bool m_filling = false;
 };

@@ -112,6 +112,10 @@ ColorPicker::ColorPicker(AppContext& context, QString& currentPaletteFile, QWidg
     lbl_Help->setGeometry(4, 1, 291, 45);
     lbl_Help->setAlignment(Qt::AlignCenter);
     lbl_Help->setWordWrap(true);
+    // The band's colour is fixed, and so is the text's on it, whatever the theme.
+    QPalette helpPal = lbl_Help->palette();
+    helpPal.setColor(QPalette::WindowText, Qt::black);
+    lbl_Help->setPalette(helpPal);
     QFont bold = lbl_Help->font();
     bold.setBold(true);
     lbl_Help->setFont(bold);
@@ -245,6 +249,21 @@ void ColorPicker::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
+void ColorPicker::mousePressEvent(QMouseEvent* event)
+{
+    if (!Capturing()) {
+        QDialog::mousePressEvent(event);
+        return;
+    }
+    // While capturing, every press anywhere comes here: it stops the capture and goes no further,
+    // however short it is. A press on one of the cells still selects that cell.
+    StopCapture();
+    event->accept();
+    const QPoint local = mapFromGlobal(event->globalPosition().toPoint());
+    if (auto* cell = qobject_cast<ColorCell*>(childAt(local)))
+        CellMouseDown(cell, event->button());
+}
+
 bool ColorPicker::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == btn_CopyColor && event->type() == QEvent::MouseButtonPress) {
@@ -303,9 +322,18 @@ void ColorPicker::SetEditing(bool editing)
     btn_Change->setText(editing ? UndoCaption : ChangeCaption);
 }
 
+void ColorPicker::StartCapture()
+{
+    CaptureTimer->start();
+    if (isVisible())
+        grabMouse(Qt::CrossCursor);
+}
+
 void ColorPicker::StopCapture()
 {
     CaptureTimer->stop();
+    if (QWidget::mouseGrabber() == this)
+        releaseMouse();
 }
 
 void ColorPicker::LockColorBars(bool lock)
@@ -353,7 +381,7 @@ void ColorPicker::CellMouseDown(ColorCell* cell, Qt::MouseButton button)
         pm_CopyColor->popup(
             mapToGlobal(QPoint(shp_Focus->x(), shp_Focus->y() + shp_Focus->height())));
     } else if (m_context.desktop().canSampleScreen()) {
-        CaptureTimer->start();
+        StartCapture();
     }
 }
 

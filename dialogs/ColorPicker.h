@@ -17,7 +17,8 @@ class QPushButton;
 class QScrollBar;
 class QTimer;
 
-// The colour picker: 24 cells that take screen colours under the pointer every 50 ms, an editor
+// The colour picker: 24 cells that take screen colours under the pointer every 50 ms (the picker
+// holds the mouse meanwhile, so the click that stops it reaches no other window), an editor
 // for the selected cell's colour with one-step undo, copying in four text forms, and palette
 // files. The screen is read through the context's desktop, so a test can stand in for it.
 class ColorPicker : public QDialog
@@ -90,11 +91,13 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
     void FormShow();
+    void StartCapture();
     void StopCapture();
     void ShowColorValue(ColorValue color);
     void SetBarsQuietly(ColorBytes bytes);

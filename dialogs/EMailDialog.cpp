@@ -89,14 +89,16 @@ QToolButton* HotTrackButton(QWidget* parent, int left, const QString& caption)
     button->setFocusPolicy(Qt::StrongFocus);
     button->setAutoRaise(true);
     // The form's background at rest, the hot-track colour under the pointer, framed in the
-    // highlight colour when hot or focused.
+    // highlight colour when hot or focused. Where the colour is ours, so is the text's: a dark
+    // theme's light text would not read on them.
     button->setStyleSheet(
         QStringLiteral("QToolButton { background-color: %1; border: 1px solid transparent; }"
-                       "QToolButton:hover { background-color: rgb(255, 199, 60);"
+                       "QToolButton:hover { background-color: rgb(255, 199, 60); color: black;"
                        " border: 1px solid rgb(106, 141, 244); }"
                        "QToolButton:focus { border: 1px solid rgb(106, 141, 244); }"
-                       "QToolButton:pressed { background-color: rgb(106, 141, 244); }")
-            .arg(FormFaceColor.name()));
+                       "QToolButton:pressed { background-color: rgb(106, 141, 244);"
+                       " color: white; }")
+            .arg(FormFace(parent->palette()).name()));
     return button;
 }
 
@@ -174,7 +176,23 @@ EMailDialog::EMailDialog(AppContext& context, QWidget* parent) : QDialog(parent)
     connect(btn_SelectAll, &QToolButton::clicked, this,
             [this] { Command(&EMailDialog::btn_SelectAllClick); });
 
-    // Key preview: Escape closes the dialog whichever control has the focus.
+    // A check mark set asks for one look at all of them once events run again; setting one can
+    // only enable the buttons, so that is done at once.
+    connect(lb_EMail, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+        if (item->checkState() == Qt::Checked) {
+            btn_SaveAs->setEnabled(true);
+            btn_Export->setEnabled(true);
+            return;
+        }
+        if (m_buttonUpdateDue)
+            return;
+        m_buttonUpdateDue = true;
+        QMetaObject::invokeMethod(this, &EMailDialog::UpdateFileButtons, Qt::QueuedConnection);
+    });
+    UpdateFileButtons();
+
+    // Key preview: Escape closes the dialog whichever control has the focus, and Return or Enter
+    // on a focused button presses it (a tool button answers only the space bar by itself).
     for (QWidget* w :
          {static_cast<QWidget*>(lb_EMail), lb_EMail->viewport(), static_cast<QWidget*>(btn_SaveAs),
           static_cast<QWidget*>(btn_Export), static_cast<QWidget*>(btn_SelectAll)})
@@ -289,6 +307,16 @@ void EMailDialog::btn_ExportClick()
     done(QDialog::Accepted);
 }
 
+void EMailDialog::UpdateFileButtons()
+{
+    m_buttonUpdateDue = false;
+    bool any = false;
+    for (int i = 0; i < lb_EMail->count() && !any; ++i)
+        any = lb_EMail->item(i)->checkState() == Qt::Checked;
+    btn_SaveAs->setEnabled(any);
+    btn_Export->setEnabled(any);
+}
+
 void EMailDialog::btn_SelectAllClick()
 {
     if (m_busy)
@@ -322,10 +350,21 @@ void EMailDialog::closeEvent(QCloseEvent* event)
 
 bool EMailDialog::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Escape) {
         FormKeyPress(QChar(27));
         return true;
+    }
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        for (QToolButton* button : {btn_SaveAs, btn_Export, btn_SelectAll}) {
+            if (watched == button) {
+                if (button->isEnabled())
+                    button->click();
+                return true;
+            }
+        }
     }
     return QDialog::eventFilter(watched, event);
 }

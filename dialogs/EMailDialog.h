@@ -41,6 +41,8 @@ public:
     void btn_SaveAsClick();
     void btn_ExportClick();
     void btn_SelectAllClick();
+    // Save as and Export are enabled exactly while a row is checked.
+    void UpdateFileButtons();
 
     QListWidget* lb_EMail;
     QToolButton* btn_SaveAs;
@@ -65,6 +67,8 @@ private:
     bool m_clickUnchecks = true;
     // True while a handler's loop lets events run: a second click or a close must wait.
     bool m_busy = false;
+    // A look at the check marks is due: checking a hundred thousand rows asks once, not each time.
+    bool m_buttonUpdateDue = false;
 };
 
 // The dialog filled with Emails, every row checked, its file questions starting in Folder.

@@ -1,6 +1,7 @@
 #include "FolderChooser.h"
 
 #include "CollectionFiles.h"
+#include "FormFace.h"
 #include "LanguageCatalogue.h"
 
 #include <QDialogButtonBox>
@@ -46,7 +47,8 @@ FolderChooserDialog::FolderChooserDialog(QWidget* parent, const QString& title,
     m_edit = new QLineEdit(this);
     m_error = new QLabel(this);
     m_error->setWordWrap(true);
-    m_error->setStyleSheet(QStringLiteral("color: #b00000"));
+    m_error->setStyleSheet(IsDarkPalette(m_error->palette()) ? QStringLiteral("color: #ff8080")
+                                                             : QStringLiteral("color: #b00000"));
     m_error->hide();
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     const QString ok = language.text(QStringLiteral("btn_OK.Caption"));

@@ -17,6 +17,15 @@ QString Title()
 
 } // namespace
 
+QWidget* DialogOwner(QWidget* parent)
+{
+    QWidget* window = parent ? parent->window() : nullptr;
+    if (!window || !window->isVisible() || window->isMinimized())
+        return nullptr;
+    const Qt::WindowType type = window->windowType();
+    return type == Qt::Window || type == Qt::Dialog ? window : nullptr;
+}
+
 Prompts::Prompts(const LanguageCatalogue& language) : m_language(language) {}
 
 bool Prompts::record(const char* kind, const QString& text)
@@ -30,25 +39,25 @@ bool Prompts::record(const char* kind, const QString& text)
 void Prompts::information(QWidget* parent, const QString& text)
 {
     if (!record("information", text))
-        QMessageBox::information(parent, Title(), text);
+        QMessageBox::information(DialogOwner(parent), Title(), text);
 }
 
 void Prompts::warning(QWidget* parent, const QString& text)
 {
     if (!record("warning", text))
-        QMessageBox::warning(parent, Title(), text);
+        QMessageBox::warning(DialogOwner(parent), Title(), text);
 }
 
 void Prompts::error(QWidget* parent, const QString& text)
 {
     if (!record("error", text))
-        QMessageBox::critical(parent, Title(), text);
+        QMessageBox::critical(DialogOwner(parent), Title(), text);
 }
 
 void Prompts::about(QWidget* parent, const QString& title, const QString& text)
 {
     if (!record("about", title + u'\n' + text))
-        QMessageBox::about(parent, title, text);
+        QMessageBox::about(DialogOwner(parent), title, text);
 }
 
 Prompts::Answer Prompts::askYesNoCancel(QWidget* parent, const QString& text,
@@ -57,7 +66,7 @@ Prompts::Answer Prompts::askYesNoCancel(QWidget* parent, const QString& text,
     if (record("question", text))
         return m_answers.isEmpty() ? Answer::Cancel : m_answers.takeFirst();
     QMessageBox box(icon, Title(), text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
-                    parent);
+                    DialogOwner(parent));
     box.setDefaultButton(QMessageBox::No);
     switch (box.exec()) {
     case QMessageBox::Yes:
@@ -84,7 +93,7 @@ QString Prompts::askFileName(QWidget* parent, bool open, const QString& caption,
         const QString answer = m_fileNames.isEmpty() ? QString() : m_fileNames.takeFirst();
         return answer.isEmpty() ? QString() : WithDefaultSuffix(answer, defaultSuffix);
     }
-    QFileDialog dialog(parent, caption, dir, filter);
+    QFileDialog dialog(DialogOwner(parent), caption, dir, filter);
     dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     // Neither question insists on an existing file nor asks about replacing one.
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -124,7 +133,8 @@ std::optional<QString> Prompts::chooseFolder(QWidget* parent, const QString& tit
             return std::nullopt;
         return folder;
     }
-    FolderChooserDialog dialog(parent, title, ExistingFolderOrParent(startFolder), m_language);
+    FolderChooserDialog dialog(DialogOwner(parent), title, ExistingFolderOrParent(startFolder),
+                               m_language);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.chosen();

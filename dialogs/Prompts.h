@@ -89,5 +89,10 @@ private:
     QStringList m_folderStarts;
 };
 
+// The window a question or message is centred over: the parent's window when it is an ordinary
+// window on the screen; else none, and the question is centred on the screen (the floating window
+// is a small tool window at the screen's edge, a hidden or minimised window is not to be seen).
+QWidget* DialogOwner(QWidget* parent);
+
 // The name with ".suffix" added when its file-name part has no extension.
 QString WithDefaultSuffix(const QString& fileName, const QString& suffix);

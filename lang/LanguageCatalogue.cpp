@@ -122,6 +122,29 @@ QString ToTraditionalChinese(const QString& text)
     return converter.convert(text);
 }
 
+QString LanguageForLocale(const QStringList& offered, const QLocale& locale)
+{
+    const auto pick = [&offered](const QString& name) {
+        for (const QString& entry : offered)
+            if (entry.compare(name, Qt::CaseInsensitive) == 0)
+                return entry;
+        return QString();
+    };
+    if (locale.language() == QLocale::Chinese) {
+        const bool traditional =
+            locale.script() == QLocale::TraditionalHanScript ||
+            (locale.script() == QLocale::AnyScript &&
+             (locale.territory() == QLocale::Taiwan || locale.territory() == QLocale::HongKong ||
+              locale.territory() == QLocale::Macau));
+        return pick(traditional ? TraditionalChineseName : SimplifiedChineseName);
+    }
+    if (locale.language() == QLocale::C || locale.language() == QLocale::AnyLanguage)
+        return QString();
+    // The language's own name as its main country writes it ("Deutsch", not Austria's).
+    const QString native = pick(QLocale(locale.language()).nativeLanguageName());
+    return native.isEmpty() ? pick(QLocale::languageToString(locale.language())) : native;
+}
+
 int LanguageListSelection(const QStringList& entries, const QString& storedLanguage)
 {
     if (storedLanguage.isEmpty())

@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QHash>
+#include <QLocale>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -53,6 +54,10 @@ private:
 
 // Simplified Chinese characters mapped to their traditional forms; other characters unchanged.
 QString ToTraditionalChinese(const QString& text);
+
+// The offered language that suits a locale ("zh_TW", "de_DE"): Chinese by its script or region,
+// other languages by the language's own or English name; empty when none does.
+QString LanguageForLocale(const QStringList& offered, const QLocale& locale);
 
 // The entry equal to the stored language regardless of letter case, the first entry when
 // nothing is stored, or -1.

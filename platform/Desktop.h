@@ -8,9 +8,10 @@
 #include <optional>
 
 // The desktop facilities that Qt does not offer: the global pointer and key state, one screen
-// pixel, "show desktop", and the browser's top-level windows. An X11 realisation and a null one
-// (Wayland without X, offscreen tests) are chosen at run time; NIMBRIL_PLATFORM=x11|null forces
-// one. The program makes one at start-up and hands it to the windows that need it.
+// pixel, minimising the other programs' windows, and the browser's top-level windows. An X11
+// realisation and a null one (Wayland without X, offscreen tests) are chosen at run time;
+// NIMBRIL_PLATFORM=x11|null forces one. The program makes one at start-up and hands it to the
+// windows that need it.
 class DesktopPlatform
 {
 public:
@@ -24,8 +25,9 @@ public:
     virtual bool escapeDown() = 0;
     // The colour of one screen pixel, or nothing when the screen cannot be read.
     virtual std::optional<QRgb> pixelAt(QPoint screenPoint) = 0;
-    // Minimises every window on the desktop ("show desktop"); nothing where unsupported.
-    virtual void minimizeAll() = 0;
+    // Minimises the windows of every other program (what "show desktop" clears away), leaving this
+    // program's own windows where they are; nothing where unsupported.
+    virtual void minimizeOtherWindows() = 0;
     // The caption of the topmost top-level window whose class is one of the given ones, in the
     // window manager's stacking order; nothing when there is no such window or no window system.
     virtual std::optional<QString> topmostWindowCaption(const QStringList& windowClasses) = 0;
@@ -47,7 +49,7 @@ public:
     bool leftButtonDown() override { return false; }
     bool escapeDown() override { return false; }
     std::optional<QRgb> pixelAt(QPoint) override { return std::nullopt; }
-    void minimizeAll() override {}
+    void minimizeOtherWindows() override {}
     std::optional<QString> topmostWindowCaption(const QStringList&) override
     {
         return std::nullopt;

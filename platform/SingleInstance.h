@@ -2,18 +2,35 @@
 
 #include <QLockFile>
 #include <QString>
+#include <functional>
 #include <memory>
+
+class QLocalServer;
 
 // Keeps one running instance per user: a lock file named after the program in the user's
 // runtime folder. A lock left by a crashed instance is cleared; a live one makes tryAcquire fail.
+// Beside the lock the running instance listens on a local socket, so that a later start can ask
+// it to bring its window back instead of leaving the user with nothing on the screen.
 class SingleInstance
 {
 public:
     explicit SingleInstance(const QString& name, const QString& folder = QString());
+    ~SingleInstance();
+
     bool tryAcquire();
     QString lockPath() const { return m_path; }
+    QString socketPath() const { return m_socketPath; }
+
+    // In the instance that holds the lock: calls onWake, from the event loop, for every later
+    // start. False when the socket cannot be made (later starts then only end).
+    bool listen(std::function<void()> onWake);
+    // In a later start: asks the running instance to show itself. It may still be starting, so
+    // this tries again for up to waitMs; false when it never answered.
+    bool wakeRunning(int waitMs = 3000) const;
 
 private:
     QString m_path;
+    QString m_socketPath;
     std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<QLocalServer> m_server;
 };

@@ -4,6 +4,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <algorithm>
+#include <unistd.h>
 #include <vector>
 
 // Xlib's macros collide with Qt and C++ names; nothing below needs them.
@@ -39,6 +41,25 @@ struct X11Desktop::Impl
             data && format == 32) {
             const auto* ids = reinterpret_cast<const unsigned long*>(data);
             out.assign(ids, ids + count);
+        }
+        if (data)
+            XFree(data);
+        return out;
+    }
+
+    // A window's property of 32-bit items (cardinals, atoms), empty when it has none.
+    std::vector<unsigned long> cardinals(::Window w, const char* property, Atom itemType)
+    {
+        std::vector<unsigned long> out;
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display, w, atom(property), 0, 64, False, itemType, &type, &format,
+                               &count, &after, &data) == Success &&
+            data && format == 32) {
+            const auto* items = reinterpret_cast<const unsigned long*>(data);
+            out.assign(items, items + count);
         }
         if (data)
             XFree(data);
@@ -171,9 +192,23 @@ std::optional<QRgb> X11Desktop::pixelAt(QPoint p)
     return rgb;
 }
 
-void X11Desktop::minimizeAll()
+void X11Desktop::minimizeOtherWindows()
 {
-    d->sendRootMessage(d->root, "_NET_SHOWING_DESKTOP", 1);
+    // "Show desktop" would also take our own floating window away, and nothing brings it back
+    // by itself; each other program's window is minimised instead.
+    const Atom dock = d->atom("_NET_WM_WINDOW_TYPE_DOCK");
+    const Atom desktop = d->atom("_NET_WM_WINDOW_TYPE_DESKTOP");
+    const unsigned long ownPid = static_cast<unsigned long>(getpid());
+    for (::Window w : d->windowList("_NET_CLIENT_LIST")) {
+        const std::vector<unsigned long> pid = d->cardinals(w, "_NET_WM_PID", XA_CARDINAL);
+        if (!pid.empty() && pid.front() == ownPid)
+            continue;
+        const std::vector<unsigned long> types = d->cardinals(w, "_NET_WM_WINDOW_TYPE", XA_ATOM);
+        if (std::find(types.begin(), types.end(), dock) != types.end() ||
+            std::find(types.begin(), types.end(), desktop) != types.end())
+            continue; // panels and the desktop itself are no windows one minimises
+        XIconifyWindow(d->display, w, DefaultScreen(d->display));
+    }
     XFlush(d->display);
 }
 

@@ -18,7 +18,7 @@ public:
     bool leftButtonDown() override;
     bool escapeDown() override;
     std::optional<QRgb> pixelAt(QPoint screenPoint) override;
-    void minimizeAll() override;
+    void minimizeOtherWindows() override;
     std::optional<QString> topmostWindowCaption(const QStringList& windowClasses) override;
     int closeWindows(const QStringList& windowClasses) override;
 

@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
-bash scripts/build.sh
+# The programs only: the tests and benchmarks take most of a first build.
+bash scripts/build.sh nimbril nimbril-capture
 bash scripts/install-desktop-entry.sh build/bin/nimbril >/dev/null || true
 
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
@@ -15,7 +16,13 @@ fi
 
 config="${XDG_CONFIG_HOME:-$HOME/.config}"
 profile="$config/nimbril/browser-profile"
-port="${NIMBRIL_DEBUG_PORT:-9222}"
+# The port Nimbril asks first: the one of NIMBRIL_DEVTOOLS when that is set, else
+# NIMBRIL_DEBUG_PORT, else 9222.
+if [[ -n "${NIMBRIL_DEVTOOLS:-}" ]]; then
+  port="${NIMBRIL_DEVTOOLS##*:}"
+else
+  port="${NIMBRIL_DEBUG_PORT:-9222}"
+fi
 
 browser_answers() {
   if [[ -n "${NIMBRIL_DEVTOOLS:-}" ]]; then
@@ -31,14 +38,27 @@ browser_answers() {
 }
 
 if ! browser_answers; then
-  echo "Starting Chromium with Nimbril's profile ($profile) and debugging port $port." >&2
+  flags=(--remote-debugging-port="$port" --user-data-dir="$profile")
+  if [[ $(id -u) -eq 0 ]]; then
+    # Chromium refuses to run as root with its sandbox.
+    echo "Running as root: Chromium starts with --no-sandbox. Start Nimbril as an ordinary user" \
+      "to keep the browser's sandbox." >&2
+    flags+=(--no-sandbox)
+  fi
+  log="$config/nimbril/chromium.log"
   mkdir -p "$profile"
-  nohup chromium --remote-debugging-port="$port" --user-data-dir="$profile" \
-    >"$config/nimbril/chromium.log" 2>&1 &
-  for _ in $(seq 1 50); do
-    browser_answers && break
+  nohup chromium "${flags[@]}" >"$log" 2>&1 &
+  echo "Started Chromium (process $!) with Nimbril's profile ($profile) and debugging port" \
+    "$port." >&2
+  answered=false
+  for _ in $(seq 1 100); do
+    if browser_answers; then answered=true; break; fi
     sleep 0.2
   done
+  if [[ $answered != true ]]; then
+    echo "Chromium did not answer on 127.0.0.1:$port within 20 seconds (its messages are in" \
+      "$log). Nimbril starts anyway; its commands say so until a browser answers." >&2
+  fi
 fi
 
 exec build/bin/nimbril "$@"

@@ -4,6 +4,7 @@
 #include "FileCopy.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -122,7 +123,84 @@ bool MoveAcrossFileSystems(const QString& source, const QString& target, const s
     return true;
 }
 
+// Copies the folder Source into Target (made when missing), each file replacing one of the same
+// name; links are not followed. What did not go through is added to *failures, named below
+// Label. False when KeepGoing said stop.
+bool CopyFolderReplacing(const QString& source, const QString& target, const QString& label,
+                         QList<FileFailure>* failures, const std::function<bool()>& keepGoing)
+{
+    if (!QDir().mkpath(target)) {
+        *failures << FileFailure{label, QStringLiteral("the folder could not be made")};
+        return true;
+    }
+    QDirIterator it(source, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        const QString relative = QDir(source).relativeFilePath(info.filePath());
+        const QString to = target + u'/' + relative;
+        QString error;
+        if (info.isSymLink())
+            continue; // a saved page holds no links; one put there later does not belong to it
+        if (info.isDir()) {
+            if (!QDir().mkpath(to))
+                *failures << FileFailure{label + u'/' + relative,
+                                         QStringLiteral("the folder could not be made")};
+            continue;
+        }
+        QDir().mkpath(QFileInfo(to).path());
+        if (!CopyFileReplacing(info.filePath(), to, &error, keepGoing)) {
+            if (keepGoing && !keepGoing())
+                return false;
+            *failures << FileFailure{label + u'/' + relative, error};
+        }
+    }
+    return true;
+}
+
+// Moves the folder Source to Target, which must not exist; across file systems a whole copy is
+// made first and the source removed only then. False with *error.
+bool MoveFolderNoReplace(const QString& source, const QString& target, QString* error,
+                         const std::function<bool()>& keepGoing)
+{
+    const int code = PlaceNoReplace(Native(source), Native(target));
+    if (code == 0)
+        return true;
+    if (code != EXDEV)
+        return Fail(error, ErrorText(code));
+    struct stat existing;
+    if (::lstat(Native(target).constData(), &existing) == 0)
+        return Fail(error, ErrorText(EEXIST));
+    QList<FileFailure> failures;
+    const bool finished = CopyFolderReplacing(source, target, QString(), &failures, keepGoing);
+    if (!finished || !failures.isEmpty()) {
+        QDir(target).removeRecursively();
+        return Fail(error, finished ? failures.first().name.mid(1) + QStringLiteral(": ") +
+                                          failures.first().reason
+                                    : QStringLiteral("stopped"));
+    }
+    if (!QDir(source).removeRecursively())
+        return Fail(error, QStringLiteral("copied, but the original could not be removed"));
+    return true;
+}
+
+// A real folder (no link to one) at Path.
+bool IsRealFolder(const QString& path)
+{
+    struct stat st;
+    return ::lstat(Native(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 } // namespace
+
+QString PageFilesFolderName(const QString& fileName)
+{
+    for (const QLatin1String extension : {QLatin1String(".htm"), QLatin1String(".html")})
+        if (fileName.size() > extension.size() && fileName.endsWith(extension, Qt::CaseInsensitive))
+            return fileName.chopped(extension.size()) + QStringLiteral(".files");
+    return QString();
+}
 
 QString WithTrailingSlash(const QString& folder)
 {
@@ -225,12 +303,32 @@ QList<FileFailure> RunFileOperation(FileOperation operation, const QString& fold
             error = QStringLiteral("not a file name");
         } else {
             const QString source = sourceFolder + name;
+            QString pageFolder = PageFilesFolderName(name);
+            if (!pageFolder.isEmpty() && !IsRealFolder(sourceFolder + pageFolder))
+                pageFolder.clear();
+            struct stat taken;
             switch (operation) {
             case FileOperation::Copy:
                 ok = CopyFileReplacing(source, target + name, &error, keepGoing);
+                if (ok && !pageFolder.isEmpty() &&
+                    !CopyFolderReplacing(sourceFolder + pageFolder, target + pageFolder, pageFolder,
+                                         &failures, keepGoing))
+                    stopped = true;
                 break;
             case FileOperation::Move:
+                // The page goes only where its folder can go too.
+                if (!pageFolder.isEmpty() &&
+                    ::lstat(Native(target + pageFolder).constData(), &taken) == 0) {
+                    error = pageFolder + QStringLiteral(": ") + ErrorText(EEXIST);
+                    break;
+                }
                 ok = MoveFileNoReplace(source, target + name, &error, keepGoing);
+                if (ok && !pageFolder.isEmpty()) {
+                    QString folderError;
+                    if (!MoveFolderNoReplace(sourceFolder + pageFolder, target + pageFolder,
+                                             &folderError, keepGoing))
+                        failures << FileFailure{pageFolder, folderError};
+                }
                 break;
             case FileOperation::Delete:
                 ok = DeleteFileForGood(source, &error);

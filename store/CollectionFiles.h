@@ -51,9 +51,17 @@ enum class FileOperation
 // file is copied; it lets the window handle its events. Returning false stops the run.
 using FileProgress = std::function<bool(int done, int total)>;
 
+// The folder a saved web page keeps its pictures, scripts and frames in: "NAME.files" for the
+// page file "NAME.htm" or "NAME.html" (letter case ignored); empty for any other file name.
+QString PageFilesFolderName(const QString& fileName);
+
 // Copies, moves or deletes the files Names of Folder, in their order, into TargetFolder (unused
-// for Delete). The names are taken as they are now, whatever the list does meanwhile. Returns the
-// files that did not go through; a stopped run lists nothing for the files it did not reach.
+// for Delete). A saved web page is copied or moved together with its files folder (see
+// PageFilesFolderName): a copy replaces files of the same names in the target's folder, a move
+// does nothing to a page whose folder's name is taken in the target; a file of the folder that
+// does not go through is listed as "NAME.files/PATH". The names are taken as they are now, whatever
+// the list does meanwhile. Returns the files that did not go through; a stopped run lists nothing
+// for the files it did not reach.
 QList<FileFailure> RunFileOperation(FileOperation operation, const QString& folder,
                                     const QStringList& names, const QString& targetFolder,
                                     const FileProgress& progress = {});

@@ -1,9 +1,18 @@
 #include "AppContext.h"
+#include "CollectionViewer.h"
+#include "ColorPicker.h"
+#include "EMailDialog.h"
 #include "Errors.h"
+#include "SetupDialog.h"
+#include "TestContext.h"
 #include "TestFiles.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QDir>
+#include <QLabel>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 namespace {
@@ -51,6 +60,23 @@ TEST(Prompts, ScriptedAnswersAreTakenInOrderAndRunOutAsCancel)
     EXPECT_EQ(prompts.folderStarts(), QStringList({start, start, tmp.path()}));
 }
 
+// Questions are centred over an ordinary window of ours on the screen, else on the screen: never
+// over the floating window's small tool window at the screen's edge.
+TEST(Prompts, QuestionsAreCentredOverOrdinaryWindowsOnly)
+{
+    QWidget tool(nullptr, Qt::Tool | Qt::FramelessWindowHint);
+    auto* toolButton = new QWidget(&tool);
+    tool.show();
+    EXPECT_EQ(DialogOwner(toolButton), nullptr);
+    EXPECT_EQ(DialogOwner(nullptr), nullptr);
+
+    QDialog dialog;
+    auto* list = new QWidget(&dialog);
+    EXPECT_EQ(DialogOwner(list), nullptr); // not on the screen yet
+    dialog.show();
+    EXPECT_EQ(DialogOwner(list), &dialog);
+}
+
 // Start-up: the first run makes the collection and Config.ini; a program folder that cannot take
 // Config.ini is reported, and the program goes on without a language.
 TEST(AppContext, LoadSettingsMakesTheFirstRunOrReadsConfig)
@@ -70,12 +96,70 @@ TEST(AppContext, LoadSettingsMakesTheFirstRunOrReadsConfig)
     EXPECT_EQ(context.language().language(), "English");
     EXPECT_EQ(context.language().text("C_CloseIE"), "Close them?");
 
+    // A first run in a Chinese locale starts in Chinese when the program offers it; a later run
+    // keeps what Config.ini says, whatever the locale.
+    const QString home2 = tmp.filePath("home2");
+    AppContext chinese(Paths::ForProgram(tmp.filePath("app2"), home2), desktop, shell);
+    ASSERT_TRUE(QDir().mkpath(chinese.paths().programDir));
+    ASSERT_TRUE(writeText(chinese.paths().programDir + "English.LAG", "[Translations]\r\n"));
+    ASSERT_TRUE(writeText(chinese.paths().programDir + "简体中文.LAG", "[Translations]\r\n"));
+    chinese.LoadSettings(home2, QLocale("zh_TW"));
+    EXPECT_EQ(chinese.language().language(), "繁體中文");
+    chinese.settings().setLanguage("English");
+    chinese.LoadSettings(home2, QLocale("zh_CN"));
+    EXPECT_EQ(chinese.language().language(), "English");
+
     AppContext unwritable(Paths::ForProgram(tmp.filePath("missing"), home), desktop, shell);
     EXPECT_THROW(unwritable.LoadSettings(home), IniWriteError);
     // Nothing is collected into the file system's root for want of a Config.ini.
     EXPECT_EQ(unwritable.paths().collectionRoot, home + "/NimbrilApp/");
     EXPECT_FALSE(unwritable.collectionNotice().isEmpty());
     EXPECT_EQ(unwritable.language().language(), "");
+}
+
+// Text and background of a widget differ enough in lightness to be read.
+bool Readable(const QWidget* w)
+{
+    const QPalette& pal = w->palette();
+    return qAbs(pal.color(w->backgroundRole()).lightnessF() -
+                pal.color(w->foregroundRole()).lightnessF()) > 0.5;
+}
+
+// Under a dark theme's palette every window keeps light text on a dark face, and where a colour
+// of ours stays (the picker's help band) the text on it is ours too.
+class DarkTheme : public ContextTest
+{
+protected:
+    void SetUp() override
+    {
+        m_saved = QApplication::palette();
+        QPalette dark(QColor(53, 53, 53));
+        dark.setColor(QPalette::WindowText, QColor(235, 235, 235));
+        dark.setColor(QPalette::Text, QColor(235, 235, 235));
+        dark.setColor(QPalette::ButtonText, QColor(235, 235, 235));
+        QApplication::setPalette(dark);
+        useEnglish();
+    }
+    void TearDown() override { QApplication::setPalette(m_saved); }
+
+private:
+    QPalette m_saved;
+};
+
+TEST_F(DarkTheme, EveryWindowIsReadable)
+{
+    QString paletteFile;
+    EMailDialog email(context());
+    ColorPicker picker(context(), paletteFile);
+    SetupDialog setup(context());
+    CollectionViewer viewer(context());
+    for (const QWidget* w :
+         std::initializer_list<const QWidget*>{&email, &picker, &setup, &viewer}) {
+        EXPECT_TRUE(Readable(w)) << w->objectName().toStdString();
+        EXPECT_LT(w->palette().color(QPalette::Window).lightnessF(), 0.5)
+            << w->objectName().toStdString();
+    }
+    EXPECT_LT(picker.lbl_Help->palette().color(QPalette::WindowText).lightnessF(), 0.2);
 }
 
 } // namespace

@@ -115,6 +115,14 @@ TEST_F(CollectionFiles, MoveToAnotherFileSystem)
     EXPECT_EQ(readFile(path("src/taken.txt")), "mine");
     EXPECT_EQ(readFile(other.filePath("taken.txt")), "theirs");
     EXPECT_EQ(filesBelow(other.path()), QStringList({"big.bin", "taken.txt"}));
+
+    // A saved page's folder goes along, copied whole before its original is removed.
+    writeFile(path("src/P.htm"), "page");
+    writeFile(path("src/P.files/sub/x.css"), "css");
+    EXPECT_TRUE(
+        RunFileOperation(FileOperation::Move, path("src"), {"P.htm"}, other.path()).isEmpty());
+    EXPECT_EQ(readFile(other.filePath("P.files/sub/x.css")), "css");
+    EXPECT_FALSE(QFileInfo::exists(path("src/P.files")));
 }
 
 TEST_F(CollectionFiles, RunCopiesInOrderAndListsWhatFailed)
@@ -155,6 +163,41 @@ TEST_F(CollectionFiles, RunMoveAndDelete)
     ASSERT_EQ(failures.size(), 1);
     EXPECT_EQ(failures[0].name, "nope");
     EXPECT_EQ(filesBelow(path("dst")), QStringList{"2.txt"});
+}
+
+TEST_F(CollectionFiles, ASavedPageTravelsWithItsFilesFolder)
+{
+    EXPECT_EQ(PageFilesFolderName("News.htm"), "News.files");
+    EXPECT_EQ(PageFilesFolderName("a.b.HTML"), "a.b.files");
+    EXPECT_EQ(PageFilesFolderName(".htm"), "");
+    EXPECT_EQ(PageFilesFolderName("notes.txt"), "");
+
+    writeFile(path("src/News.htm"), "<img src=News.files/a.png>");
+    writeFile(path("src/News.files/a.png"), "png");
+    writeFile(path("src/News.files/frames/f.htm"), "frame");
+    writeFile(path("src/Alone.htm"), "no folder");
+    writeFile(path("dst/News.files/a.png"), "old");
+    QList<FileFailure> failures =
+        RunFileOperation(FileOperation::Copy, path("src"), {"News.htm", "Alone.htm"}, path("dst"));
+    EXPECT_TRUE(failures.isEmpty());
+    EXPECT_EQ(filesBelow(path("dst")), QStringList({"Alone.htm", "News.files/a.png",
+                                                    "News.files/frames/f.htm", "News.htm"}));
+    EXPECT_EQ(readFile(path("dst/News.files/a.png")), "png");
+    EXPECT_EQ(filesBelow(path("src")), filesBelow(path("dst")));
+
+    // A move takes the folder along, and leaves a page whose folder's name is taken alone.
+    QDir().mkpath(path("moved"));
+    failures = RunFileOperation(FileOperation::Move, path("src"), {"News.htm"}, path("moved"));
+    EXPECT_TRUE(failures.isEmpty());
+    EXPECT_EQ(filesBelow(path("moved")),
+              QStringList({"News.files/a.png", "News.files/frames/f.htm", "News.htm"}));
+    EXPECT_EQ(filesBelow(path("src")), QStringList{"Alone.htm"});
+    failures = RunFileOperation(FileOperation::Move, path("moved"), {"News.htm"}, path("dst"));
+    ASSERT_EQ(failures.size(), 1);
+    EXPECT_EQ(failures[0].name, "News.htm");
+    EXPECT_TRUE(failures[0].reason.startsWith("News.files")) << failures[0].reason.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(path("moved/News.files/a.png")));
+    EXPECT_EQ(readFile(path("moved/News.htm")), "<img src=News.files/a.png>");
 }
 
 TEST_F(CollectionFiles, RunStopsWhenProgressSaysSo)

@@ -1,6 +1,8 @@
 #include "CollectionViewer.h"
 #include "TestContext.h"
 #include "TestFiles.h"
+#include "TestWait.h"
+#include "Thumbnails.h"
 
 #include <QAction>
 #include <QApplication>
@@ -489,6 +491,44 @@ TEST_F(ViewCollection, ClosingOnlyHides)
     form->close();
     EXPECT_FALSE(form->isVisible());
     EXPECT_TRUE(floating->isVisible());
+}
+
+TEST_F(ViewCollection, TheTreeStartsAtTheCollectionFolder)
+{
+    QDir().mkpath(path("beside"));
+    form->ShowViewer();
+    QFileSystemModel* model = form->FolderModel;
+    const QModelIndex top = form->FolderTree->rootIndex();
+    ASSERT_TRUE(spinUntil([&] { return model->rowCount(top) >= 2; }, 10000));
+    QStringList shown;
+    for (int row = 0; row < model->rowCount(top); ++row)
+        if (!form->FolderTree->isRowHidden(row, top))
+            shown << model->filePath(model->index(row, 0, top));
+    EXPECT_EQ(shown, QStringList{QDir::cleanPath(paths().collectionRoot)});
+}
+
+TEST_F(ViewCollection, TheListNamesFilesInFullAndShowsPicturesAsThumbnails)
+{
+    QImage red(300, 200, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(paths().collectionRoot + "Photo/wide.png"));
+    const QString longName = QString(120, u'x') + ".txt";
+    writeFile(paths().collectionRoot + "Photo/" + longName, "text");
+    writeFile(paths().collectionRoot + "Photo/fake.jpg", "no picture");
+    form->ShowListFolder(paths().collectionRoot + "Photo");
+    EXPECT_EQ(form->FileListBox->textElideMode(), Qt::ElideMiddle);
+    const auto item = [&](const QString& name) {
+        return form->FileListBox->findItems(name, Qt::MatchExactly).value(0);
+    };
+    ASSERT_NE(item(longName), nullptr);
+    EXPECT_EQ(item(longName)->toolTip(), longName);
+
+    ASSERT_TRUE(spinUntil([&] { return !form->Thumbnails->busy(); }, 10000));
+    const QImage thumb = item("wide.png")->icon().pixmap(QSize(32, 32)).toImage();
+    EXPECT_EQ(thumb.width(), 32);
+    EXPECT_EQ(thumb.pixelColor(thumb.width() / 2, thumb.height() / 2), QColor(Qt::red));
+    // What is no picture keeps the plain file icon.
+    EXPECT_EQ(item("fake.jpg")->icon().cacheKey(), item(longName)->icon().cacheKey());
 }
 
 TEST_F(ViewCollection, PanelsHaveTheirDesignedWidths)

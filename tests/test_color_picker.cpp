@@ -288,6 +288,25 @@ TEST_F(SaveColor, RightClickDuringCaptureSelectsStopsAndOffersCopy)
     form->pm_CopyColor->hide();
 }
 
+TEST_F(SaveColor, CaptureHoldsTheMouseAndAnyPressEndsIt)
+{
+    form->show();
+    Press(cell(5), Qt::LeftButton);
+    ASSERT_TRUE(form->Capturing());
+    EXPECT_EQ(QWidget::mouseGrabber(), form.get());
+
+    // The stopping press, wherever it is, comes to the picker and ends the capture there: the
+    // window under the pointer never sees it, and no tick has to catch the button held.
+    const QPointF global(outside());
+    QMouseEvent press(QEvent::MouseButtonPress, form->mapFromGlobal(global), global, Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &press);
+    EXPECT_TRUE(press.isAccepted());
+    EXPECT_FALSE(form->Capturing());
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+    EXPECT_EQ(form->SelectedCell(), cell(5));
+}
+
 TEST_F(SaveColor, CopyButtonStopsCaptureAndOpensTheMenuBelowIt)
 {
     form->show();

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QPointer>
@@ -116,10 +117,25 @@ TEST_F(FormEMail, SaveAsGivesANameTypedWithoutExtensionTheListExtension)
               QByteArray("alice@x.org\r\nBob@x.org\r\ncarol@x.org\r\n"));
 }
 
-TEST_F(FormEMail, FileButtonsDoNothingWithoutACheckedRow)
+TEST_F(FormEMail, FileButtonsAreDisabledAndDoNothingWithoutACheckedRow)
 {
+    EXPECT_TRUE(form->btn_SaveAs->isEnabled());
     CheckAllItems(form->lb_EMail, false);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(form->btn_SaveAs->isEnabled());
+    EXPECT_FALSE(form->btn_Export->isEnabled());
+    EXPECT_TRUE(form->btn_SelectAll->isEnabled());
+    form->lb_EMail->item(2)->setCheckState(Qt::Checked);
+    EXPECT_TRUE(form->btn_SaveAs->isEnabled());
+    EXPECT_TRUE(form->btn_Export->isEnabled());
+    form->lb_EMail->item(2)->setCheckState(Qt::Unchecked);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(form->btn_Export->isEnabled());
+
+    // The handlers themselves still refuse, whatever calls them.
     prompts().setNextFileNames({path("a.txt"), path("b.txt")});
+    form->btn_SaveAsClick();
+    form->btn_ExportClick();
     form->btn_SaveAs->click();
     form->btn_Export->click();
     EXPECT_TRUE(prompts().fileQuestions().isEmpty());
@@ -235,6 +251,24 @@ TEST_F(FormEMail, EscapeClosesTheDialogWhicheverControlHasTheFocus)
         EXPECT_FALSE(form->isVisible()) << target->objectName().toStdString();
         EXPECT_EQ(form->result(), QDialog::Rejected);
     }
+}
+
+TEST_F(FormEMail, ReturnOnAFocusedButtonPressesIt)
+{
+    for (const int key : {int(Qt::Key_Return), int(Qt::Key_Enter)}) {
+        form->btn_SelectAll->setFocus();
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QStringLiteral("\r"));
+        QCoreApplication::sendEvent(form->btn_SelectAll, &press);
+    }
+    // Pressed twice: unchecked all, then checked all again.
+    EXPECT_EQ(form->btn_SelectAll->text(), "&Unselect All");
+    EXPECT_EQ(CheckedCount(form->lb_EMail), 3);
+
+    prompts().setNextFileNames({path("by-key.txt")});
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QCoreApplication::sendEvent(form->btn_SaveAs, &press);
+    EXPECT_TRUE(QFileInfo::exists(path("by-key.txt")));
+    EXPECT_EQ(form->result(), QDialog::Accepted);
 }
 
 using ShowEMailDialogTest = ContextTest;

@@ -12,7 +12,9 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -180,6 +182,14 @@ TEST_F(FormMain, SmallMovesAreClicksLargerOnesMoveTheWindow)
     // Moves without the left button held do nothing.
     form->btn_TextMouseMove(Qt::RightButton, {40, 40});
     EXPECT_FALSE(form->isDragMoving());
+
+    // The window manager ends its move with a release of its own: one that no press on the
+    // button began, or a second one after the move's, clicks nothing.
+    sendMouse(form->btn_Text, QEvent::MouseButtonRelease, {40, 10}, Qt::LeftButton, Qt::NoButton);
+    sendMouse(form->btn_Photo, QEvent::MouseButtonPress, {5, 5}, Qt::LeftButton, Qt::LeftButton);
+    sendMouse(form->btn_Text, QEvent::MouseButtonRelease, {5, 5}, Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(viewerShown, 1);
+    EXPECT_TRUE(opened().isEmpty());
 }
 
 TEST_F(FormMain, PhotoButtonMeasuresAgainstTheLastPressOnTheTextButton)
@@ -234,6 +244,18 @@ TEST_F(FormMain, HideAndTrayLeftPressBringTheWindowBack)
     form->TrayLeftPress();
     EXPECT_TRUE(form->isVisible());
     EXPECT_EQ(restored, 1);
+}
+
+TEST_F(FormMain, WithoutATrayThePickerGivesTheWindowBackWhenItCloses)
+{
+    bool hiddenMeanwhile = false;
+    form->showColorPicker = [&] { hiddenMeanwhile = !form->isVisible(); };
+    form->FormCreate();
+    form->show();
+    ASSERT_FALSE(form->TrayShown()); // no tray on the headless screen
+    form->item("m_SaveColor")->trigger();
+    EXPECT_TRUE(hiddenMeanwhile);
+    EXPECT_TRUE(form->isVisible());
 }
 
 TEST_F(FormMain, CloseAllAsksFirstAndOnlyYesCloses)
@@ -296,6 +318,42 @@ TEST_F(FormMain, CaptureCommandShowsItsRunInTheProgressWindow)
     EXPECT_FALSE(p->isVisible());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(lastProgressWindow(), nullptr);
+}
+
+TEST_F(FormMain, CancelOrClosingTheProgressWindowStopsBeforeTheNextPageAndKeepsWhatIsSaved)
+{
+    QDir(paths().collectionRoot).mkpath("Photo");
+    FakeBrowser browser;
+    form->browser = &browser;
+    for (int page = 0; page < 3; ++page) {
+        auto doc = browser.newDocument(QString("http://h/%1.htm").arg(page), "Page");
+        const QString url = QString("http://h/img/%1.gif").arg(page);
+        doc->addToBody("IMG", {{"src", url}});
+        browser.hold(url, QByteArray(10 + page, 'g'));
+        browser.addPage(doc);
+    }
+    // The user's press comes while the first page is captured, when the engine lets events run.
+    const auto pressDuringTheRun = [](const std::function<void(ProgressWindow*)>& press) {
+        QTimer::singleShot(0, [press] {
+            if (ProgressWindow* p = lastProgressWindow())
+                press(p);
+        });
+    };
+    pressDuringTheRun([](ProgressWindow* p) { p->btn_Cancel->click(); });
+    form->item("m_SavePhotoAll")->trigger();
+    EXPECT_TRUE(prompts().shown().isEmpty()) << prompts().shown().join("|").toStdString();
+    EXPECT_EQ(QDir(paths().collectionRoot + "Photo").entryList(QDir::Files).size(), 1);
+    ASSERT_NE(lastProgressWindow(), nullptr);
+    EXPECT_FALSE(lastProgressWindow()->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    pressDuringTheRun([](ProgressWindow* p) {
+        p->close();
+        EXPECT_TRUE(p->isVisible()); // it stays until the capture has ended
+    });
+    form->item("m_SaveAllPages")->trigger();
+    EXPECT_TRUE(prompts().shown().isEmpty()) << prompts().shown().join("|").toStdString();
+    EXPECT_EQ(QDir(paths().collectionRoot + "WebPage").entryList({"*.htm"}, QDir::Files).size(), 1);
 }
 
 TEST_F(FormMain, FailedCaptureReachesTheErrorDisplayAndTheProgramGoesOn)

@@ -106,6 +106,30 @@ TEST_F(Language, LanguagesAreEveryLagEntryThenTraditionalChinese)
     EXPECT_EQ(list, (QStringList{"English", "Folder", "a.b"}));
 }
 
+TEST(LanguageSelection, TheLocalePicksAnOfferedLanguage)
+{
+    const QStringList offered = {"English", "简体中文", "Deutsch", "繁體中文"};
+    const struct
+    {
+        const char* locale;
+        const char* language;
+    } cases[] = {
+        {"zh_CN", "简体中文"},
+        {"zh_SG", "简体中文"},
+        {"zh_TW", "繁體中文"},
+        {"zh_HK", "繁體中文"},
+        {"zh_Hant_CN", "繁體中文"},
+        {"de_AT", "Deutsch"},
+        {"en_GB", "English"},
+        {"fr_FR", ""},
+        {"C", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LanguageForLocale(offered, QLocale(c.locale)), QString::fromUtf8(c.language))
+            << c.locale;
+    EXPECT_EQ(LanguageForLocale({"English"}, QLocale("zh_CN")), "");
+}
+
 TEST(LanguageSelection, FollowsTheStoredNameRegardlessOfCase)
 {
     const QStringList list = {"English", SimplifiedChineseName, TraditionalChineseName};

@@ -27,7 +27,7 @@ public:
     bool leftButtonDown() override { return target->leftButtonDown(); }
     bool escapeDown() override { return target->escapeDown(); }
     std::optional<QRgb> pixelAt(QPoint p) override { return target->pixelAt(p); }
-    void minimizeAll() override { target->minimizeAll(); }
+    void minimizeOtherWindows() override { target->minimizeOtherWindows(); }
     std::optional<QString> topmostWindowCaption(const QStringList& classes) override
     {
         return target->topmostWindowCaption(classes);
