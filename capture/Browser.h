@@ -64,7 +64,8 @@ struct PageSnapshot
     std::shared_ptr<const PageSnapshot> frameNamed(const QString& name) const;
 };
 
-// An attribute the saved copy of a page carries instead of the live one.
+// An attribute the saved copy of a page carries instead of the live one; without a name, the text
+// the element holds instead of its content (a STYLE element's sheet).
 struct AttributeWrite
 {
     int element;

@@ -4,6 +4,7 @@
 #include "Errors.h"
 #include "FileNames.h"
 #include "IniFile.h"
+#include "OfflineResources.h"
 #include "ResourceFiles.h"
 #include "ResourcePasses.h"
 #include "TextRules.h"
@@ -11,6 +12,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <optional>
 
 namespace {
 
@@ -104,9 +106,20 @@ void PageSaver::savePage(const PageSnapshot& doc, const QString& path, const QSt
     }
     writeUrlIni(doc.address, WithSlash(path) + folder);
     QList<AttributeWrite> writes;
+    // Beyond the classic passes, the copy takes along what its style sheets name; the sheets
+    // the link pass writes are the ones that name those copies.
+    std::optional<OfflineResources> offline;
+    QHash<QString, QByteArray> sheets;
+    if (!m_classic) {
+        offline.emplace(m_browser, doc, path, folder, m_ledger);
+        sheets = offline->saveStyleSheets();
+    }
     for (const ResourcePass* pass : kSavingPasses)
-        writes += RunResourcePass(*pass, m_browser, doc, path, folder, m_displays, m_ledger);
+        writes += RunResourcePass(*pass, m_browser, doc, path, folder, m_displays, m_ledger,
+                                  pass == &kStyleLinkPass ? sheets : QHash<QString, QByteArray>());
     writes += saveFrames(doc, path, folder);
+    if (offline)
+        writes += offline->finish(writes);
     saveHtml(doc, writes, WithSlash(path) + pageName + QStringLiteral(".htm"));
 }
 

@@ -74,9 +74,14 @@ void Serialise(const FakeElement* element, const std::vector<const FakeElement*>
     }
     const int index = int(std::find(order.begin(), order.end(), element) - order.begin());
     FakeAttributes attributes = element->attributes();
+    std::optional<QString> text;
     for (const AttributeWrite& w : writes) {
         if (w.element != index)
             continue;
+        if (w.name.isEmpty()) {
+            text = w.value;
+            continue;
+        }
         if (auto it = FindAttribute(attributes, w.name); it != attributes.end())
             it->second = w.value;
         else
@@ -88,6 +93,10 @@ void Serialise(const FakeElement* element, const std::vector<const FakeElement*>
     out += u'>';
     if (IsVoid(element->tag()))
         return;
+    if (text) {
+        out += Escape(*text, false) + QLatin1String("</") + element->tag() + u'>';
+        return;
+    }
     for (const auto& child : element->children())
         Serialise(child.get(), order, writes, out);
     out += QLatin1String("</") + element->tag() + u'>';

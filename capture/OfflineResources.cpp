@@ -1,0 +1,223 @@
+#include "OfflineResources.h"
+
+#include "PageAddresses.h"
+#include "ResourceFiles.h"
+#include "StyleSheets.h"
+#include "WebAddress.h"
+
+#include <QDir>
+#include <QSet>
+#include <QStringDecoder>
+#include <QUrl>
+
+namespace {
+
+// Imported sheets that import further ones end somewhere: a page has no more than this.
+constexpr int kMostSheets = 500;
+
+// Keeps the bodies the browser hands out, for sheets that are read before they are written.
+class KeepingSink : public ResourceSink
+{
+public:
+    void receive(const QString& url, const QByteArray& bytes) override
+    {
+        bodies.insert(url, bytes);
+    }
+    QHash<QString, QByteArray> bodies;
+};
+
+// A sheet's text: UTF-8 when its bytes are, else one character per byte, so that the bytes
+// come back unchanged when it is written.
+QString DecodeSheet(const QByteArray& bytes, bool* utf8)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder(bytes);
+    *utf8 = !decoder.hasError();
+    return *utf8 ? text : QString::fromLatin1(bytes);
+}
+
+// An address written into a sheet kept one byte per character: characters beyond ASCII as
+// their UTF-8 bytes escaped.
+QString ForSheet(const QString& address, bool utf8)
+{
+    if (utf8)
+        return address;
+    QString out;
+    for (const QChar c : address)
+        out += c.unicode() < 0x80 ? QString(c)
+                                  : QString::fromLatin1(QUrl::toPercentEncoding(QString(c)));
+    return out;
+}
+
+bool IsStyleSheetLink(const ElementData& element)
+{
+    const QString rel = element.attribute(QStringLiteral("rel")).value_or(QString()).toLower();
+    return element.tag == QLatin1String("LINK") &&
+           rel.split(u' ', Qt::SkipEmptyParts).contains(QStringLiteral("stylesheet"));
+}
+
+QString WriteKey(int element, const QString& name)
+{
+    return QString::number(element) + u'\n' + name.toLower();
+}
+
+} // namespace
+
+OfflineResources::OfflineResources(Browser& browser, const PageSnapshot& doc, const QString& path,
+                                   const QString& folder, CaptureLedger* ledger)
+    : m_browser(browser), m_doc(doc), m_path(path), m_folder(folder), m_ledger(ledger),
+      m_base(DocumentBase(doc))
+{}
+
+void OfflineResources::noteNamed(const QString& css, const QString& base, QStringList* imports)
+{
+    for (const SheetAddress& a : SheetAddresses(css)) {
+        const QString url = SplitFragment(ResolveAddress(base, a.address)).first;
+        if (!IsWebUrl(url))
+            continue;
+        if (a.import) {
+            if (!imports->contains(url))
+                imports->append(url);
+        } else if (!m_namedSet.contains(url)) {
+            m_namedSet.insert(url);
+            m_named << url;
+        }
+    }
+}
+
+void OfflineResources::readSheets(QStringList level)
+{
+    QSet<QString> asked;
+    while (!level.isEmpty() && m_sheets.size() < kMostSheets) {
+        for (const QString& url : std::as_const(level))
+            asked.insert(url);
+        KeepingSink sink;
+        m_browser.fetch(m_doc, level, sink);
+        QStringList next;
+        for (const QString& url : std::as_const(level)) {
+            const auto body = sink.bodies.constFind(url);
+            if (body == sink.bodies.cend())
+                continue;
+            Sheet sheet;
+            sheet.text = DecodeSheet(*body, &sheet.utf8);
+            noteNamed(sheet.text, url, &sheet.imports);
+            for (const QString& imported : std::as_const(sheet.imports))
+                if (!asked.contains(imported) && !next.contains(imported))
+                    next << imported;
+            m_sheets.insert(url, sheet);
+            m_sheetOrder << url;
+        }
+        level = next;
+    }
+}
+
+QHash<QString, QByteArray> OfflineResources::saveStyleSheets()
+{
+    QStringList first;
+    for (int index = 0; index < int(m_doc.elements.size()); ++index) {
+        const ElementData& element = m_doc.elements[size_t(index)];
+        if (IsStyleSheetLink(element) && element.address && IsWebUrl(*element.address)) {
+            const QString url = SplitFragment(*element.address).first;
+            if (!first.contains(url))
+                first << url;
+            if (!m_linked.contains(url))
+                m_linked << url;
+        } else if (element.tag == QLatin1String("STYLE")) {
+            const QString text = m_browser.text(m_doc, index);
+            m_styleTexts.insert(index, text);
+            noteNamed(text, m_base, &first);
+        }
+        if (const std::optional<QString> style = element.attribute(QStringLiteral("style"))) {
+            m_styleAttrs.insert(index, *style);
+            QStringList none;
+            noteNamed(*style, m_base, &none);
+        }
+    }
+    readSheets(first);
+    m_saved = SaveResources(m_browser, m_doc, m_path, m_folder, m_named, m_ledger);
+    for (const QString& url : std::as_const(m_sheetOrder))
+        writeSheet(url);
+
+    QHash<QString, QByteArray> linked;
+    for (const QString& url : std::as_const(m_linked))
+        if (const auto it = m_sheets.constFind(url); it != m_sheets.cend() && it->written)
+            linked.insert(url, it->bytes);
+    return linked;
+}
+
+QString OfflineResources::sheetFile(const QString& url) const
+{
+    const auto it = m_sheets.constFind(url);
+    if (it == m_sheets.cend())
+        return QString();
+    if (it->writing) // a sheet that imports one that imports it: where it is about to land
+        return ResourceTarget(RelativeResourcePath(m_doc.address, url), m_path, m_folder);
+    return it->file;
+}
+
+void OfflineResources::writeSheet(const QString& url)
+{
+    Sheet& sheet = m_sheets[url];
+    if (sheet.written || sheet.writing)
+        return;
+    sheet.writing = true;
+    for (const QString& imported : std::as_const(sheet.imports))
+        writeSheet(imported);
+    Sheet& self = m_sheets[url];
+    const QString target =
+        ResourceTarget(RelativeResourcePath(m_doc.address, url), m_path, m_folder);
+    if (!target.isEmpty()) {
+        const QDir here(target.left(target.lastIndexOf(u'/')));
+        const QString text =
+            ReplaceSheetAddresses(self.text, [&](const SheetAddress& a) -> std::optional<QString> {
+                const auto [resolved, fragment] = SplitFragment(ResolveAddress(url, a.address));
+                if (!IsWebUrl(resolved))
+                    return std::nullopt;
+                const QString file = a.import ? sheetFile(resolved) : m_saved.files.value(resolved);
+                if (file.isEmpty())
+                    return ForSheet(resolved + fragment, self.utf8);
+                return ForSheet(LinkAddress(here.relativeFilePath(file)) + fragment, self.utf8);
+            });
+        self.bytes = self.utf8 ? text.toUtf8() : text.toLatin1();
+        const SavedResources saved =
+            SaveResources(m_browser, m_doc, m_path, m_folder, {url}, m_ledger, {{url, self.bytes}});
+        self.file = saved.files.value(url);
+        if (const QString why = saved.failures.value(url); m_ledger && !why.isEmpty())
+            m_ledger->refuse(url, QStringLiteral("not written: ") + why);
+    }
+    self.writing = false;
+    self.written = true;
+}
+
+QString OfflineResources::rewriteForPage(const QString& css) const
+{
+    return ReplaceSheetAddresses(css, [&](const SheetAddress& a) -> std::optional<QString> {
+        const auto [resolved, fragment] = SplitFragment(ResolveAddress(m_base, a.address));
+        if (!IsWebUrl(resolved))
+            return std::nullopt;
+        const QString file = a.import ? sheetFile(resolved) : m_saved.files.value(resolved);
+        const QString local = AddressFromPage(m_path, m_folder, file);
+        return (local.isEmpty() ? resolved : local) + fragment;
+    });
+}
+
+QList<AttributeWrite> OfflineResources::finish(const QList<AttributeWrite>& done)
+{
+    QList<AttributeWrite> writes;
+    QSet<QString> written;
+    for (const AttributeWrite& w : done)
+        written.insert(WriteKey(w.element, w.name));
+    auto write = [&](int element, const QString& name, const QString& value) {
+        writes.append({element, name, value});
+        written.insert(WriteKey(element, name));
+    };
+
+    for (auto it = m_styleTexts.cbegin(); it != m_styleTexts.cend(); ++it)
+        if (const QString text = rewriteForPage(it.value()); text != it.value())
+            write(it.key(), QString(), text);
+    for (auto it = m_styleAttrs.cbegin(); it != m_styleAttrs.cend(); ++it)
+        if (const QString text = rewriteForPage(it.value()); text != it.value())
+            write(it.key(), QStringLiteral("style"), text);
+
+    return writes;
+}

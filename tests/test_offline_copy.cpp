@@ -1,0 +1,125 @@
+// A saved page opened from disk shows what the live page showed: what its style sheets name is
+// saved beside it and named relative to each copy, and the classic passes stay one switch away.
+#include "CaptureRun.h"
+#include "FakeBrowser.h"
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <ostream>
+
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+class OfflineCopy : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        QDir().mkpath(dest);
+    }
+
+    FakeDocumentPtr openPage(const QString& url = QStringLiteral("http://h/d/p.htm"))
+    {
+        const FakeDocumentPtr doc = browser.newDocument(url, QStringLiteral("News"));
+        browser.addPage(doc);
+        return doc;
+    }
+    void saveAll() { engine.capturePages(dest, Scope::AllPages, CaptureKind::WebPage); }
+    QString saved(const QString& rel) const
+    {
+        return QString::fromUtf8(readFile(dest + u'/' + rel));
+    }
+    void expectInPage(const QStringList& parts)
+    {
+        const QString html = saved(QStringLiteral("News.htm"));
+        for (const QString& part : parts)
+            EXPECT_TRUE(html.contains(part)) << part.toStdString() << "\n" << html.toStdString();
+    }
+
+    QTemporaryDir tmp;
+    QString dest = tmp.filePath(QStringLiteral("WebPage"));
+    FakeBrowser browser;
+    CaptureRun engine{&browser};
+};
+
+// A page that uses its sheets and its style every way the tests below save.
+void BuildStyledPage(FakeBrowser& browser, const FakeDocumentPtr& doc)
+{
+    doc->addToHead("LINK", {{"rel", "stylesheet"}, {"href", "css/site.css"}});
+    doc->addToHead("STYLE", {}, "@import url(css/more.css); h1{background:url('img/h1.png')}");
+    doc->addToBody("DIV", {{"style", "background:url(img/div.png)"}});
+
+    browser.hold("http://h/d/css/site.css", "@import \"parts/fonts.css\";\n"
+                                            "body{background:url(../img/bg.png)}\n"
+                                            ".x{background:url(//cdn.example/i/icon.svg#home)}\n"
+                                            ".y{background:url(/missing.png)}\n"
+                                            ".z{background:url(data:image/gif;base64,R0)}");
+    // The imported sheet imports the one that imports it.
+    browser.hold("http://h/d/css/parts/fonts.css",
+                 "@import url(../site.css);\n"
+                 "@font-face{font-family:F;src:url(../../fonts/f.woff2) format(\"woff2\")}");
+    browser.hold("http://h/d/css/more.css", "p{color:red}");
+    browser.hold("http://h/d/img/bg.png", "BG");
+    browser.hold("http://cdn.example/i/icon.svg", "SVG");
+    browser.hold("http://h/d/fonts/f.woff2", "WOFF2");
+    browser.hold("http://h/d/img/h1.png", "H1");
+    browser.hold("http://h/d/img/div.png", "DIV");
+}
+
+TEST_F(OfflineCopy, StyleSheetsTakeWhatTheyNameAlongAndNameItFromWhereEachCopyLies)
+{
+    BuildStyledPage(browser, openPage());
+    saveAll();
+
+    EXPECT_EQ(filesBelow(dest),
+              QStringList({"News.files/css/more.css", "News.files/css/parts/fonts.css",
+                           "News.files/css/site.css", "News.files/fonts/f.woff2",
+                           "News.files/icon.svg", "News.files/img/bg.png", "News.files/img/div.png",
+                           "News.files/img/h1.png", "News.files/url.ini", "News.htm"}));
+    // Addresses are relative to the sheet's own copy; what the browser does not hold keeps its
+    // web address; inline data stays as it was.
+    EXPECT_EQ(saved("News.files/css/site.css"), "@import \"parts/fonts.css\";\n"
+                                                "body{background:url(\"../img/bg.png\")}\n"
+                                                ".x{background:url(\"../icon.svg#home\")}\n"
+                                                ".y{background:url(\"http://h/missing.png\")}\n"
+                                                ".z{background:url(data:image/gif;base64,R0)}");
+    EXPECT_EQ(saved("News.files/css/parts/fonts.css"),
+              "@import url(\"../site.css\");\n"
+              "@font-face{font-family:F;src:url(\"../../fonts/f.woff2\") format(\"woff2\")}");
+    EXPECT_EQ(saved("News.files/css/more.css"), "p{color:red}");
+    EXPECT_EQ(saved("News.files/fonts/f.woff2"), "WOFF2");
+    expectInPage({"<LINK rel=\"stylesheet\" href=\"News.files/css/site.css\">",
+                  "<STYLE>@import url(\"News.files/css/more.css\"); "
+                  "h1{background:url(\"News.files/img/h1.png\")}</STYLE>",
+                  "<DIV style=\"background:url(&quot;News.files/img/div.png&quot;)\">"});
+    // Each address is asked of the browser once, however many sheets and passes name it.
+    QStringList asked = browser.fetchedUrls();
+    EXPECT_EQ(asked.removeDuplicates(), 0) << asked.join(u' ').toStdString();
+}
+
+TEST_F(OfflineCopy, ClassicSavesWriteWhatTheyWroteBefore)
+{
+    const FakeDocumentPtr doc = openPage();
+    BuildStyledPage(browser, doc);
+    doc->addToBody("IMG", {{"src", "img/h1.png"}});
+    const QString live = doc->html();
+    engine.classicPages = true;
+    saveAll();
+
+    EXPECT_EQ(filesBelow(dest), QStringList({"News.files/css/site.css", "News.files/img/h1.png",
+                                             "News.files/url.ini", "News.htm"}));
+    EXPECT_EQ(saved("News.files/css/site.css").left(26), "@import \"parts/fonts.css\";");
+    QString expected = live;
+    expected.replace("href=\"css/site.css\"", "href=\"News.files/css/site.css\"")
+        .replace("<IMG src=\"img/h1.png\"", "<IMG src=\"News.files/img/h1.png\"");
+    EXPECT_EQ(saved("News.htm"), expected);
+}
+
+} // namespace
