@@ -56,6 +56,25 @@ bool IsStyleSheetLink(const ElementData& element)
            rel.split(u' ', Qt::SkipEmptyParts).contains(QStringLiteral("stylesheet"));
 }
 
+// Attributes whose relative address would name nothing once the page lies on disk.
+const QList<std::pair<QLatin1String, QLatin1String>>& Addresses()
+{
+    static const QList<std::pair<QLatin1String, QLatin1String>> table = {
+        {QLatin1String("A"), QLatin1String("href")},
+        {QLatin1String("AREA"), QLatin1String("href")},
+        {QLatin1String("FORM"), QLatin1String("action")},
+        {QLatin1String("IMG"), QLatin1String("src")},
+        {QLatin1String("SCRIPT"), QLatin1String("src")},
+        {QLatin1String("LINK"), QLatin1String("href")},
+        {QLatin1String("EMBED"), QLatin1String("src")},
+        {QLatin1String("OBJECT"), QLatin1String("data")},
+        {QLatin1String("BGSOUND"), QLatin1String("src")},
+        {QLatin1String("FRAME"), QLatin1String("src")},
+        {QLatin1String("IFRAME"), QLatin1String("src")},
+    };
+    return table;
+}
+
 QString WriteKey(int element, const QString& name)
 {
     return QString::number(element) + u'\n' + name.toLower();
@@ -219,5 +238,22 @@ QList<AttributeWrite> OfflineResources::finish(const QList<AttributeWrite>& done
         if (const QString text = rewriteForPage(it.value()); text != it.value())
             write(it.key(), QStringLiteral("style"), text);
 
+    // What the page names but has no copy of is named by its web address, so that it does not
+    // turn into a file that is not there.
+    for (int index = 0; index < int(m_doc.elements.size()); ++index) {
+        const ElementData& element = m_doc.elements[size_t(index)];
+        for (const auto& [tag, name] : Addresses()) {
+            if (element.tag != tag || written.contains(WriteKey(index, name)))
+                continue;
+            const std::optional<QString> value = element.attribute(name);
+            if (!value || !IsRelativeAddress(*value))
+                continue;
+            if (const QString url = ResolveAddress(m_base, *value); !url.isEmpty() && url != *value)
+                write(index, name, url);
+        }
+        // Relative addresses of the copy name the files beside it.
+        if (element.tag == QLatin1String("BASE") && element.attribute(QStringLiteral("href")))
+            write(index, QStringLiteral("href"), QStringLiteral("."));
+    }
     return writes;
 }

@@ -2,6 +2,8 @@
 
 #include "WebAddress.h"
 
+#include <QRegularExpression>
+
 QString DocumentBase(const PageSnapshot& doc)
 {
     for (int index : doc.elementsTagged(QStringLiteral("BASE")))
@@ -21,6 +23,13 @@ QString ResolveAddress(const QString& base, const QString& address)
     if (IsWebUrl(trimmed))
         return trimmed;
     return CombineUrl(base, trimmed);
+}
+
+bool IsRelativeAddress(const QString& address)
+{
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:"));
+    const QString trimmed = address.trimmed();
+    return !trimmed.isEmpty() && !trimmed.startsWith(u'#') && !scheme.match(trimmed).hasMatch();
 }
 
 std::pair<QString, QString> SplitFragment(const QString& url)

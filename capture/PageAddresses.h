@@ -17,5 +17,9 @@ QString DocumentBase(const PageSnapshot& doc);
 // base; a web address as it is; empty when blank or when it does not resolve.
 QString ResolveAddress(const QString& base, const QString& address);
 
+// Whether the address, written in a page, would be read against the page's own location: not
+// blank, no scheme of its own, and not a mere "#part" of the document.
+bool IsRelativeAddress(const QString& address);
+
 // The URL without its fragment, and the fragment with its "#" (empty when there is none).
 std::pair<QString, QString> SplitFragment(const QString& url);

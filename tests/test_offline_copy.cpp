@@ -1,5 +1,6 @@
 // A saved page opened from disk shows what the live page showed: what its style sheets name is
-// saved beside it and named relative to each copy, and the classic passes stay one switch away.
+// saved beside it and named relative to each copy, every other address is read against the
+// document, and the classic passes stay one switch away.
 #include "CaptureRun.h"
 #include "FakeBrowser.h"
 #include "TestFiles.h"
@@ -104,11 +105,41 @@ TEST_F(OfflineCopy, StyleSheetsTakeWhatTheyNameAlongAndNameItFromWhereEachCopyLi
     EXPECT_EQ(asked.removeDuplicates(), 0) << asked.join(u' ').toStdString();
 }
 
+TEST_F(OfflineCopy, EveryAddressFormIsReadAgainstTheDocumentAndItsBase)
+{
+    const FakeDocumentPtr doc = openPage();
+    doc->addToHead("BASE", {{"href", "/assets/"}});
+    doc->addToHead("SCRIPT", {{"src", "/static/x.js"}});
+    doc->addToHead("SCRIPT", {{"src", "//cdn.example/lib.js"}});
+    doc->addToBody("IMG", {{"src", "a.png"}});
+    doc->addToBody("IMG", {{"src", "http://h/d/abs.png"}});
+    doc->addToBody("IMG", {{"src", "../gone.png"}});
+    doc->addToBody("A", {{"href", "page2.htm"}}, "2");
+    doc->addToBody("A", {{"href", "#top"}}, "top");
+    doc->addToBody("A", {{"href", "mailto:a@b.example"}}, "mail");
+    browser.hold("http://cdn.example/lib.js", "LIB");
+    browser.hold("http://h/assets/a.png", "A");
+    browser.hold("http://h/d/abs.png", "ABS");
+    saveAll();
+
+    EXPECT_EQ(filesBelow(dest),
+              QStringList({"News.files/abs.png", "News.files/assets/a.png", "News.files/lib.js",
+                           "News.files/url.ini", "News.htm"}));
+    // The base no longer sends the copy's own addresses to the web.
+    expectInPage({"<BASE href=\".\">", "<SCRIPT src=\"http://h/static/x.js\">",
+                  "<SCRIPT src=\"News.files/lib.js\">", "<IMG src=\"News.files/assets/a.png\">",
+                  "<IMG src=\"News.files/abs.png\">", "<IMG src=\"http://h/gone.png\">",
+                  "<A href=\"http://h/assets/page2.htm\">", "<A href=\"#top\">",
+                  "<A href=\"mailto:a@b.example\">"});
+}
+
 TEST_F(OfflineCopy, ClassicSavesWriteWhatTheyWroteBefore)
 {
     const FakeDocumentPtr doc = openPage();
     BuildStyledPage(browser, doc);
+    doc->addToHead("BASE", {{"href", "/d/"}});
     doc->addToBody("IMG", {{"src", "img/h1.png"}});
+    doc->addToBody("IMG", {{"src", "gone.png"}});
     const QString live = doc->html();
     engine.classicPages = true;
     saveAll();

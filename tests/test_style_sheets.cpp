@@ -1,5 +1,6 @@
-// Style sheets read as a browser reads them: which addresses they name, and the same text naming
-// other addresses with nothing else changed.
+// Style sheets and addresses read as a browser reads them: which addresses a sheet names, the same
+// text naming other addresses with nothing else changed, and every form of address resolved.
+#include "PageAddresses.h"
 #include "StyleSheets.h"
 
 #include <gtest/gtest.h>
@@ -93,6 +94,47 @@ TEST(SheetRewrite, NewLinesInAnAddressStayInsideItsString)
         u"a{b:url(x)}", [](const SheetAddress&) { return std::optional<QString>("l1\nl2"); });
     EXPECT_EQ(out, QStringLiteral("a{b:url(\"l1\\a l2\")}"));
     EXPECT_EQ(Named(out), QStringList({"l1\nl2"}));
+}
+
+struct AddressCase
+{
+    const char* address;
+    const char* resolved; // against http://h/d/p.htm
+    bool relative;
+};
+
+class AddressForms : public ::testing::TestWithParam<AddressCase>
+{};
+
+TEST_P(AddressForms, ResolveAgainstTheDocument)
+{
+    const AddressCase& c = GetParam();
+    EXPECT_EQ(ResolveAddress(QStringLiteral("http://h/d/p.htm"), QString::fromUtf8(c.address)),
+              QString::fromUtf8(c.resolved));
+    EXPECT_EQ(IsRelativeAddress(QString::fromUtf8(c.address)), c.relative) << c.address;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, AddressForms,
+    ::testing::Values(AddressCase{"http://o/x.css", "http://o/x.css", false},
+                      AddressCase{"//cdn.example/x.css", "http://cdn.example/x.css", true},
+                      AddressCase{"/static/x.js", "http://h/static/x.js", true},
+                      AddressCase{"img/x.gif", "http://h/d/img/x.gif", true},
+                      AddressCase{"../up.gif", "http://h/up.gif", true},
+                      AddressCase{" ?q=1 ", "http://h/d/p.htm?q=1", true},
+                      AddressCase{"#top", "http://h/d/p.htm#top", false},
+                      AddressCase{"mailto:a@b.c", "mailto:a@b.c", false},
+                      AddressCase{"  ", "", false}));
+
+TEST(DocumentBase, TheFirstBaseWithAnAddressCounts)
+{
+    PageSnapshot doc;
+    doc.address = QStringLiteral("http://h/d/p.htm");
+    EXPECT_EQ(DocumentBase(doc), "http://h/d/p.htm");
+    doc.elements.push_back({QStringLiteral("BASE"), {QStringLiteral("target"), "_top"}, {}, {}});
+    doc.elements.push_back({QStringLiteral("BASE"), {QStringLiteral("href"), "/s/"}, {}, {}});
+    doc.elements.push_back({QStringLiteral("BASE"), {QStringLiteral("href"), "/t/"}, {}, {}});
+    EXPECT_EQ(DocumentBase(doc), "http://h/s/");
 }
 
 } // namespace

@@ -290,6 +290,13 @@ PageSnapshot FakeBrowser::read(const FakeDocumentPtr& document, const QString& c
     snap.title = document->title();
     snap.context = context;
     snap.topAddress = topUrl.isEmpty() ? document->url() : topUrl;
+    // Addresses resolve against the first BASE element's address, as in a browser.
+    QString base = snap.address;
+    for (const FakeElement* e : kept.elements)
+        if (e->tag().toUpper() == QLatin1String("BASE") && e->attr(QStringLiteral("href"))) {
+            base = Resolved(snap.address, e->attr(QStringLiteral("href")));
+            break;
+        }
     for (size_t i = 0; i < kept.elements.size(); ++i) {
         const FakeElement* e = kept.elements[i];
         ElementData data;
@@ -297,12 +304,13 @@ PageSnapshot FakeBrowser::read(const FakeDocumentPtr& document, const QString& c
         for (const auto& [name, value] : e->attributes())
             data.attributes << name << value;
         if (data.tag == QLatin1String("LINK"))
-            data.address = Resolved(snap.address, e->attr(QStringLiteral("href")));
+            data.address = Resolved(base, e->attr(QStringLiteral("href")));
         else if (data.tag == QLatin1String("OBJECT"))
             data.address = e->movie();
         else if (data.tag == QLatin1String("IMG") || data.tag == QLatin1String("EMBED") ||
                  data.tag == QLatin1String("SCRIPT") || data.tag == QLatin1String("BGSOUND"))
-            data.address = Resolved(snap.address, e->attr(QStringLiteral("src")));
+            data.address = Resolved(data.tag == QLatin1String("BGSOUND") ? snap.address : base,
+                                    e->attr(QStringLiteral("src")));
         else if (data.tag == QLatin1String("A")) {
             const QString scheme =
                 QUrl(Resolved(snap.address, e->attr(QStringLiteral("href")))).scheme().toLower();
