@@ -56,6 +56,20 @@ bool IsStyleSheetLink(const ElementData& element)
            rel.split(u' ', Qt::SkipEmptyParts).contains(QStringLiteral("stylesheet"));
 }
 
+// Attributes that name one resource, by element; srcset lists are read apart.
+const QList<std::pair<QLatin1String, QLatin1String>>& MediaSources()
+{
+    static const QList<std::pair<QLatin1String, QLatin1String>> table = {
+        {QLatin1String("VIDEO"), QLatin1String("src")},
+        {QLatin1String("VIDEO"), QLatin1String("poster")},
+        {QLatin1String("AUDIO"), QLatin1String("src")},
+        {QLatin1String("SOURCE"), QLatin1String("src")},
+        {QLatin1String("TRACK"), QLatin1String("src")},
+        {QLatin1String("INPUT"), QLatin1String("src")},
+    };
+    return table;
+}
+
 // Attributes whose relative address would name nothing once the page lies on disk.
 const QList<std::pair<QLatin1String, QLatin1String>>& Addresses()
 {
@@ -237,6 +251,61 @@ QList<AttributeWrite> OfflineResources::finish(const QList<AttributeWrite>& done
     for (auto it = m_styleAttrs.cbegin(); it != m_styleAttrs.cend(); ++it)
         if (const QString text = rewriteForPage(it.value()); text != it.value())
             write(it.key(), QStringLiteral("style"), text);
+
+    // Sources and srcset candidates: each held one is saved, the others named on the web.
+    struct Use
+    {
+        int element;
+        QString name;
+        QList<SrcsetCandidate> candidates; // addresses resolved, fragments kept
+        bool list;
+    };
+    QList<Use> uses;
+    QStringList urls;
+    QSet<QString> listed;
+    for (int index = 0; index < int(m_doc.elements.size()); ++index) {
+        const ElementData& element = m_doc.elements[size_t(index)];
+        auto use = [&](const QString& name, QList<SrcsetCandidate> candidates, bool list) {
+            for (SrcsetCandidate& c : candidates) {
+                c.address = ResolveAddress(m_base, c.address);
+                if (const QString url = SplitFragment(c.address).first;
+                    IsWebUrl(url) && !listed.contains(url)) {
+                    listed.insert(url);
+                    urls << url;
+                }
+            }
+            uses.append({index, name, candidates, list});
+        };
+        if (element.tag == QLatin1String("IMG") || element.tag == QLatin1String("SOURCE"))
+            if (const auto srcset = element.attribute(QStringLiteral("srcset")))
+                use(QStringLiteral("srcset"), ParseSrcset(*srcset), true);
+        for (const auto& [tag, name] : MediaSources()) {
+            if (element.tag != tag)
+                continue;
+            if (tag == QLatin1String("INPUT") &&
+                element.attribute(QStringLiteral("type")).value_or(QString()).toLower() !=
+                    QLatin1String("image"))
+                continue;
+            const std::optional<QString> value = element.attribute(name);
+            if (value && (IsRelativeAddress(*value) || IsWebUrl(value->trimmed())))
+                use(name, {{*value, QString()}}, false);
+        }
+    }
+    const SavedResources media = SaveResources(m_browser, m_doc, m_path, m_folder, urls, m_ledger);
+    for (const Use& u : std::as_const(uses)) {
+        QList<SrcsetCandidate> now = u.candidates;
+        for (SrcsetCandidate& c : now) {
+            const auto [url, fragment] = SplitFragment(c.address);
+            if (const QString local = AddressFromPage(m_path, m_folder, media.files.value(url));
+                !local.isEmpty())
+                c.address = local + fragment;
+        }
+        const QString value =
+            u.list ? ComposeSrcset(now) : (now.isEmpty() ? QString() : now.first().address);
+        const std::optional<QString> before = m_doc.elements[size_t(u.element)].attribute(u.name);
+        if (!value.isEmpty() && before != value && !written.contains(WriteKey(u.element, u.name)))
+            write(u.element, u.name, value);
+    }
 
     // What the page names but has no copy of is named by its web address, so that it does not
     // turn into a file that is not there.

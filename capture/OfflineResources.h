@@ -12,10 +12,10 @@
 #include <QStringList>
 
 // What a saved page needs beyond the classic passes to look offline as it did live: the fonts,
-// pictures and imported sheets its style sheets name (recursively), each sheet's copy naming the
-// copies beside it, and every other address it names read against the document. Everything comes
-// from the browser; what it does not hold is named by its web address, never by a file that is
-// not there.
+// pictures and imported sheets its style sheets name (recursively), the candidates of its images'
+// srcsets, its media's sources, posters and tracks, and every other address it names read against
+// the document. Everything comes from the browser; what it does not hold is named by its web
+// address, never by a file that is not there.
 class OfflineResources
 {
 public:
@@ -28,9 +28,10 @@ public:
     // that writes them.
     QHash<QString, QByteArray> saveStyleSheets();
 
-    // The writes the saved copy needs besides `done` (the passes' and the frames'): style texts
-    // naming the copies, every other relative address made absolute, and a base that no longer
-    // sends the copy's addresses elsewhere.
+    // Saves the srcset candidates, posters, media and track sources the browser holds, and
+    // returns the writes the saved copy needs besides `done` (the passes' and the frames'):
+    // style texts naming the copies, those sources, every other relative address made absolute,
+    // and a base that no longer sends the copy's addresses elsewhere.
     QList<AttributeWrite> finish(const QList<AttributeWrite>& done);
 
 private:

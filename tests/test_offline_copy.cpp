@@ -1,6 +1,6 @@
-// A saved page opened from disk shows what the live page showed: what its style sheets name is
-// saved beside it and named relative to each copy, every other address is read against the
-// document, and the classic passes stay one switch away.
+// A saved page opened from disk shows what the live page showed: what its style sheets, srcsets
+// and media name is saved beside it and named relative to each copy, every other address is read
+// against the document, and the classic passes stay one switch away.
 #include "CaptureRun.h"
 #include "FakeBrowser.h"
 #include "TestFiles.h"
@@ -50,12 +50,19 @@ protected:
     CaptureRun engine{&browser};
 };
 
-// A page that uses its sheets and its style every way the tests below save.
+// A page that uses its sheets, its style and its media every way the tests below save.
 void BuildStyledPage(FakeBrowser& browser, const FakeDocumentPtr& doc)
 {
     doc->addToHead("LINK", {{"rel", "stylesheet"}, {"href", "css/site.css"}});
     doc->addToHead("STYLE", {}, "@import url(css/more.css); h1{background:url('img/h1.png')}");
     doc->addToBody("DIV", {{"style", "background:url(img/div.png)"}});
+    doc->addToBody("IMG", {{"src", "s.png"}, {"srcset", "s.png 1x, l.png 2x"}});
+    FakeElement* video = doc->addToBody("VIDEO", {{"poster", "media/poster.jpg"}});
+    video->add("SOURCE", {{"src", "v.mp4"}, {"type", "video/mp4"}});
+    video->add("SOURCE", {{"src", "v.webm"}, {"type", "video/webm"}});
+    video->add("TRACK", {{"src", "subs.vtt"}, {"default", ""}});
+    doc->addToBody("AUDIO", {{"src", "//cdn.example/a.mp3"}});
+    doc->addToBody("A", {{"href", "next.htm"}}, "next");
 
     browser.hold("http://h/d/css/site.css", "@import \"parts/fonts.css\";\n"
                                             "body{background:url(../img/bg.png)}\n"
@@ -72,6 +79,10 @@ void BuildStyledPage(FakeBrowser& browser, const FakeDocumentPtr& doc)
     browser.hold("http://h/d/fonts/f.woff2", "WOFF2");
     browser.hold("http://h/d/img/h1.png", "H1");
     browser.hold("http://h/d/img/div.png", "DIV");
+    browser.hold("http://h/d/s.png", "S");
+    browser.hold("http://h/d/media/poster.jpg", "POSTER");
+    browser.hold("http://h/d/v.mp4", "MP4");
+    browser.hold("http://h/d/subs.vtt", "WEBVTT");
 }
 
 TEST_F(OfflineCopy, StyleSheetsTakeWhatTheyNameAlongAndNameItFromWhereEachCopyLies)
@@ -79,11 +90,13 @@ TEST_F(OfflineCopy, StyleSheetsTakeWhatTheyNameAlongAndNameItFromWhereEachCopyLi
     BuildStyledPage(browser, openPage());
     saveAll();
 
-    EXPECT_EQ(filesBelow(dest),
-              QStringList({"News.files/css/more.css", "News.files/css/parts/fonts.css",
-                           "News.files/css/site.css", "News.files/fonts/f.woff2",
-                           "News.files/icon.svg", "News.files/img/bg.png", "News.files/img/div.png",
-                           "News.files/img/h1.png", "News.files/url.ini", "News.htm"}));
+    EXPECT_EQ(
+        filesBelow(dest),
+        QStringList({"News.files/css/more.css", "News.files/css/parts/fonts.css",
+                     "News.files/css/site.css", "News.files/fonts/f.woff2", "News.files/icon.svg",
+                     "News.files/img/bg.png", "News.files/img/div.png", "News.files/img/h1.png",
+                     "News.files/media/poster.jpg", "News.files/s.png", "News.files/subs.vtt",
+                     "News.files/url.ini", "News.files/v.mp4", "News.htm"}));
     // Addresses are relative to the sheet's own copy; what the browser does not hold keeps its
     // web address; inline data stays as it was.
     EXPECT_EQ(saved("News.files/css/site.css"), "@import \"parts/fonts.css\";\n"
@@ -103,6 +116,19 @@ TEST_F(OfflineCopy, StyleSheetsTakeWhatTheyNameAlongAndNameItFromWhereEachCopyLi
     // Each address is asked of the browser once, however many sheets and passes name it.
     QStringList asked = browser.fetchedUrls();
     EXPECT_EQ(asked.removeDuplicates(), 0) << asked.join(u' ').toStdString();
+}
+
+TEST_F(OfflineCopy, SrcsetsPostersAndMediaNameTheCopiesTheBrowserHeldAndTheWebForTheRest)
+{
+    BuildStyledPage(browser, openPage());
+    saveAll();
+    expectInPage({"<IMG src=\"News.files/s.png\" srcset=\"News.files/s.png 1x, "
+                  "http://h/d/l.png 2x\">",
+                  "<VIDEO poster=\"News.files/media/poster.jpg\">",
+                  "<SOURCE src=\"News.files/v.mp4\" type=\"video/mp4\">",
+                  "<SOURCE src=\"http://h/d/v.webm\" type=\"video/webm\">",
+                  "<TRACK src=\"News.files/subs.vtt\" default=\"\">",
+                  "<AUDIO src=\"http://cdn.example/a.mp3\">", "<A href=\"http://h/d/next.htm\">"});
 }
 
 TEST_F(OfflineCopy, EveryAddressFormIsReadAgainstTheDocumentAndItsBase)
@@ -138,18 +164,17 @@ TEST_F(OfflineCopy, ClassicSavesWriteWhatTheyWroteBefore)
     const FakeDocumentPtr doc = openPage();
     BuildStyledPage(browser, doc);
     doc->addToHead("BASE", {{"href", "/d/"}});
-    doc->addToBody("IMG", {{"src", "img/h1.png"}});
     doc->addToBody("IMG", {{"src", "gone.png"}});
     const QString live = doc->html();
     engine.classicPages = true;
     saveAll();
 
-    EXPECT_EQ(filesBelow(dest), QStringList({"News.files/css/site.css", "News.files/img/h1.png",
+    EXPECT_EQ(filesBelow(dest), QStringList({"News.files/css/site.css", "News.files/s.png",
                                              "News.files/url.ini", "News.htm"}));
     EXPECT_EQ(saved("News.files/css/site.css").left(26), "@import \"parts/fonts.css\";");
     QString expected = live;
     expected.replace("href=\"css/site.css\"", "href=\"News.files/css/site.css\"")
-        .replace("<IMG src=\"img/h1.png\"", "<IMG src=\"News.files/img/h1.png\"");
+        .replace("<IMG src=\"s.png\"", "<IMG src=\"News.files/s.png\"");
     EXPECT_EQ(saved("News.htm"), expected);
 }
 

@@ -1,5 +1,5 @@
-// Style sheets and addresses read as a browser reads them: which addresses a sheet names, the same
-// text naming other addresses with nothing else changed, and every form of address resolved.
+// Style sheets and srcsets read as a browser reads them: which addresses they name, and the same
+// text naming other addresses with nothing else changed.
 #include "PageAddresses.h"
 #include "StyleSheets.h"
 
@@ -94,6 +94,34 @@ TEST(SheetRewrite, NewLinesInAnAddressStayInsideItsString)
         u"a{b:url(x)}", [](const SheetAddress&) { return std::optional<QString>("l1\nl2"); });
     EXPECT_EQ(out, QStringLiteral("a{b:url(\"l1\\a l2\")}"));
     EXPECT_EQ(Named(out), QStringList({"l1\nl2"}));
+}
+
+TEST(Srcset, CandidatesAsABrowserSplitsThem)
+{
+    const QList<SrcsetCandidate> c =
+        ParseSrcset(u" a.png 1x,b.png  2x , data:image/png;base64,AA,BB 3x,\n c,d.png,e.png,, "
+                    u"f.png (w) 480w,, ");
+    ASSERT_EQ(c.size(), 5);
+    EXPECT_EQ(c[0].address, "a.png");
+    EXPECT_EQ(c[0].descriptor, "1x");
+    EXPECT_EQ(c[1].address, "b.png");
+    EXPECT_EQ(c[1].descriptor, "2x");
+    EXPECT_EQ(c[2].address, "data:image/png;base64,AA,BB");
+    EXPECT_EQ(c[2].descriptor, "3x");
+    // A comma inside an address is part of it; at its end, it ends the candidate.
+    EXPECT_EQ(c[3].address, "c,d.png,e.png");
+    EXPECT_EQ(c[3].descriptor, "");
+    EXPECT_EQ(c[4].address, "f.png");
+    EXPECT_EQ(c[4].descriptor, "(w) 480w");
+
+    // Blanks in a saved file's address would split it.
+    const QString composed =
+        ComposeSrcset({{QStringLiteral("My Page.files/a b.png"), QStringLiteral("1x")},
+                       {QStringLiteral("http://h/x.png,"), QString()}});
+    EXPECT_EQ(composed, "My%20Page.files/a%20b.png 1x, http://h/x.png%2C");
+    const QList<SrcsetCandidate> back = ParseSrcset(composed);
+    ASSERT_EQ(back.size(), 2);
+    EXPECT_EQ(back[1].address, "http://h/x.png%2C");
 }
 
 struct AddressCase
