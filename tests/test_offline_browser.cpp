@@ -197,4 +197,27 @@ TEST_F(OfflineBrowser, ASavedPageShowsItsSheetsPicturesAndScriptsFromDisk)
     EXPECT_TRUE(http->requestLog().isEmpty()) << http->requestLog().join(", ").toStdString();
 }
 
+TEST_F(OfflineBrowser, TheClassicSwitchSavesWhatTheClassicPassesSaved)
+{
+    http->clearLog();
+    const CommandRun run =
+        RunNimbrilCapture({"--endpoint", QStringLiteral("127.0.0.1:%1").arg(chromium->port()),
+                           "--scope", "all", "--dest", dest, "--classic", "page"},
+                          tmp.path());
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    // The sheet is copied as the server sent it, and nothing it names is taken along.
+    EXPECT_EQ(readFile(dest + "/Styled.files/css/site.css"),
+              "@import \"parts/deep.css\";\n"
+              "body{background:url(/o/img/bg.png)}\n"
+              ".never{background:url(../img/never.png)}");
+    const QStringList files = filesBelow(dest + "/Styled.files");
+    for (const char* name : {"bg.png", "deep.css", "deep.png", "div.png", "poster.png"})
+        EXPECT_FALSE(files.join(',').contains(QLatin1String(name)))
+            << name << " in " << files.join(", ").toStdString();
+    const QString page = QString::fromUtf8(readFile(dest + "/Styled.htm"));
+    EXPECT_TRUE(page.contains("<a id=\"a\" href=\"next.htm\">")) << page.toStdString();
+    EXPECT_TRUE(page.contains("srcset=\"img/s.png 1x, img/l.png 2x\"")) << page.toStdString();
+    EXPECT_TRUE(http->requestLog().isEmpty()) << http->requestLog().join(", ").toStdString();
+}
+
 } // namespace
