@@ -93,6 +93,10 @@ public:
     virtual std::optional<PageSnapshot> snapshot(const PageRef& page) = 0;
     // The text of an element as the page renders it (innerText).
     virtual QString text(const PageSnapshot& page, int element) = 0;
+    // The document an IFRAME element of the page (by its index) shows, read as a page is; null
+    // when it shows none.
+    virtual std::shared_ptr<const PageSnapshot> inlineFrame(const PageSnapshot& page,
+                                                            int element) = 0;
     // Hands the sink the bytes the browser holds for each of the URLs the document uses, read
     // from the browser and never from the network. A URL the browser does not hold is left out.
     virtual void fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink) = 0;

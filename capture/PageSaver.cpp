@@ -170,6 +170,20 @@ QList<AttributeWrite> PageSaver::saveFrames(const PageSnapshot& doc, const QStri
 {
     QList<AttributeWrite> writes;
     const QString sub = WithSlash(path) + folder;
+    // Saves the frame's document into the resource folder; false when no name can be chosen for
+    // it, which ends the frame loop.
+    auto saveFrame = [&](int index, const std::shared_ptr<const PageSnapshot>& frameDoc) {
+        const QString frameName = makePageName(*frameDoc, sub);
+        if (IsBlankName(frameName))
+            return false;
+        savePage(*frameDoc, sub, frameName);
+        // The frame element names the frame's page only once that page is written.
+        if (QFileInfo(WithSlash(sub) + frameName + QStringLiteral(".htm")).isFile())
+            writes.append({index, QStringLiteral("src"),
+                           LinkAddress(folder + u'/' + frameName + QStringLiteral(".htm"))});
+        PumpEvents();
+        return true;
+    };
     for (int index : doc.elementsTagged(QStringLiteral("FRAME"))) {
         try {
             const ElementData& element = doc.elements[size_t(index)];
@@ -177,15 +191,22 @@ QList<AttributeWrite> PageSaver::saveFrames(const PageSnapshot& doc, const QStri
                 doc.frameNamed(element.attribute(QStringLiteral("Name")).value_or(QString()));
             if (!frameDoc || !element.attribute(QStringLiteral("src")))
                 continue;
-            const QString frameName = makePageName(*frameDoc, sub);
-            if (IsBlankName(frameName))
+            if (!saveFrame(index, frameDoc))
                 break;
-            savePage(*frameDoc, sub, frameName);
-            // The frame element names the frame's page only once that page is written.
-            if (QFileInfo(WithSlash(sub) + frameName + QStringLiteral(".htm")).isFile())
-                writes.append({index, QStringLiteral("src"),
-                               LinkAddress(folder + u'/' + frameName + QStringLiteral(".htm"))});
-            PumpEvents();
+        } catch (const NimbrilError&) {
+            // this frame is given up; the next one is visited
+        }
+    }
+    // Beyond the classic passes, inline frames are saved the same way.
+    if (m_classic)
+        return writes;
+    for (int index : doc.elementsTagged(QStringLiteral("IFRAME"))) {
+        try {
+            if (!doc.elements[size_t(index)].attribute(QStringLiteral("src")))
+                continue;
+            const auto frameDoc = m_browser.inlineFrame(doc, index);
+            if (frameDoc && IsWebUrl(frameDoc->address) && !saveFrame(index, frameDoc))
+                break;
         } catch (const NimbrilError&) {
             // this frame is given up; the next one is visited
         }

@@ -53,7 +53,16 @@ protected:
                         "<picture><source srcset=\"img/p.png\" type=\"image/png\">"
                         "<img id=\"p\" src=\"img/fallback.png\"></picture>"
                         "<video id=\"v\" poster=\"img/poster.png\" width=\"9\" height=\"9\">"
-                        "</video><a id=\"a\" href=\"next.htm\">next</a></body></html>");
+                        "</video><a id=\"a\" href=\"next.htm\">next</a>"
+                        "<iframe src=\"frame.htm\"></iframe><iframe src=\"http://localhost:" +
+                        QByteArray::number(http->port()) +
+                        "/o/cross.htm\"></iframe></body></html>");
+        http->serve("/o/frame.htm", "text/html",
+                    "<html><head><title>Inner</title></head><body><img src=\"img/inner.png\">"
+                    "</body></html>");
+        http->serve("/o/cross.htm", "text/html",
+                    "<html><head><title>Cross</title></head><body><img src=\"img/cross.png\">"
+                    "</body></html>");
         http->serve("/o/css/site.css", "text/css",
                     "@import \"parts/deep.css\";\n"
                     "body{background:url(/o/img/bg.png)}\n"
@@ -64,8 +73,8 @@ protected:
         http->serve("/o/css/more.css", "text/css", "p{color:red}");
         http->serve("/static/root.js", "text/javascript", "var root = 1;");
         http->serve("/o/js/proto.js", "text/javascript", "var proto = 1;");
-        for (const char* name :
-             {"h1", "div", "s", "l", "p", "fallback", "poster", "bg", "deep", "never", "b1"})
+        for (const char* name : {"h1", "div", "s", "l", "p", "fallback", "poster", "bg", "deep",
+                                 "never", "b1", "inner", "cross"})
             http->serve(QStringLiteral("/o/img/%1.png").arg(QLatin1String(name)), "image/png",
                         Png(name));
         http->serve("/o/based.htm", "text/html",
@@ -138,7 +147,7 @@ TEST_F(OfflineBrowser, ASavedPageShowsItsSheetsPicturesAndScriptsFromDisk)
     // Each picture the page showed lies in the page's folder (where below it, the page's
     // address decides), and the picture it did not show is not there.
     const QStringList files = filesBelow(dest + "/Styled.files");
-    for (const char* name : {"h1", "div", "s", "p", "poster", "bg", "deep"}) {
+    for (const char* name : {"h1", "div", "s", "p", "poster", "bg", "deep", "inner", "cross"}) {
         const QString png = QString::fromLatin1(name) + ".png";
         const auto file = std::find_if(files.begin(), files.end(), [&](const QString& f) {
             return f == png || f.endsWith("/" + png);
@@ -147,6 +156,9 @@ TEST_F(OfflineBrowser, ASavedPageShowsItsSheetsPicturesAndScriptsFromDisk)
         EXPECT_EQ(readFile(dest + "/Styled.files/" + *file), Png(name)) << name;
     }
     EXPECT_FALSE(files.join(',').contains("never.png"));
+    // Inline frames, of the page's site and of another, are pages of their own.
+    for (const char* page : {"Inner.htm", "Cross.htm"})
+        EXPECT_TRUE(files.contains(page)) << page << " not in " << files.join(", ").toStdString();
     EXPECT_TRUE(files.contains("static/root.js")) << files.join(", ").toStdString();
     EXPECT_TRUE(files.contains("js/proto.js")) << files.join(", ").toStdString();
     EXPECT_EQ(readFile(dest + "/Based.files/img/b1.png"), Png("b1"));
@@ -211,7 +223,8 @@ TEST_F(OfflineBrowser, TheClassicSwitchSavesWhatTheClassicPassesSaved)
               "body{background:url(/o/img/bg.png)}\n"
               ".never{background:url(../img/never.png)}");
     const QStringList files = filesBelow(dest + "/Styled.files");
-    for (const char* name : {"bg.png", "deep.css", "deep.png", "div.png", "poster.png"})
+    for (const char* name :
+         {"bg.png", "deep.css", "deep.png", "div.png", "poster.png", "Inner.htm"})
         EXPECT_FALSE(files.join(',').contains(QLatin1String(name)))
             << name << " in " << files.join(", ").toStdString();
     const QString page = QString::fromUtf8(readFile(dest + "/Styled.htm"));

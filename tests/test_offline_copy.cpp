@@ -1,6 +1,7 @@
 // A saved page opened from disk shows what the live page showed: what its style sheets, srcsets
-// and media name is saved beside it and named relative to each copy, every other address is read
-// against the document, and the classic passes stay one switch away.
+// and media name is saved beside it and named relative to each copy, inline frames become pages
+// of their own, every other address is read against the document, and the classic passes stay
+// one switch away.
 #include "CaptureRun.h"
 #include "FakeBrowser.h"
 #include "TestFiles.h"
@@ -157,6 +158,36 @@ TEST_F(OfflineCopy, EveryAddressFormIsReadAgainstTheDocumentAndItsBase)
                   "<IMG src=\"News.files/abs.png\">", "<IMG src=\"http://h/gone.png\">",
                   "<A href=\"http://h/assets/page2.htm\">", "<A href=\"#top\">",
                   "<A href=\"mailto:a@b.example\">"});
+}
+
+TEST_F(OfflineCopy, InlineFramesAreSavedLikeFramesInTheirOwnPageAndFolder)
+{
+    const FakeDocumentPtr doc = openPage();
+    const FakeDocumentPtr widget =
+        browser.newDocument(QStringLiteral("http://h/d/widgets/w.htm"), QStringLiteral("Widget"));
+    widget->addToBody("IMG", {{"src", "pic.png"}});
+    browser.hold("http://h/d/widgets/pic.png", "PIC");
+    doc->addInlineFrame(widget, QStringLiteral("widgets/w.htm"));
+    doc->addInlineFrame(browser.newDocument(QStringLiteral("about:blank")),
+                        QStringLiteral("about:blank"));
+    doc->addInlineFrame(nullptr, QStringLiteral("gone.htm"));
+    const QString live = doc->html();
+    saveAll();
+
+    EXPECT_EQ(filesBelow(dest),
+              QStringList({"News.files/Widget.files/pic.png", "News.files/Widget.files/url.ini",
+                           "News.files/Widget.htm", "News.files/url.ini", "News.htm"}));
+    expectInPage({"<IFRAME src=\"News.files/Widget.htm\">", "<IFRAME src=\"about:blank\">",
+                  "<IFRAME src=\"http://h/d/gone.htm\">"});
+    EXPECT_TRUE(saved("News.files/Widget.htm").contains("<IMG src=\"Widget.files/pic.png\">"))
+        << saved("News.files/Widget.htm").toStdString();
+
+    // The classic passes leave inline frames alone.
+    QDir(dest).removeRecursively();
+    engine.classicPages = true;
+    saveAll();
+    EXPECT_EQ(filesBelow(dest), QStringList({"News.files/url.ini", "News.htm"}));
+    EXPECT_EQ(saved("News.htm"), live);
 }
 
 TEST_F(OfflineCopy, ClassicSavesWriteWhatTheyWroteBefore)

@@ -46,6 +46,9 @@ QString text(CdpConnection& connection, const ChromiumDocument& doc, int element
 // The id of the frame shown by the document's first FRAME or IFRAME element of that name; empty
 // when there is none.
 QString frameIdByName(CdpConnection& connection, const ChromiumDocument& doc, const QString& name);
+// The id of the frame the document's FRAME or IFRAME element (by its index) shows; empty when the
+// element is none of these or shows no frame.
+QString frameIdOfElement(CdpConnection& connection, const ChromiumDocument& doc, int element);
 // Reads same-origin URLs from the browser's HTTP cache through the page; null entries are
 // misses.
 QList<std::optional<QByteArray>> readCachedSameOrigin(CdpConnection& connection,

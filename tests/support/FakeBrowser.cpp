@@ -203,6 +203,23 @@ FakeElement* FakeDocument::addFrame(const QString& name, FakeDocumentPtr documen
     return target->add(QStringLiteral("FRAME"), std::move(attributes));
 }
 
+FakeElement* FakeDocument::addInlineFrame(FakeDocumentPtr document, const QString& src,
+                                          FakeElement* parent)
+{
+    FakeElement* target = parent ? parent : (m_body ? m_body : m_root.get());
+    FakeElement* element = target->add(QStringLiteral("IFRAME"), {{QStringLiteral("src"), src}});
+    m_inlineFrames.emplace_back(element, std::move(document));
+    return element;
+}
+
+FakeDocumentPtr FakeDocument::inlineFrameOf(const FakeElement* element) const
+{
+    for (const auto& [shown, document] : m_inlineFrames)
+        if (shown == element)
+            return document;
+    return nullptr;
+}
+
 void FakeDocument::registerFrame(const QString& name, FakeDocumentPtr document)
 {
     m_frames.emplace_back(name, std::move(document));
@@ -363,6 +380,18 @@ QString FakeBrowser::text(const PageSnapshot& page, int element)
     if (element < 0 || size_t(element) >= s.elements.size())
         throw SafecallError();
     return s.elements[size_t(element)]->text();
+}
+
+std::shared_ptr<const PageSnapshot> FakeBrowser::inlineFrame(const PageSnapshot& page, int element)
+{
+    enter("inlineFrame");
+    const Snapshot& s = snapshotOf(page);
+    if (element < 0 || size_t(element) >= s.elements.size())
+        throw SafecallError();
+    const FakeDocumentPtr shown = s.document->inlineFrameOf(s.elements[size_t(element)]);
+    if (!shown)
+        return nullptr;
+    return std::make_shared<const PageSnapshot>(read(shown, page.context, page.topAddress));
 }
 
 void FakeBrowser::fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink)
