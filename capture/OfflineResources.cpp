@@ -190,11 +190,14 @@ QString OfflineResources::sheetFile(const QString& url) const
 
 void OfflineResources::writeSheet(const QString& url)
 {
-    Sheet& sheet = m_sheets[url];
-    if (sheet.written || sheet.writing)
+    // Only sheets the browser held are written; the ones they import go first, so that each
+    // names the file its import was written to.
+    const auto it = m_sheets.find(url);
+    if (it == m_sheets.end() || it->written || it->writing)
         return;
-    sheet.writing = true;
-    for (const QString& imported : std::as_const(sheet.imports))
+    it->writing = true;
+    const QStringList imports = it->imports;
+    for (const QString& imported : imports)
         writeSheet(imported);
     Sheet& self = m_sheets[url];
     const QString target =

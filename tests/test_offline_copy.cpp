@@ -66,6 +66,7 @@ void BuildStyledPage(FakeBrowser& browser, const FakeDocumentPtr& doc)
     doc->addToBody("A", {{"href", "next.htm"}}, "next");
 
     browser.hold("http://h/d/css/site.css", "@import \"parts/fonts.css\";\n"
+                                            "@import \"gone.css\";\n"
                                             "body{background:url(../img/bg.png)}\n"
                                             ".x{background:url(//cdn.example/i/icon.svg#home)}\n"
                                             ".y{background:url(/missing.png)}\n"
@@ -101,6 +102,7 @@ TEST_F(OfflineCopy, StyleSheetsTakeWhatTheyNameAlongAndNameItFromWhereEachCopyLi
     // Addresses are relative to the sheet's own copy; what the browser does not hold keeps its
     // web address; inline data stays as it was.
     EXPECT_EQ(saved("News.files/css/site.css"), "@import \"parts/fonts.css\";\n"
+                                                "@import \"http://h/d/css/gone.css\";\n"
                                                 "body{background:url(\"../img/bg.png\")}\n"
                                                 ".x{background:url(\"../icon.svg#home\")}\n"
                                                 ".y{background:url(\"http://h/missing.png\")}\n"
