@@ -270,7 +270,9 @@ QList<AttributeWrite> OfflineResources::finish(const QList<AttributeWrite>& done
         const ElementData& element = m_doc.elements[size_t(index)];
         auto use = [&](const QString& name, QList<SrcsetCandidate> candidates, bool list) {
             for (SrcsetCandidate& c : candidates) {
-                c.address = ResolveAddress(m_base, c.address);
+                // Inline data and other schemes stay exactly as written.
+                if (IsRelativeAddress(c.address) || IsWebUrl(c.address.trimmed()))
+                    c.address = ResolveAddress(m_base, c.address);
                 if (const QString url = SplitFragment(c.address).first;
                     IsWebUrl(url) && !listed.contains(url)) {
                     listed.insert(url);

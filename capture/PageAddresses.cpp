@@ -19,7 +19,7 @@ QString DocumentBase(const PageSnapshot& doc)
         if (const std::optional<QString> href =
                 doc.elements[size_t(index)].attribute(QStringLiteral("href"))) {
             const QString base = ResolveAddress(doc.address, *href);
-            return base.isEmpty() ? doc.address : base;
+            return IsWebUrl(base) ? base : doc.address;
         }
     return doc.address;
 }

@@ -10,7 +10,7 @@
 // The addresses a page's elements name, read as a browser reads them: against the document's base,
 // and out of an image's list of candidates.
 
-// The address the document's relative addresses resolve against: its first BASE element's
+// The address the document's relative addresses resolve against: its first BASE element's web
 // address, else its own.
 QString DocumentBase(const PageSnapshot& doc);
 

@@ -57,7 +57,8 @@ void BuildStyledPage(FakeBrowser& browser, const FakeDocumentPtr& doc)
     doc->addToHead("LINK", {{"rel", "stylesheet"}, {"href", "css/site.css"}});
     doc->addToHead("STYLE", {}, "@import url(css/more.css); h1{background:url('img/h1.png')}");
     doc->addToBody("DIV", {{"style", "background:url(img/div.png)"}});
-    doc->addToBody("IMG", {{"src", "s.png"}, {"srcset", "s.png 1x, l.png 2x"}});
+    doc->addToBody(
+        "IMG", {{"src", "s.png"}, {"srcset", "s.png 1x, l.png 2x, data:image/svg+xml,<svg/> 3x"}});
     FakeElement* video = doc->addToBody("VIDEO", {{"poster", "media/poster.jpg"}});
     video->add("SOURCE", {{"src", "v.mp4"}, {"type", "video/mp4"}});
     video->add("SOURCE", {{"src", "v.webm"}, {"type", "video/webm"}});
@@ -126,7 +127,7 @@ TEST_F(OfflineCopy, SrcsetsPostersAndMediaNameTheCopiesTheBrowserHeldAndTheWebFo
     BuildStyledPage(browser, openPage());
     saveAll();
     expectInPage({"<IMG src=\"News.files/s.png\" srcset=\"News.files/s.png 1x, "
-                  "http://h/d/l.png 2x\">",
+                  "http://h/d/l.png 2x, data:image/svg+xml,<svg/> 3x\">",
                   "<VIDEO poster=\"News.files/media/poster.jpg\">",
                   "<SOURCE src=\"News.files/v.mp4\" type=\"video/mp4\">",
                   "<SOURCE src=\"http://h/d/v.webm\" type=\"video/webm\">",
