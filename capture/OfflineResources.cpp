@@ -56,7 +56,7 @@ bool IsStyleSheetLink(const ElementData& element)
            rel.split(u' ', Qt::SkipEmptyParts).contains(QStringLiteral("stylesheet"));
 }
 
-// Attributes that name one resource, by element; srcset lists are read apart.
+// Attributes that name one picture or medium, by element; srcset lists are read apart.
 const QList<std::pair<QLatin1String, QLatin1String>>& MediaSources()
 {
     static const QList<std::pair<QLatin1String, QLatin1String>> table = {
@@ -66,6 +66,10 @@ const QList<std::pair<QLatin1String, QLatin1String>>& MediaSources()
         {QLatin1String("SOURCE"), QLatin1String("src")},
         {QLatin1String("TRACK"), QLatin1String("src")},
         {QLatin1String("INPUT"), QLatin1String("src")},
+        {QLatin1String("BODY"), QLatin1String("background")},
+        {QLatin1String("TABLE"), QLatin1String("background")},
+        {QLatin1String("TD"), QLatin1String("background")},
+        {QLatin1String("TH"), QLatin1String("background")},
     };
     return table;
 }

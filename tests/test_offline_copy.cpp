@@ -64,6 +64,7 @@ void BuildStyledPage(FakeBrowser& browser, const FakeDocumentPtr& doc)
     video->add("SOURCE", {{"src", "v.webm"}, {"type", "video/webm"}});
     video->add("TRACK", {{"src", "subs.vtt"}, {"default", ""}});
     doc->addToBody("AUDIO", {{"src", "//cdn.example/a.mp3"}});
+    doc->bodyElement()->setAttr("background", "img/paper.gif");
     doc->addToBody("A", {{"href", "next.htm"}}, "next");
 
     browser.hold("http://h/d/css/site.css", "@import \"parts/fonts.css\";\n"
@@ -86,6 +87,7 @@ void BuildStyledPage(FakeBrowser& browser, const FakeDocumentPtr& doc)
     browser.hold("http://h/d/media/poster.jpg", "POSTER");
     browser.hold("http://h/d/v.mp4", "MP4");
     browser.hold("http://h/d/subs.vtt", "WEBVTT");
+    browser.hold("http://h/d/img/paper.gif", "PAPER");
 }
 
 TEST_F(OfflineCopy, StyleSheetsTakeWhatTheyNameAlongAndNameItFromWhereEachCopyLies)
@@ -98,8 +100,8 @@ TEST_F(OfflineCopy, StyleSheetsTakeWhatTheyNameAlongAndNameItFromWhereEachCopyLi
         QStringList({"News.files/css/more.css", "News.files/css/parts/fonts.css",
                      "News.files/css/site.css", "News.files/fonts/f.woff2", "News.files/icon.svg",
                      "News.files/img/bg.png", "News.files/img/div.png", "News.files/img/h1.png",
-                     "News.files/media/poster.jpg", "News.files/s.png", "News.files/subs.vtt",
-                     "News.files/url.ini", "News.files/v.mp4", "News.htm"}));
+                     "News.files/img/paper.gif", "News.files/media/poster.jpg", "News.files/s.png",
+                     "News.files/subs.vtt", "News.files/url.ini", "News.files/v.mp4", "News.htm"}));
     // Addresses are relative to the sheet's own copy; what the browser does not hold keeps its
     // web address; inline data stays as it was.
     EXPECT_EQ(saved("News.files/css/site.css"), "@import \"parts/fonts.css\";\n"
@@ -132,7 +134,9 @@ TEST_F(OfflineCopy, SrcsetsPostersAndMediaNameTheCopiesTheBrowserHeldAndTheWebFo
                   "<SOURCE src=\"News.files/v.mp4\" type=\"video/mp4\">",
                   "<SOURCE src=\"http://h/d/v.webm\" type=\"video/webm\">",
                   "<TRACK src=\"News.files/subs.vtt\" default=\"\">",
-                  "<AUDIO src=\"http://cdn.example/a.mp3\">", "<A href=\"http://h/d/next.htm\">"});
+                  "<AUDIO src=\"http://cdn.example/a.mp3\">",
+                  "<BODY background=\"News.files/img/paper.gif\">",
+                  "<A href=\"http://h/d/next.htm\">"});
 }
 
 TEST_F(OfflineCopy, EveryAddressFormIsReadAgainstTheDocumentAndItsBase)
