@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -73,6 +74,11 @@ struct AttributeWrite
     QString value;
 };
 
+// The most bytes the browser hands out for one resource. A bigger body (a picture that unpacks
+// to gigabytes) is refused through the sink instead of being held in memory; no picture, sheet
+// or script a real page shows comes near it.
+inline constexpr qint64 kLargestResource = qint64(128) << 20;
+
 // Takes resource bytes as the browser hands them out, one resource at a time, so that no more
 // than one body is held at once.
 class ResourceSink
@@ -80,6 +86,8 @@ class ResourceSink
 public:
     virtual ~ResourceSink() = default;
     virtual void receive(const QString& url, const QByteArray& bytes) = 0;
+    // The browser holds the URL's bytes but does not hand them out, and says why.
+    virtual void refuse(const QString& url, const QString& why) = 0;
 };
 
 class Browser
@@ -102,9 +110,12 @@ public:
     virtual void fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink) = 0;
     // Hands the sink the bytes of a resource that any open page shows; false when none does.
     virtual bool fetchShown(const QString& url, ResourceSink& sink) = 0;
-    // The root element's outer HTML as it reads with the writes applied; the live page stays
-    // untouched.
-    virtual QString serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes) = 0;
+    // The root element's outer HTML as it reads with the writes applied, in UTF-8, handed to
+    // `write` a piece at a time as it comes (a page of many megabytes is never held whole); the
+    // live page stays untouched.
+    using TextWriter = std::function<void(const QByteArray& utf8)>;
+    virtual void serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,
+                           const TextWriter& write) = 0;
     // The caption of the browser window in front, or the empty text.
     virtual QString frontWindowCaption() = 0;
     // Asks every browser window to close; returns before they have closed.

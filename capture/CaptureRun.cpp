@@ -1,5 +1,6 @@
 #include "CaptureRun.h"
 
+#include "AtomicFile.h"
 #include "Errors.h"
 #include "Harvester.h"
 #include "PageSaver.h"
@@ -34,6 +35,8 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
             displays.totalBar->setPosition(displays.totalBar->max());
     });
 
+    // Files left half-written by a capture that was killed go before this one writes.
+    SweepLeftoverFiles(folder, 0);
     CaptureLedger ledger;
     PageSaver saver(*m_browser, displays, &ledger);
     saver.setClassic(classicPages);

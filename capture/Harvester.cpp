@@ -80,7 +80,7 @@ void Harvester::savePageText(const PageSnapshot& doc, const QString& folder)
     if (name.isEmpty())
         return;
     const QString text = m_browser.text(doc, doc.body);
-    WriteTextFile(WithSlash(folder) + name + QStringLiteral(".txt"), text.toUtf8(), false);
+    WriteTextFile(WithSlash(folder) + name + QStringLiteral(".txt"), text.toUtf8());
 }
 
 QString Harvester::makeTextFileName(const PageSnapshot& doc)

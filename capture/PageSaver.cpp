@@ -63,20 +63,11 @@ bool IsBlankName(const QString& name)
     return TrimControlChars(name).isEmpty();
 }
 
-void WriteTextFile(const QString& fileName, const QByteArray& bytes, bool pumpBetweenPieces)
+void WriteTextFile(const QString& fileName, const QByteArray& bytes)
 {
-    AtomicFileWriter file(fileName);
-    if (!file.open())
-        throw InOutError(fileName, file.errorString());
-    for (qsizetype at = 0; at < bytes.size(); at += kHtmlPiece) {
-        const qsizetype n = qMin(kHtmlPiece, bytes.size() - at);
-        if (!file.write(bytes.constData() + at, n))
-            throw InOutError(fileName, file.errorString());
-        if (pumpBetweenPieces)
-            PumpEvents();
-    }
-    if (!file.commit())
-        throw InOutError(fileName, file.errorString());
+    QString why;
+    if (!WriteFileAtomically(fileName, bytes, &why))
+        throw InOutError(fileName, why);
 }
 
 PageSaver::PageSaver(Browser& browser, CaptureDisplays& displays, CaptureLedger* ledger)
@@ -104,6 +95,8 @@ void PageSaver::savePage(const PageSnapshot& doc, const QString& path, const QSt
                 QStringLiteral("the page is not saved: %1 is a symbolic link").arg(link));
         return;
     }
+    // What a killed save of this page left half-written goes before this one writes.
+    SweepLeftoverFiles(WithSlash(path) + folder);
     writeUrlIni(doc.address, WithSlash(path) + folder);
     QList<AttributeWrite> writes;
     // Beyond the classic passes, the copy takes along what its style sheets name; the sheets
@@ -217,7 +210,20 @@ QList<AttributeWrite> PageSaver::saveFrames(const PageSnapshot& doc, const QStri
 void PageSaver::saveHtml(const PageSnapshot& doc, const QList<AttributeWrite>& writes,
                          const QString& fileName)
 {
-    if (doc.root >= 0)
-        WriteTextFile(fileName, m_browser.serialize(doc, writes).toUtf8(), true);
+    if (doc.root >= 0) {
+        // The page is written as the browser hands it out, and named only when whole.
+        AtomicFileWriter file(fileName);
+        if (!file.open())
+            throw InOutError(fileName, file.errorString());
+        m_browser.serialize(doc, writes, [&](const QByteArray& piece) {
+            for (qsizetype at = 0; at < piece.size(); at += kHtmlPiece) {
+                if (!file.write(piece.constData() + at, qMin(kHtmlPiece, piece.size() - at)))
+                    throw InOutError(fileName, file.errorString());
+                PumpEvents();
+            }
+        });
+        if (!file.commit())
+            throw InOutError(fileName, file.errorString());
+    }
     m_displays.pageStep();
 }

@@ -48,5 +48,5 @@ QString LimitName(const QString& name, int maxBytes);
 QString NameFromBody(Browser& browser, const PageSnapshot& doc);
 // Empty after trimming spaces and control characters.
 bool IsBlankName(const QString& name);
-// Writes a text file whole or not at all, a piece at a time; InOutError on failure.
-void WriteTextFile(const QString& fileName, const QByteArray& bytes, bool pumpBetweenPieces);
+// Writes a text file whole or not at all; InOutError on failure.
+void WriteTextFile(const QString& fileName, const QByteArray& bytes);

@@ -1,5 +1,6 @@
 #include "ResourceFiles.h"
 
+#include "AtomicFile.h"
 #include "FileNames.h"
 #include "TextRules.h"
 #include "WebAddress.h"
@@ -80,17 +81,18 @@ int WriteNewFile(const QString& path, const QByteArray& bytes)
         return error;
     }
     // File systems without unnamed files: a temporary name beside it, linked into place.
-    QByteArray name = QFile::encodeName(dir + QStringLiteral(".nimbril-XXXXXX"));
-    const int fd = ::mkstemp(name.data());
+    QString temp;
+    const int fd = OpenLockedTemporaryFile(dir, &temp);
     if (fd < 0)
         return errno;
+    const QByteArray name = QFile::encodeName(temp);
     ::fchmod(fd, 0644);
+    // Linked and unlinked while still open, and so locked: a sweep never takes it meanwhile.
     int error = WriteAll(fd, bytes);
-    if (::close(fd) != 0 && !error)
-        error = errno;
     if (!error && ::link(name.constData(), target.constData()) != 0)
         error = errno;
     ::unlink(name.constData());
+    ::close(fd);
     return error;
 }
 

@@ -23,14 +23,20 @@ struct PlannedResource
 class ResourceWriter : public ResourceSink
 {
 public:
-    ResourceWriter(const QString& docUrl, const QString& path, const QString& folder)
-        : m_docUrl(docUrl), m_path(path), m_folder(folder)
+    ResourceWriter(const QString& docUrl, const QString& path, const QString& folder,
+                   CaptureLedger* ledger)
+        : m_docUrl(docUrl), m_path(path), m_folder(folder), m_ledger(ledger)
     {}
 
     void receive(const QString& url, const QByteArray& bytes) override
     {
         if (m_written.contains(url))
             return;
+        if (m_ledger && m_ledger->bytesWritten + bytes.size() > CaptureLedger::kByteLimit) {
+            refuse(url, QStringLiteral("not written: the capture has written %1 GiB, its limit")
+                            .arg(CaptureLedger::kByteLimit >> 30));
+            return;
+        }
         QString target;
         if (m_folder.isEmpty()) {
             target = WithSlash(m_path) + ResourceFileName(url);
@@ -48,8 +54,18 @@ public:
             file = WriteResourceFile(bytes, target, &why);
         m_written.insert(url, file);
         if (!target.isEmpty() && file.isEmpty())
-            m_failures.insert(url, why);
+            m_failures.insert(url, QStringLiteral("not written: ") + why);
+        if (m_ledger && !file.isEmpty())
+            m_ledger->bytesWritten += bytes.size();
         PumpEvents();
+    }
+
+    void refuse(const QString& url, const QString& why) override
+    {
+        if (m_written.contains(url))
+            return;
+        m_written.insert(url, QString());
+        m_failures.insert(url, why);
     }
 
     // The URL's bytes are already in `file`, which is where they belong.
@@ -58,13 +74,14 @@ public:
     bool received(const QString& url) const { return m_written.contains(url); }
     // The file that holds the URL's bytes; empty when they could not be written.
     QString file(const QString& url) const { return m_written.value(url); }
-    // Why the URL's bytes could not be written; empty when they were, or had no place to go.
+    // Why the URL's bytes were not written; empty when they were, or had no place to go.
     QString failure(const QString& url) const { return m_failures.value(url); }
 
 private:
     QString m_docUrl;
     QString m_path;
     QString m_folder;
+    CaptureLedger* m_ledger;
     QHash<QString, QString> m_written;
     QHash<QString, QString> m_failures;
 };
@@ -93,7 +110,7 @@ SavedResources SaveResources(Browser& browser, const PageSnapshot& doc, const QS
                              const QHash<QString, QByteArray>& given)
 {
     const bool saving = !folder.isEmpty();
-    ResourceWriter writer(doc.address, path, folder);
+    ResourceWriter writer(doc.address, path, folder, ledger);
     // What this capture wrote before comes from its own file: kept where it already is, copied
     // where another page needs it. Bytes the caller made are this page's own.
     QStringList toFetch;
@@ -188,7 +205,7 @@ QList<AttributeWrite> RunResourcePass(const ResourcePass& pass, Browser& browser
             continue;
         }
         if (const QString why = saved.failures.value(r.url); ledger && !why.isEmpty())
-            ledger->refuse(r.url, QStringLiteral("not written: ") + why);
+            ledger->refuse(r.url, why);
         if (pass.showsFile)
             displays.showFile(r.url);
         const QString file = saved.files.value(r.url);

@@ -41,11 +41,16 @@ inline constexpr const ResourcePass* kSavingPasses[] = {
 };
 
 // What one capture keeps across its pages and frames: the files it has written, by browser
-// context and address (a resource several of them use is read from the browser once), and what
-// it could not save, each with why.
+// context and address (a resource several of them use is read from the browser once), how many
+// bytes they hold, and what it could not save, each with why.
 struct CaptureLedger
 {
+    // No capture writes more resource bytes than this, whatever its pages claim to hold; the
+    // browser keeps far less than this in its caches.
+    static constexpr qint64 kByteLimit = qint64(4) << 30;
+
     QHash<QString, QString> written;
+    qint64 bytesWritten = 0;
     QStringList notSaved; // "address: why", each address once
     void refuse(const QString& url, const QString& why);
 };

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,7 +26,59 @@ mode_t DefaultMode()
     return 0666 & ~mask;
 }
 
+constexpr char kTemporaryPrefix[] = ".nimbril-";
+
 } // namespace
+
+int OpenLockedTemporaryFile(const QString& folder, QString* tempPath)
+{
+    QByteArray name = QFile::encodeName(QDir(folder).absolutePath() + u'/' +
+                                        QLatin1String(kTemporaryPrefix) + QStringLiteral("XXXXXX"));
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    // The lock goes with the process: a writer that dies leaves an unlocked file.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(name.constData());
+        errno = error;
+        return -1;
+    }
+    *tempPath = QFile::decodeName(name);
+    return fd;
+}
+
+int SweepLeftoverFiles(const QString& folder, int depth)
+{
+    int removed = 0;
+    const QDir dir(folder);
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot |
+                          QDir::NoSymLinks | QDir::System);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isDir()) {
+            if (depth > 0)
+                removed += SweepLeftoverFiles(entry.filePath(), depth - 1);
+            continue;
+        }
+        const QString name = entry.fileName();
+        if (!name.startsWith(QLatin1String(kTemporaryPrefix)) ||
+            name.size() != qsizetype(sizeof kTemporaryPrefix - 1 + 6) || !entry.isFile())
+            continue;
+        const QByteArray path = QFile::encodeName(entry.filePath());
+        const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct stat st
+        {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::unlink(path.constData()) == 0)
+            ++removed;
+        ::close(fd);
+    }
+    return removed;
+}
 
 AtomicFileWriter::AtomicFileWriter(const QString& path) : m_path(path) {}
 
@@ -53,13 +106,11 @@ bool AtomicFileWriter::open()
         m_error = QStringLiteral("a folder has that name");
         return false;
     }
-    QByteArray tmpl = QFile::encodeName(target.absolutePath() + QStringLiteral("/.nimbril-XXXXXX"));
-    m_fd = ::mkstemp(tmpl.data());
+    m_fd = OpenLockedTemporaryFile(target.absolutePath(), &m_temp);
     if (m_fd < 0) {
         m_error = SystemError();
         return false;
     }
-    m_temp = QFile::decodeName(tmpl);
     struct stat st
     {};
     // The permissions of the file replaced, never of what a link there points to, and never its
@@ -94,20 +145,20 @@ bool AtomicFileWriter::commit()
     if (m_fd < 0) {
         return false;
     }
-    if (::fsync(m_fd) != 0 || ::close(m_fd) != 0) {
-        m_fd = -1;
-        m_error = SystemError();
-        discard();
-        return false;
-    }
-    m_fd = -1;
-    if (::rename(QFile::encodeName(m_temp).constData(), QFile::encodeName(m_path).constData()) !=
-        0) {
+    // Renamed while still open, and so locked: a sweep never takes it meanwhile.
+    if (::fsync(m_fd) != 0 || ::rename(QFile::encodeName(m_temp).constData(),
+                                       QFile::encodeName(m_path).constData()) != 0) {
         m_error = SystemError();
         discard();
         return false;
     }
     m_temp.clear();
+    const int closed = ::close(m_fd);
+    m_fd = -1;
+    if (closed != 0) {
+        m_error = SystemError();
+        return false;
+    }
     return true;
 }
 

@@ -9,6 +9,16 @@
 // *error when anything fails; the old file is then untouched and no temporary file remains.
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 
+// A temporary file beside `path` for writing it whole: open for writing, locked for as long as
+// it stays open (so that SweepLeftoverFiles can tell a live writer's file from one left by a
+// writer that was killed), its name in *tempPath. -1 with errno set on failure.
+int OpenLockedTemporaryFile(const QString& folder, QString* tempPath);
+
+// Removes the temporary files that writers killed between writing and renaming left in `folder`
+// and its subfolders down to `depth` levels; files of writers still at work are kept. Returns
+// how many were removed.
+int SweepLeftoverFiles(const QString& folder, int depth = 2);
+
 // The same for bytes that come in pieces: each call of next() gives the following piece, an
 // empty piece ends the file; between pieces the caller may let events run.
 class AtomicFileWriter

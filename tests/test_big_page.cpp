@@ -1,6 +1,6 @@
 // A 50 MB page shown in a real headless Chromium is saved whole by nimbril-capture, with the
-// program's memory bounded by a small multiple of the page: the page's text passes through a
-// few copies (protocol message, parsed reply, the saver's rewrite), never one per element.
+// program's memory bounded by a small multiple of the page: the saved copy comes in slices and
+// is written as it comes, never held whole.
 #include "BrowserPages.h"
 #include "CdpConnection.h"
 #include "ChromiumProcess.h"
@@ -19,7 +19,7 @@ constexpr qsizetype kPageBytes = 50 * 1024 * 1024;
 // The address sanitizer's shadow memory and quarantine come on top in its builds.
 constexpr qint64 kMemoryBound = 40 * qint64(kPageBytes);
 #else
-constexpr qint64 kMemoryBound = 14 * qint64(kPageBytes);
+constexpr qint64 kMemoryBound = 4 * qint64(kPageBytes);
 #endif
 
 QByteArray BigPage(int* paragraphs)

@@ -5,14 +5,18 @@
 #include "FakeDevToolsServer.h"
 
 #include <QJsonArray>
+#include <QTimer>
 #include <gtest/gtest.h>
+#include <utility>
 
 namespace {
 
 struct Collected : ResourceSink
 {
     void receive(const QString& url, const QByteArray& bytes) override { got.insert(url, bytes); }
+    void refuse(const QString& url, const QString& why) override { refused.insert(url, why); }
     QHash<QString, QByteArray> got;
+    QHash<QString, QString> refused;
 };
 
 class ByteRoutes : public ::testing::Test
@@ -70,6 +74,7 @@ TEST_F(ByteRoutes, WatchedBodiesAreAskedAllAtOnceAndAFailedReadStaysForTheNextWa
                        : QHash<QString, QString>{};
         },
         stats);
+    doc.resourceSizes = {{"http://h/a.png", 1}, {"http://h/b.png", 1}};
     QStringList todo{"http://h/a.png", "http://h/b.png", "http://h/c.png"};
     route.read(doc, todo, sink);
 
@@ -108,6 +113,37 @@ TEST_F(ByteRoutes, PageMemoryIsReadWithStyleSheetsBlockedAndTheBlockIsAlwaysLift
     EXPECT_EQ(params(server.requests[3]).value("urls").toArray(), QJsonArray());
 }
 
+TEST_F(ByteRoutes, LargeBodiesAreAskedForARoundAtATimeAndTooLargeOnesNever)
+{
+    // Replies come a moment after the request, so that requests sent together are seen
+    // together: no more large bodies may be on their way at once than a round holds.
+    QList<QJsonObject> held;
+    qsizetype mostHeld = 0;
+    server.handler = [&](QWebSocket* peer, const QJsonObject& request) {
+        held << request;
+        mostHeld = std::max(mostHeld, held.size());
+        QTimer::singleShot(20, peer, [&, peer] {
+            for (const QJsonObject& r : std::exchange(held, {}))
+                FakeDevToolsServer::reply(peer, r, {{"content", "x"}, {"base64Encoded", false}});
+        });
+    };
+    const qint64 large = qint64(20) << 20;
+    doc.resourceSizes = {{"http://h/bomb.png", kLargestResource + 1},
+                         {"http://h/1.png", large},
+                         {"http://h/2.png", large},
+                         {"http://h/3.png", large}};
+    PageMemoryRoute route(connection, stats);
+    QStringList todo{"http://h/1.png", "http://h/bomb.png", "http://h/2.png", "http://h/3.png"};
+    route.read(doc, todo, sink);
+
+    EXPECT_TRUE(todo.isEmpty());
+    EXPECT_EQ(sink.got.size(), 3);
+    EXPECT_EQ(sink.refused.keys(), QStringList({"http://h/bomb.png"}));
+    EXPECT_TRUE(sink.refused.value("http://h/bomb.png").contains("128 MiB"));
+    EXPECT_EQ(methods().count("Page.getResourceContent"), 3);
+    EXPECT_EQ(mostHeld, 1);
+}
+
 TEST_F(ByteRoutes, TheCacheReadThroughThePageAsksOnlyForTheDocumentsOwnOrigin)
 {
     server.handler = [](QWebSocket* peer, const QJsonObject& request) {
@@ -117,6 +153,7 @@ TEST_F(ByteRoutes, TheCacheReadThroughThePageAsksOnlyForTheDocumentsOwnOrigin)
               QJsonObject{{"type", "object"}, {"value", QJsonArray{"Qg==", QJsonValue()}}}}});
     };
     CachedReadRoute route(connection, stats);
+    doc.resourceSizes = {{"http://h/x/b.png", 1}, {"http://h/y/d.png", 1}};
     QStringList todo{"http://h/x/b.png", "http://other/c.png", "http://h/y/d.png"};
     route.read(doc, todo, sink);
 

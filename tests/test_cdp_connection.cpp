@@ -1,6 +1,7 @@
 #include "CdpConnection.h"
 #include "CdpEndpoint.h"
 #include "CdpProtocol.h"
+#include "ChromiumBrowser.h"
 #include "ChromiumProcess.h"
 #include "Errors.h"
 #include "FakeDevToolsServer.h"
@@ -29,6 +30,9 @@ namespace {
 class RawHandshakeServer : public QObject
 {
 public:
+    // Runs on the socket once the handshake is answered.
+    std::function<void(QTcpSocket*)> afterHandshake;
+
     explicit RawHandshakeServer(int status = 101) : m_status(status)
     {
         m_server.listen(QHostAddress::LocalHost, 0);
@@ -77,12 +81,30 @@ private:
         socket->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
                       "Connection: Upgrade\r\nSec-WebSocket-Accept: " +
                       accept + "\r\n\r\n");
+        if (afterHandshake)
+            afterHandshake(socket);
     }
 
     int m_status;
     QTcpServer m_server;
     QByteArray m_buffer;
 };
+
+// Writes `head`, then endless bytes a megabyte at a time for as long as the peer reads them (up
+// to two gigabytes); `written` counts them.
+void Flood(QTcpSocket* socket, const QByteArray& head, qint64& written)
+{
+    socket->write(head);
+    const auto more = [socket, &written] {
+        if (socket->state() == QAbstractSocket::ConnectedState && written < (qint64(2) << 30) &&
+            socket->bytesToWrite() < (4 << 20)) {
+            static const QByteArray chunk(1 << 20, 'a');
+            written += socket->write(chunk);
+        }
+    };
+    QObject::connect(socket, &QTcpSocket::bytesWritten, socket, more);
+    more();
+}
 
 // A loopback port that nothing listens on.
 quint16 closedPort()
@@ -282,6 +304,47 @@ TEST_F(CdpCalls, SingleFrameReplyOfTensOfMegabytes)
     EXPECT_EQ(body->size(), size);
 }
 
+TEST(CdpImpostor, AFrameAnnouncingGigabytesClosesTheConnectionBeforeItIsRead)
+{
+    RawHandshakeServer impostor;
+    qint64 written = 0;
+    impostor.afterHandshake = [&](QTcpSocket* socket) {
+        // Asked anything, it answers with a text frame that says it holds 2,000 MiB.
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
+            QByteArray head("\x81\x7f", 2);
+            for (int shift = 56; shift >= 0; shift -= 8)
+                head += char((qint64(2000) << 20) >> shift & 0xff);
+            if (written == 0)
+                Flood(socket, head, written);
+        });
+    };
+    CdpConnection connection;
+    connection.connectTo(impostor.url());
+    EXPECT_THROW(connection.call("Target.getTargets", {}, {}, 20000), SafecallError);
+    EXPECT_TRUE(connection.lostToOversize());
+    EXPECT_LT(written, CdpConnection::LargestMessage);
+}
+
+TEST(CdpImpostor, AnEndlessHttpReplyIsCutOff)
+{
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    qint64 written = 0;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        QTcpSocket* socket = server.nextPendingConnection();
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
+            socket->readAll();
+            if (written == 0)
+                Flood(socket, "HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\n", written);
+        });
+    });
+    const CdpEndpoint::HttpReply reply =
+        CdpEndpoint::httpGet("127.0.0.1", server.serverPort(), "/json/version", 20000);
+    EXPECT_FALSE(reply.ok);
+    EXPECT_TRUE(reply.body.isEmpty());
+    EXPECT_LT(written, qint64(256) << 20);
+}
+
 // ---- Events ----------------------------------------------------------------------------------
 
 TEST_F(CdpCalls, EventsAreEmittedAndCanBeAwaitedEvenWhenTheyCameBeforeTheReply)
@@ -403,6 +466,26 @@ TEST_F(CdpDiscovery, OverrideAsksJsonVersionAndIsTheOnlySourceTried)
     EXPECT_TRUE(error.contains("No Chromium with remote debugging answers at"))
         << error.toStdString();
     EXPECT_TRUE(error.contains("--remote-debugging-port=")) << error.toStdString();
+}
+
+TEST_F(CdpDiscovery, AnEndpointThatAcceptsButNeverAnswersIsSaidInPlainWords)
+{
+    FakeDevToolsServer silent;
+    silent.handler = [](QWebSocket*, const QJsonObject&) {};
+    writeActivePort(home.filePath("p"),
+                    QByteArray::number(silent.url().port()) + "\n/devtools/browser/fake\n");
+    CdpEndpoint::Sources sources;
+    sources.profileFolders = {home.filePath("p")};
+    sources.fallback = QStringLiteral("127.0.0.1:%1").arg(closedPort());
+    ChromiumBrowser browser(sources);
+    QString error;
+    try {
+        browser.pages();
+    } catch (const BrowserUnreachableError& e) {
+        error = e.text();
+    }
+    EXPECT_TRUE(error.contains("accepted the connection but did not answer"))
+        << error.toStdString();
 }
 
 TEST_F(CdpDiscovery, RefusesNonLoopbackOverrideAndNonLoopbackWebSocket)

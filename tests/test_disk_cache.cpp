@@ -407,11 +407,16 @@ TEST(DiskCacheRoute, HandsOverOnlyEntriesThePageAgreesWithAndOnlyForAContextOnDi
 {
     QTemporaryDir temp;
     const QString page = "http://127.0.0.1:8731/index.html";
-    for (const char* name : {"a.png", "b.png"}) {
+    for (const char* name : {"a.png", "b.png", "bomb.png"}) {
         Entry e;
         e.key =
             "1/0/_dk_http://127.0.0.1 http://127.0.0.1 http://127.0.0.1:8731/" + QByteArray(name);
         e.body = "body of " + QByteArray(name);
+        if (e.key.endsWith("bomb.png")) {
+            // A few kilobytes on the wire that unpack to more than any resource may hold.
+            e.body = Zstd(QByteArray(kLargestResource + 1, '\0'));
+            e.headers = {"Content-Encoding: zstd"};
+        }
         writeFile(temp.path() + '/' + DiskCache::EntryFileName(e.key), e.bytes());
     }
     DiskCache::Reader reader;
@@ -421,13 +426,16 @@ TEST(DiskCacheRoute, HandsOverOnlyEntriesThePageAgreesWithAndOnlyForAContextOnDi
     struct : ResourceSink
     {
         void receive(const QString& url, const QByteArray& bytes) override { got[url] = bytes; }
+        void refuse(const QString& url, const QString&) override { refused << url; }
         QHash<QString, QByteArray> got;
+        QStringList refused;
     } sink;
     ChromiumDocument doc;
     doc.url = doc.topUrl = page;
     // The page holds another version of b.png than the disk: the browser is asked for it.
     doc.resourceSizes = {{"http://127.0.0.1:8731/b.png", 3}};
-    const QStringList all{"http://127.0.0.1:8731/a.png", "http://127.0.0.1:8731/b.png"};
+    const QStringList all{"http://127.0.0.1:8731/a.png", "http://127.0.0.1:8731/b.png",
+                          "http://127.0.0.1:8731/bomb.png"};
 
     QStringList todo = all;
     route.read(doc, todo, sink); // a private window: its cache is not on disk
@@ -439,6 +447,9 @@ TEST(DiskCacheRoute, HandsOverOnlyEntriesThePageAgreesWithAndOnlyForAContextOnDi
     EXPECT_EQ(todo, QStringList({"http://127.0.0.1:8731/b.png"}));
     EXPECT_EQ(sink.got.value("http://127.0.0.1:8731/a.png"), "body of a.png");
     EXPECT_EQ(stats.diskReads, 1);
+    // The bomb is answered for, so that no later route asks the browser for its gigabytes.
+    EXPECT_EQ(sink.refused, QStringList({"http://127.0.0.1:8731/bomb.png"}));
+    EXPECT_FALSE(sink.got.contains("http://127.0.0.1:8731/bomb.png"));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // DevTools route gives; whatever the disk cannot give whole falls back to that route; the
 // browser's profile is never changed.
 #include "BrowserPages.h"
+#include "CaptureRun.h"
 #include "CdpConnection.h"
 #include "ChromiumBrowser.h"
 #include "ChromiumProcess.h"
@@ -126,7 +127,22 @@ protected:
                     "<html><frameset cols=\"50%,50%\"><frame name=\"left\" src=\"page.htm\">"
                     "<frame name=\"right\" src=\"http://localhost:" +
                         QByteArray::number(http->port()) + "/c/inner.htm\"></frameset></html>");
-        for (const char* path : {"/c/page.htm", "/c/cut.htm", "/c/frames.htm"})
+        // Scripts of a few kilobytes that unpack to more than any resource may hold, one kept
+        // on disk and one only in the page's memory. (A picture would not do: the browser stops
+        // loading a picture it cannot decode.)
+        const QByteArray bomb = Zstd(QByteArray(kLargestResource + (2 << 20), ' '));
+        http->serve(
+            "/c/bomb-disk.js",
+            TestHttpServer::Response{"text/javascript", bomb, {{"Content-Encoding", "zstd"}}});
+        http->serve("/c/bomb-memory.js", TestHttpServer::Response{"text/javascript",
+                                                                  bomb,
+                                                                  {{"Content-Encoding", "zstd"},
+                                                                   {"Cache-Control", "no-store"}}});
+        http->serve("/c/bombs.htm", "text/html",
+                    "<html><head><title>Bombs</title><script src=\"bomb-disk.js\"></script>"
+                    "<script src=\"bomb-memory.js\"></script></head>"
+                    "<body><img src=\"cut.png\"></body></html>");
+        for (const char* path : {"/c/page.htm", "/c/cut.htm", "/c/frames.htm", "/c/bombs.htm"})
             OpenPage(*control, http->url(QString::fromLatin1(path)).toString());
     }
     static void TearDownTestSuite()
@@ -165,7 +181,9 @@ protected:
         {
             got.insert(url, bytes);
         }
+        void refuse(const QString& url, const QString& why) override { refused.insert(url, why); }
         QHash<QString, QByteArray> got;
+        QHash<QString, QString> refused;
     };
 
     // Reads every named resource of the document through the layer: path -> bytes ("" for
@@ -301,6 +319,33 @@ TEST_F(DiskCacheE2E, EntryCutShortFallsBackToTheBrowser)
     EXPECT_TRUE(readOne(browser, *page, url) == files.value("/c/cut.png"));
     EXPECT_EQ(browser.stats().diskReads, 0);
     EXPECT_EQ(browser.stats().resourceReads, 1);
+}
+
+TEST_F(DiskCacheE2E, ResourcesThatUnpackToMoreThanAnyMayHoldAreRefusedAndListed)
+{
+    ChromiumBrowser browser(sourcesFor(*chromium));
+    const std::optional<PageSnapshot> page =
+        document(browser, http->url("/c/bombs.htm").toString());
+    ASSERT_TRUE(page);
+    const QStringList bombs{http->url("/c/bomb-disk.js").toString(),
+                            http->url("/c/bomb-memory.js").toString()};
+    Collected sink;
+    browser.fetch(*page, bombs + QStringList{http->url("/c/cut.png").toString()}, sink);
+    EXPECT_EQ(sink.got.keys(), QStringList({http->url("/c/cut.png").toString()}));
+    for (const QString& url : bombs)
+        EXPECT_TRUE(sink.refused.value(url).contains("128 MiB")) << url.toStdString();
+
+    // A saved page lists them as not saved, and writes none of their bytes.
+    const QString dest = tmp.filePath("WebPage");
+    QDir().mkpath(dest);
+    CaptureRun run(&browser);
+    run.capturePages(dest, Scope::AllPages, CaptureKind::WebPage);
+    for (const QString& url : bombs)
+        EXPECT_TRUE(run.notSaved.join("\n").contains(url + ": not saved"))
+            << run.notSaved.join("\n").toStdString();
+    EXPECT_TRUE(QFileInfo::exists(dest + "/Bombs.files/cut.png"));
+    EXPECT_FALSE(QFileInfo::exists(dest + "/Bombs.files/bomb-disk.js"));
+    EXPECT_FALSE(QFileInfo::exists(dest + "/Bombs.files/bomb-memory.js"));
 }
 
 TEST_F(DiskCacheE2E, PrivateWindowKeepsItsCacheInMemoryAndIsReadThroughTheBrowser)

@@ -1,6 +1,7 @@
 // Faults around saving: a full disk or a file standing where a folder should be never leaves a
 // half-written Config.ini, palette or e-mail list, and a page with very many images costs the
 // engine no more browser calls than a small one.
+#include "AtomicFile.h"
 #include "CaptureRun.h"
 #include "EMailList.h"
 #include "Errors.h"
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -244,6 +246,33 @@ TEST(IncompleteSave, NothingIsWrittenThroughALinkInTheDestination)
     {};
     ASSERT_EQ(::stat(QFile::encodeName(text.filePath()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07000, 0u);
+}
+
+// A capture killed between writing a file and naming it leaves a temporary file; the next
+// capture into that folder removes it, but never the file of a capture still writing.
+TEST(IncompleteSave, WhatAKilledCaptureLeftIsRemovedByTheNext)
+{
+    QTemporaryDir tmp;
+    const QString dest = tmp.filePath("WebPage");
+    QDir().mkpath(dest + "/P.files/img");
+    for (const QString& left :
+         QStringList{dest + "/.nimbril-a1B2c3", dest + "/P.files/img/.nimbril-d4E5f6"})
+        ASSERT_TRUE(writeFile(left, "half a picture"));
+    QString live;
+    const int liveFd = OpenLockedTemporaryFile(dest, &live);
+    ASSERT_GE(liveFd, 0);
+    ASSERT_TRUE(writeFile(dest + "/.nimbril-notes.txt", "a file of the user's"));
+
+    FakeBrowser browser;
+    auto doc = browser.newDocument("http://h/d/p.htm", "P");
+    browser.addPage(doc);
+    CaptureRun(&browser).capturePages(dest, Scope::AllPages, CaptureKind::WebPage);
+
+    EXPECT_FALSE(QFileInfo::exists(dest + "/.nimbril-a1B2c3"));
+    EXPECT_FALSE(QFileInfo::exists(dest + "/P.files/img/.nimbril-d4E5f6"));
+    EXPECT_TRUE(QFileInfo::exists(live));
+    EXPECT_TRUE(QFileInfo::exists(dest + "/.nimbril-notes.txt"));
+    ::close(liveFd);
 }
 
 } // namespace

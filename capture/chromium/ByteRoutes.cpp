@@ -12,6 +12,45 @@
 namespace {
 
 constexpr int kCallTimeoutMs = 30000;
+// The replies of one round of pipelined requests hold about this many bytes at most, so that a
+// page of many large resources is read in rounds instead of all at once.
+constexpr qint64 kRoundBytes = qint64(32) << 20;
+
+QString TooLargeText()
+{
+    return QStringLiteral("not saved: it holds more than %1 MiB (unpacked), more than any "
+                          "resource may")
+        .arg(kLargestResource >> 20);
+}
+
+// Refuses the URLs whose size the page gives as too large and splits the rest into rounds of
+// about kRoundBytes; a URL of unknown size makes a round of its own.
+QList<QStringList> Rounds(const ChromiumDocument& doc, QStringList& todo, ResourceSink& sink)
+{
+    QList<QStringList> rounds;
+    QStringList round;
+    qint64 roundBytes = 0;
+    for (auto it = todo.begin(); it != todo.end();) {
+        const qint64 size = doc.resourceSizes.value(*it, -1);
+        if (size > kLargestResource) {
+            sink.refuse(*it, TooLargeText());
+            it = todo.erase(it);
+            continue;
+        }
+        const qint64 cost = size < 0 ? kLargestResource : size;
+        if (!round.isEmpty() && roundBytes + cost > kRoundBytes) {
+            rounds << round;
+            round.clear();
+            roundBytes = 0;
+        }
+        round << *it;
+        roundBytes += cost;
+        ++it;
+    }
+    if (!round.isEmpty())
+        rounds << round;
+    return rounds;
+}
 
 void Deliver(ResourceSink& sink, FetchStats& stats, const QString& url, const QByteArray& bytes)
 {
@@ -62,10 +101,18 @@ void DiskCacheRoute::read(const ChromiumDocument& doc, QStringList& todo, Resour
     QElapsedTimer timer;
     timer.start();
     for (auto it = todo.begin(); it != todo.end();) {
-        std::optional<QByteArray> bytes = m_reader.read(doc.topUrl, doc.url, *it);
         // The page's own account of the size it holds outweighs the disk's copy.
         const qint64 size = doc.resourceSizes.value(*it, -1);
-        if (bytes && (size < 0 || size == bytes->size())) {
+        DiskCache::Miss why = DiskCache::Miss::None;
+        std::optional<QByteArray> bytes;
+        if (size > kLargestResource)
+            why = DiskCache::Miss::TooLarge; // not even unpacked
+        else
+            bytes = m_reader.read(doc.topUrl, doc.url, *it, &why);
+        if (why == DiskCache::Miss::TooLarge) {
+            sink.refuse(*it, TooLargeText());
+            it = todo.erase(it);
+        } else if (bytes && (size < 0 || size == bytes->size())) {
             ++m_stats.diskReads;
             m_stats.diskBytes += bytes->size();
             m_stats.cacheMs += timer.restart();
@@ -82,12 +129,21 @@ void DiskCacheRoute::read(const ChromiumDocument& doc, QStringList& todo, Resour
 void WatchedBodyRoute::read(const ChromiumDocument& doc, QStringList& todo, ResourceSink& sink)
 {
     const QHash<QString, QString> watched = m_watched(doc.session);
-    QList<std::pair<QString, int>> sent;
+    QStringList asked;
     for (const QString& url : std::as_const(todo))
-        if (const QString request = watched.value(url); !request.isEmpty())
-            sent.append({url, m_connection.send(QStringLiteral("Network.getResponseBody"),
-                                                Cdp::responseBodyParams(request), doc.session)});
-    ReadPipelined(m_connection, todo, sink, m_stats, sent);
+        if (watched.contains(url))
+            asked << url;
+    for (const QStringList& round : Rounds(doc, asked, sink)) {
+        QList<std::pair<QString, int>> sent;
+        for (const QString& url : round)
+            sent.append(
+                {url, m_connection.send(QStringLiteral("Network.getResponseBody"),
+                                        Cdp::responseBodyParams(watched.value(url)), doc.session)});
+        ReadPipelined(m_connection, todo, sink, m_stats, sent);
+    }
+    // What was refused as too large is answered for.
+    todo.removeIf(
+        [&](const QString& url) { return watched.contains(url) && !asked.contains(url); });
 }
 
 void PageMemoryRoute::read(const ChromiumDocument& doc, QStringList& todo, ResourceSink& sink)
@@ -104,14 +160,16 @@ void PageMemoryRoute::read(const ChromiumDocument& doc, QStringList& todo, Resou
     };
     if (block)
         setBlocked(doc.styleUrls);
-    QList<std::pair<QString, int>> sent;
-    for (const QString& url : std::as_const(todo))
-        sent.append({url, c.send(QStringLiteral("Page.getResourceContent"),
-                                 Cdp::resourceContentParams(
-                                     doc.resourceFrames.value(url, doc.frameId), url),
-                                 doc.session)});
     try {
-        ReadPipelined(c, todo, sink, m_stats, sent);
+        for (const QStringList& round : Rounds(doc, todo, sink)) {
+            QList<std::pair<QString, int>> sent;
+            for (const QString& url : round)
+                sent.append({url, c.send(QStringLiteral("Page.getResourceContent"),
+                                         Cdp::resourceContentParams(
+                                             doc.resourceFrames.value(url, doc.frameId), url),
+                                         doc.session)});
+            ReadPipelined(c, todo, sink, m_stats, sent);
+        }
     } catch (...) {
         if (block && c.isConnected())
             c.discard(c.send(QStringLiteral("Network.setBlockedURLs"), Cdp::blockedUrlsParams({}),
@@ -133,15 +191,25 @@ void CachedReadRoute::read(const ChromiumDocument& doc, QStringList& todo, Resou
             sameOrigin << url;
     if (sameOrigin.isEmpty())
         return;
-    QElapsedTimer timer;
-    timer.start();
-    const QList<std::optional<QByteArray>> bodies =
-        ChromiumDocuments::readCachedSameOrigin(m_connection, doc, sameOrigin);
-    m_stats.protocolMs += timer.elapsed();
-    for (qsizetype i = 0; i < sameOrigin.size(); ++i) {
-        if (!bodies[i])
-            continue;
-        Deliver(sink, m_stats, sameOrigin[i], *bodies[i]);
-        todo.removeOne(sameOrigin[i]);
+    const QStringList asked = sameOrigin;
+    for (const QStringList& round : Rounds(doc, sameOrigin, sink)) {
+        QElapsedTimer timer;
+        timer.start();
+        const QList<ChromiumDocuments::CachedRead> reads =
+            ChromiumDocuments::readCachedSameOrigin(m_connection, doc, round);
+        m_stats.protocolMs += timer.elapsed();
+        for (qsizetype i = 0; i < round.size(); ++i) {
+            if (reads[i].tooLarge)
+                sink.refuse(round[i], TooLargeText());
+            else if (reads[i].bytes)
+                Deliver(sink, m_stats, round[i], *reads[i].bytes);
+            else
+                continue;
+            todo.removeOne(round[i]);
+        }
     }
+    // What was refused before asking is answered for.
+    for (const QString& url : asked)
+        if (!sameOrigin.contains(url))
+            todo.removeOne(url);
 }

@@ -31,15 +31,18 @@ void CdpConnection::connectTo(const QUrl& url, int timeoutMs)
     close();
     m_url = url;
     m_connectError.clear();
+    m_lostToOversize = false;
 
     // No origin: the browser refuses every Origin header but its own endpoint, and QWebSocket
     // only sends one when it is given a non-empty origin.
     auto* socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
     socket->setProxy(QNetworkProxy::NoProxy);
-    // Replies (resource bodies, large outerHTML) come as single frames of many megabytes, and
-    // the browser's server may not join fragmented requests, so both limits go to the top.
-    socket->setMaxAllowedIncomingFrameSize(QWebSocket::maxIncomingFrameSize());
-    socket->setMaxAllowedIncomingMessageSize(QWebSocket::maxIncomingMessageSize());
+    // Replies (resource bodies, a large page) come as single frames of many megabytes, but none
+    // larger than the largest resource in base64: a frame that announces more is not from a
+    // browser, and the socket closes before reading it. The browser's server may not join
+    // fragmented requests, so what we send goes in one frame.
+    socket->setMaxAllowedIncomingFrameSize(LargestMessage);
+    socket->setMaxAllowedIncomingMessageSize(LargestMessage);
     socket->setOutgoingFrameSize(QWebSocket::maxOutgoingFrameSize());
     m_socket = socket;
 
@@ -242,8 +245,12 @@ void CdpConnection::onSocketGone()
         return;
     }
     const QString reason = m_socket->closeReason();
-    failPending(reason.isEmpty() ? QStringLiteral("connection lost")
-                                 : QStringLiteral("connection lost: %1").arg(reason));
+    m_lostToOversize = m_socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData;
+    failPending(m_lostToOversize
+                    ? QStringLiteral("connection closed: a message of more than %1 MiB")
+                          .arg(LargestMessage >> 20)
+                : reason.isEmpty() ? QStringLiteral("connection lost")
+                                   : QStringLiteral("connection lost: %1").arg(reason));
     dropSocket();
     Q_EMIT disconnected();
     wakeWaiters();

@@ -28,6 +28,13 @@ public:
     // thread-safe; the connection must outlive its running waits.
     static constexpr int DefaultConnectTimeoutMs = 5000;
     static constexpr int DefaultCallTimeoutMs = 30000;
+    // A browser answers questions about itself at once; a page busy in a script of its own
+    // answers none. These limits tell such a silence apart from long work (a large page).
+    static constexpr int BrowserAnswerMs = 5000;
+    static constexpr int PageFirstAnswerMs = 10000;
+    // The largest message taken from the other end: a resource of kLargestResource bytes in
+    // base64 fits, with room for the reply around it. A bigger one closes the connection.
+    static constexpr qint64 LargestMessage = qint64(256) << 20;
 
     explicit CdpConnection(QObject* parent = nullptr);
     ~CdpConnection() override;
@@ -43,6 +50,8 @@ public:
     // Closes the connection; calls still waiting fail.
     void close();
     bool isConnected() const;
+    // The connection was closed because the other end sent a message over LargestMessage.
+    bool lostToOversize() const { return m_lostToOversize; }
     QUrl url() const { return m_url; }
 
     // Sends one request and waits for its reply; returns the reply's result object.
@@ -111,6 +120,7 @@ private:
 
     QWebSocket* m_socket = nullptr;
     bool m_connected = false;
+    bool m_lostToOversize = false;
     QString m_connectError;
     QUrl m_url;
     int m_nextId = 1;

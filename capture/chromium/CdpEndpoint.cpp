@@ -161,6 +161,8 @@ Found connectBrowser(CdpConnection& connection, const Sources& sources)
 
 HttpReply httpGet(const QString& host, int port, const QString& path, int timeoutMs)
 {
+    // A browser's page list of thousands of tabs is a few megabytes.
+    constexpr qsizetype kLargestHttpReply = 16 << 20;
     QUrl http;
     http.setScheme(QStringLiteral("http"));
     http.setHost(host);
@@ -176,21 +178,34 @@ HttpReply httpGet(const QString& host, int port, const QString& path, int timeou
                          QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(timeoutMs);
     QNetworkReply* reply = manager.get(request);
+    // The body is taken as it comes, so that a reply larger than any browser sends is cut off
+    // instead of being buffered whole.
+    reply->setReadBufferSize(64 * 1024);
+    QByteArray body;
+    bool tooLarge = false;
 
     QEventLoop loop;
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
+        body += reply->readAll();
+        if (body.size() > kLargestHttpReply) {
+            tooLarge = true;
+            loop.quit();
+        }
+    });
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
 
     HttpReply out;
-    if (!reply->isFinished()) {
+    if (!reply->isFinished() || tooLarge) {
+        out.answered = tooLarge;
         reply->abort();
     } else if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
         out.answered = true;
         if (reply->error() == QNetworkReply::NoError) {
             out.ok = true;
-            out.body = reply->readAll();
+            out.body = body + reply->readAll();
         }
     }
     delete reply;

@@ -232,6 +232,41 @@ QJsonObject objectParams(const QString& objectId)
     return {{QStringLiteral("objectId"), objectId}};
 }
 
+QString parseBlobStream(const QJsonObject& result)
+{
+    const QString uuid = result.value(QStringLiteral("uuid")).toString();
+    return uuid.isEmpty() ? QString() : QStringLiteral("blob:") + uuid;
+}
+
+QJsonObject streamReadParams(const QString& stream, int size)
+{
+    return {{QStringLiteral("handle"), stream}, {QStringLiteral("size"), size}};
+}
+
+QJsonObject streamParams(const QString& stream)
+{
+    return {{QStringLiteral("handle"), stream}};
+}
+
+std::optional<StreamPiece> parseStreamPiece(const QJsonObject& result)
+{
+    const QJsonValue data = result.value(QStringLiteral("data"));
+    if (!data.isString())
+        return std::nullopt;
+    StreamPiece piece;
+    piece.eof = result.value(QStringLiteral("eof")).toBool();
+    if (!result.value(QStringLiteral("base64Encoded")).toBool()) {
+        piece.bytes = data.toString().toUtf8();
+        return piece;
+    }
+    const auto decoded = QByteArray::fromBase64Encoding(data.toString().toLatin1(),
+                                                        QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return std::nullopt;
+    piece.bytes = *decoded;
+    return piece;
+}
+
 QJsonObject responseBodyParams(const QString& requestId)
 {
     return {{QStringLiteral("requestId"), requestId}};

@@ -105,6 +105,22 @@ Evaluation parseEvaluation(const QJsonObject& result);
 QJsonObject evaluateParams(const QString& expression, int contextId, bool returnByValue,
                            bool awaitPromise);
 
+// ---- Streams ---------------------------------------------------------------------------------
+
+// The stream handle ("blob:UUID") of the blob an IO.resolveBlob result names; empty when none.
+QString parseBlobStream(const QJsonObject& result);
+// IO.read's parameters for the next slice of at most `size` bytes; IO.close's for the stream.
+QJsonObject streamReadParams(const QString& stream, int size);
+QJsonObject streamParams(const QString& stream);
+// One slice of a stream: its bytes (base64 undone) and whether the stream ended with it.
+struct StreamPiece
+{
+    QByteArray bytes;
+    bool eof = false;
+};
+// nullopt when the result holds no data or broken base64.
+std::optional<StreamPiece> parseStreamPiece(const QJsonObject& result);
+
 // ---- Documents -----------------------------------------------------------------------------
 
 // Page.createIsolatedWorld's parameters for the layer's own world in a frame.

@@ -27,7 +27,12 @@ public:
         ++received;
         m_sink.receive(url, bytes);
     }
-    int received = 0;
+    void refuse(const QString& url, const QString& why) override
+    {
+        ++received;
+        m_sink.refuse(url, why);
+    }
+    int received = 0; // resources the routes answered for, with bytes or a refusal
 
 private:
     ResourceSink& m_sink;
@@ -74,14 +79,16 @@ void ChromiumBrowser::findDiskCache(const QString& profileHint)
     CdpConnection& c = *m_connection;
     const int processes = c.send(QStringLiteral("SystemInfo.getProcessInfo"));
     const int contexts = c.send(QStringLiteral("Target.getBrowserContexts"));
-    auto answer = [&c](int id) {
+    auto answer = [this, &c](int id) {
         try {
-            return c.wait(id, kCallTimeoutMs);
+            return c.wait(id, CdpConnection::BrowserAnswerMs);
+        } catch (const NoAnswerError&) {
+            notAnswering();
         } catch (const SafecallError&) {
             if (!c.isConnected())
                 throw;
-            return QJsonObject();
         }
+        return QJsonObject();
     };
     const qint64 pid = Cdp::parseBrowserPid(answer(processes));
     m_defaultContext = Cdp::parseDefaultContext(answer(contexts));
@@ -92,6 +99,19 @@ void ChromiumBrowser::findDiskCache(const QString& profileHint)
     if (!DiskCache::ListensOn(process, port))
         process = {};
     m_diskCache.setFolders(DiskCache::CacheFolders(process, profileHint, port));
+}
+
+void ChromiumBrowser::notAnswering()
+{
+    const QUrl url = m_connection->url();
+    m_connection->close();
+    throw BrowserUnreachableError(
+        QStringLiteral("The browser at %1:%2 accepted the connection but did not answer within "
+                       "%3 s. Close it and start it again, or check that the port belongs to a "
+                       "browser.")
+            .arg(url.host())
+            .arg(url.port())
+            .arg(CdpConnection::BrowserAnswerMs / 1000));
 }
 
 void ChromiumBrowser::forgetSessions()
@@ -143,7 +163,7 @@ void ChromiumBrowser::prepareSession(const QString& session)
         c.send(QStringLiteral("Network.enable"), Cdp::networkEnableParams(), session),
         c.send(QStringLiteral("Target.setAutoAttach"), Cdp::autoAttachParams(), session),
     };
-    c.waitAll(ids, kCallTimeoutMs);
+    c.waitAll(ids, CdpConnection::PageFirstAnswerMs);
 }
 
 QString ChromiumBrowser::frameSession(const QString& frameId, const QString& parentSession)
@@ -173,6 +193,12 @@ template <typename Call> auto ChromiumBrowser::whileConnected(Call&& call) -> de
     } catch (const SafecallError&) {
         if (m_connection->isConnected())
             throw;
+        if (m_connection->lostToOversize())
+            throw NimbrilError(
+                QStringLiteral("The browser sent more than %1 MiB at once (a page too large to "
+                               "read, or not a browser at all), so Nimbril closed the connection; "
+                               "what was saved before that stays.")
+                    .arg(CdpConnection::LargestMessage >> 20));
         // What was saved before stays; the user learns why the rest was not.
         throw BrowserUnreachableError(QStringLiteral(
             "The browser closed (or stopped answering) during the capture; what was saved "
@@ -203,8 +229,13 @@ QStringList ChromiumBrowser::activationOrder()
 QList<Cdp::TargetInfo> ChromiumBrowser::pageTargets()
 {
     ensureConnected();
-    const QJsonObject result =
-        m_connection->call(QStringLiteral("Target.getTargets"), {}, {}, kCallTimeoutMs);
+    QJsonObject result;
+    try {
+        result = m_connection->call(QStringLiteral("Target.getTargets"), {}, {},
+                                    CdpConnection::BrowserAnswerMs);
+    } catch (const NoAnswerError&) {
+        notAnswering();
+    }
     QList<Cdp::TargetInfo> found = Cdp::pageTargets(Cdp::parseTargets(result));
     const QStringList order = activationOrder();
     std::stable_sort(found.begin(), found.end(),
@@ -312,10 +343,11 @@ std::shared_ptr<const PageSnapshot> ChromiumBrowser::inlineFrame(const PageSnaps
     });
 }
 
-QString ChromiumBrowser::serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes)
+void ChromiumBrowser::serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,
+                                const TextWriter& write)
 {
-    return whileConnected([&] {
-        return ChromiumDocuments::serialize(*m_connection, document(page), page.root, writes);
+    whileConnected([&] {
+        ChromiumDocuments::serialize(*m_connection, document(page), page.root, writes, write);
     });
 }
 

@@ -53,7 +53,8 @@ public:
     std::shared_ptr<const PageSnapshot> inlineFrame(const PageSnapshot& page, int element) override;
     void fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink) override;
     bool fetchShown(const QString& url, ResourceSink& sink) override;
-    QString serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes) override;
+    void serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,
+                   const TextWriter& write) override;
     QString frontWindowCaption() override;
     void closeAllWindows() override;
 
@@ -63,6 +64,8 @@ private:
     void findDiskCache(const QString& profileHint);
     void onEvent(const QString& method, const class QJsonObject& params, const QString& session);
     void forgetSessions();
+    // Closes a connection whose other end does not answer, and says so.
+    [[noreturn]] void notAnswering();
     QString pageSession(const QString& targetId);
     QString frameSession(const QString& frameId, const QString& parentSession);
     void prepareSession(const QString& session);

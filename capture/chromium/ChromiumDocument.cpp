@@ -8,10 +8,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
+#include <zlib.h>
 
 namespace {
 
 constexpr int kCallTimeoutMs = 30000;
+// The saved page comes in slices of this many bytes (a third more in base64 on the wire).
+constexpr int kSerializedSlice = 8 << 20;
 
 // One of the layer's scripts, from the resources built into the program.
 QString Script(const char* name)
@@ -39,6 +43,40 @@ const QString& CachedFetchScript()
     static const QString script = Script("cached-fetch.js");
     return script;
 }
+
+// Undoes gzip as the pieces arrive, handing on what each unpacks to.
+class Unpacker
+{
+public:
+    Unpacker() { m_ok = inflateInit2(&m_z, 16 + MAX_WBITS) == Z_OK; }
+    ~Unpacker() { inflateEnd(&m_z); }
+    Unpacker(const Unpacker&) = delete;
+    Unpacker& operator=(const Unpacker&) = delete;
+
+    bool feed(const QByteArray& in, const Browser::TextWriter& write)
+    {
+        m_z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.constData()));
+        m_z.avail_in = uInt(in.size());
+        QByteArray out(kOutPiece, Qt::Uninitialized);
+        while (m_ok && !m_ended && m_z.avail_in > 0) {
+            m_z.next_out = reinterpret_cast<Bytef*>(out.data());
+            m_z.avail_out = uInt(out.size());
+            const int rc = inflate(&m_z, Z_NO_FLUSH);
+            m_ok = rc == Z_OK || rc == Z_STREAM_END || rc == Z_BUF_ERROR;
+            m_ended = rc == Z_STREAM_END;
+            if (const qsizetype produced = out.size() - qsizetype(m_z.avail_out); produced > 0)
+                write(out.left(produced));
+        }
+        return m_ok;
+    }
+    bool ended() const { return m_ended; }
+
+private:
+    static constexpr qsizetype kOutPiece = 1 << 20;
+    z_stream m_z{};
+    bool m_ok = false;
+    bool m_ended = false;
+};
 
 QString JsonArgs(const QJsonArray& args)
 {
@@ -107,7 +145,7 @@ std::shared_ptr<ChromiumDocument> read(CdpConnection& c, const QString& session,
     const int world = c.send(QStringLiteral("Page.createIsolatedWorld"),
                              Cdp::isolatedWorldParams(frameId), session);
     const int tree = c.send(QStringLiteral("Page.getResourceTree"), {}, session);
-    doc->contextId = Cdp::parseIsolatedWorld(c.wait(world, kCallTimeoutMs));
+    doc->contextId = Cdp::parseIsolatedWorld(c.wait(world, CdpConnection::PageFirstAnswerMs));
     QJsonObject treeResult;
     try {
         treeResult = c.wait(tree, kCallTimeoutMs);
@@ -132,14 +170,49 @@ std::shared_ptr<ChromiumDocument> read(CdpConnection& c, const QString& session,
     return doc;
 }
 
-QString serialize(CdpConnection& c, const ChromiumDocument& doc, int root,
-                  const QList<AttributeWrite>& writes)
+void serialize(CdpConnection& c, const ChromiumDocument& doc, int root,
+               const QList<AttributeWrite>& writes, const Browser::TextWriter& write)
 {
     QJsonArray w;
-    for (const AttributeWrite& write : writes)
-        w.append(QJsonArray{write.element, write.name, write.value});
-    return Evaluate(c, doc, SerializeScript() + u'(' + JsonArgs({doc.docIndex, root, w}) + u')')
-        .toString();
+    for (const AttributeWrite& attribute : writes)
+        w.append(QJsonArray{attribute.element, attribute.name, attribute.value});
+    // The protocol carries some ten megabytes a second; the browser packs the page to about a
+    // sixth of that first, far faster than it would carry the difference.
+    const QString expression =
+        QStringLiteral("new Response(new Blob([(") + SerializeScript() + QStringLiteral(")(") +
+        JsonArgs({doc.docIndex, root, w}) +
+        QStringLiteral(")]).stream().pipeThrough(new CompressionStream('gzip'))).blob()");
+    const Cdp::Evaluation made = Cdp::parseEvaluation(c.call(
+        QStringLiteral("Runtime.evaluate"),
+        Cdp::evaluateParams(expression, doc.contextId, false, true), doc.session, kCallTimeoutMs));
+    if (made.threw || made.objectId.isEmpty())
+        throw SafecallError();
+    const auto release = qScopeGuard([&] {
+        if (c.isConnected())
+            c.discard(c.send(QStringLiteral("Runtime.releaseObject"),
+                             Cdp::objectParams(made.objectId), doc.session));
+    });
+    const QString stream =
+        Cdp::parseBlobStream(c.call(QStringLiteral("IO.resolveBlob"),
+                                    Cdp::objectParams(made.objectId), doc.session, kCallTimeoutMs));
+    if (stream.isEmpty())
+        throw SafecallError();
+    const auto close = qScopeGuard([&] {
+        if (c.isConnected())
+            c.discard(c.send(QStringLiteral("IO.close"), Cdp::streamParams(stream), doc.session));
+    });
+    Unpacker unpack;
+    for (;;) {
+        const std::optional<Cdp::StreamPiece> piece = Cdp::parseStreamPiece(
+            c.call(QStringLiteral("IO.read"), Cdp::streamReadParams(stream, kSerializedSlice),
+                   doc.session, kCallTimeoutMs));
+        if (!piece || !unpack.feed(piece->bytes, write))
+            throw SafecallError();
+        if (piece->eof)
+            break;
+    }
+    if (!unpack.ended())
+        throw SafecallError();
 }
 
 QString text(CdpConnection& c, const ChromiumDocument& doc, int element)
@@ -168,18 +241,21 @@ QString frameIdOfElement(CdpConnection& c, const ChromiumDocument& doc, int elem
                          .arg(element));
 }
 
-QList<std::optional<QByteArray>> readCachedSameOrigin(CdpConnection& c, const ChromiumDocument& doc,
-                                                      const QStringList& urls)
+QList<CachedRead> readCachedSameOrigin(CdpConnection& c, const ChromiumDocument& doc,
+                                       const QStringList& urls)
 {
-    const QString expression = u'(' + CachedFetchScript() + QStringLiteral(")(") +
-                               JsonArgs(QJsonArray{QJsonArray::fromStringList(urls)}) + u')';
+    const QString expression =
+        u'(' + CachedFetchScript() + QStringLiteral(")(") +
+        JsonArgs({QJsonArray::fromStringList(urls), double(kLargestResource)}) + u')';
     const QJsonArray bodies = Evaluate(c, doc, expression, true).toArray();
-    QList<std::optional<QByteArray>> out;
+    QList<CachedRead> out;
     for (qsizetype i = 0; i < urls.size(); ++i) {
+        CachedRead read;
         if (i < bodies.size() && bodies[i].isString())
-            out << QByteArray::fromBase64(bodies[i].toString().toLatin1());
-        else
-            out << std::nullopt;
+            read.bytes = QByteArray::fromBase64(bodies[i].toString().toLatin1());
+        else if (i < bodies.size() && bodies[i].isDouble())
+            read.tooLarge = true;
+        out << read;
     }
     return out;
 }

@@ -38,9 +38,10 @@ void takeResourceTree(ChromiumDocument& doc, const Cdp::FrameTree& tree);
 std::shared_ptr<ChromiumDocument> read(CdpConnection& connection, const QString& session,
                                        const QString& frameId, const QString& topUrl, bool onDisk,
                                        PageSnapshot& snapshot);
-// The root element's outer HTML with the writes applied to an inert copy.
-QString serialize(CdpConnection& connection, const ChromiumDocument& doc, int root,
-                  const QList<AttributeWrite>& writes);
+// The root element's outer HTML with the writes applied to an inert copy, in UTF-8. The browser
+// keeps it as a blob, read in slices that `write` takes as they come.
+void serialize(CdpConnection& connection, const ChromiumDocument& doc, int root,
+               const QList<AttributeWrite>& writes, const Browser::TextWriter& write);
 // The element's innerText.
 QString text(CdpConnection& connection, const ChromiumDocument& doc, int element);
 // The id of the frame shown by the document's first FRAME or IFRAME element of that name; empty
@@ -49,10 +50,14 @@ QString frameIdByName(CdpConnection& connection, const ChromiumDocument& doc, co
 // The id of the frame the document's FRAME or IFRAME element (by its index) shows; empty when the
 // element is none of these or shows no frame.
 QString frameIdOfElement(CdpConnection& connection, const ChromiumDocument& doc, int element);
-// Reads same-origin URLs from the browser's HTTP cache through the page; null entries are
-// misses.
-QList<std::optional<QByteArray>> readCachedSameOrigin(CdpConnection& connection,
-                                                      const ChromiumDocument& doc,
-                                                      const QStringList& urls);
+// What the page's read of its origin's HTTP cache brought for one URL.
+struct CachedRead
+{
+    std::optional<QByteArray> bytes; // nullopt: a miss, or too large
+    bool tooLarge = false;           // the cache holds more than kLargestResource bytes for it
+};
+// Reads same-origin URLs from the browser's HTTP cache through the page, never from the network.
+QList<CachedRead> readCachedSameOrigin(CdpConnection& connection, const ChromiumDocument& doc,
+                                       const QStringList& urls);
 
 } // namespace ChromiumDocuments

@@ -31,7 +31,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QScopeGuard>
 #include <QUrl>
+#include <algorithm>
 #include <brotli/decode.h>
 #include <cstring>
 #include <zlib.h>
@@ -51,7 +53,10 @@ constexpr qsizetype kSha256Size = 32;
 constexpr quint32 kInfoVersionMask = 0xff;
 constexpr quint32 kInfoVersion = 3;
 constexpr quint32 kInfoTruncated = 1u << 12;
-constexpr qint64 kLargestEntry = qint64(1) << 30;
+// An entry file a little larger than the largest resource holds more than any resource is
+// allowed (headers and records take a few kilobytes; an encoded body is rarely larger than the
+// decoded one).
+constexpr qint64 kLargestEntry = kLargestResource + (qint64(1) << 20);
 
 template <typename T> T ReadLE(const QByteArray& bytes, qsizetype at)
 {
@@ -143,8 +148,24 @@ std::nullopt_t Fail(Miss* why, Miss reason)
     return std::nullopt;
 }
 
+// Appends what a decoder produced, unless the output would grow past `limit` (then sets `over`).
+// The buffer never grows past the limit either, which plain appending, doubling its capacity,
+// would.
+bool AppendWithin(QByteArray& out, const char* data, qsizetype size, qint64 limit, bool& over)
+{
+    if (out.size() + size > limit) {
+        over = true;
+        return false;
+    }
+    if (out.size() + size > out.capacity())
+        out.reserve(qsizetype(
+            std::min<qint64>(limit, std::max<qint64>(2 * out.capacity(), out.size() + size))));
+    out.append(data, size);
+    return true;
+}
+
 // Runs zlib over the whole input; windowBits selects gzip, zlib or raw deflate.
-std::optional<QByteArray> Inflate(const QByteArray& in, int windowBits, qint64 limit)
+std::optional<QByteArray> Inflate(const QByteArray& in, int windowBits, qint64 limit, bool& over)
 {
     z_stream z{};
     if (inflateInit2(&z, windowBits) != Z_OK)
@@ -159,11 +180,10 @@ std::optional<QByteArray> Inflate(const QByteArray& in, int windowBits, qint64 l
         z.avail_out = sizeof chunk;
         rc = inflate(&z, Z_NO_FLUSH);
         const qsizetype produced = qsizetype(sizeof chunk - z.avail_out);
-        if (out.size() + produced > limit) {
+        if (!AppendWithin(out, chunk, produced, limit, over)) {
             rc = Z_MEM_ERROR;
             break;
         }
-        out.append(chunk, produced);
         if (rc == Z_BUF_ERROR && z.avail_in == 0)
             break; // the stream ends before its end: cut off
         if (rc == Z_BUF_ERROR)
@@ -175,7 +195,7 @@ std::optional<QByteArray> Inflate(const QByteArray& in, int windowBits, qint64 l
     return out;
 }
 
-std::optional<QByteArray> Unbrotli(const QByteArray& in, qint64 limit)
+std::optional<QByteArray> Unbrotli(const QByteArray& in, qint64 limit, bool& over)
 {
     BrotliDecoderState* state = BrotliDecoderCreateInstance(nullptr, nullptr, nullptr);
     if (!state)
@@ -191,11 +211,10 @@ std::optional<QByteArray> Unbrotli(const QByteArray& in, qint64 limit)
         rc = BrotliDecoderDecompressStream(state, &availableIn, &nextIn, &availableOut, &nextOut,
                                            nullptr);
         const qsizetype produced = qsizetype(sizeof chunk - availableOut);
-        if (out.size() + produced > limit) {
+        if (!AppendWithin(out, reinterpret_cast<const char*>(chunk), produced, limit, over)) {
             rc = BROTLI_DECODER_RESULT_ERROR;
             break;
         }
-        out.append(reinterpret_cast<const char*>(chunk), produced);
     }
     BrotliDecoderDestroyInstance(state);
     if (rc != BROTLI_DECODER_RESULT_SUCCESS)
@@ -203,7 +222,7 @@ std::optional<QByteArray> Unbrotli(const QByteArray& in, qint64 limit)
     return out;
 }
 
-std::optional<QByteArray> Unzstd(const QByteArray& in, qint64 limit)
+std::optional<QByteArray> Unzstd(const QByteArray& in, qint64 limit, bool& over)
 {
     ZSTD_DCtx* context = ZSTD_createDCtx();
     if (!context)
@@ -217,11 +236,11 @@ std::optional<QByteArray> Unzstd(const QByteArray& in, qint64 limit)
         ZSTD_outBuffer output{chunk, sizeof chunk, 0};
         const size_t before = input.pos;
         pending = ZSTD_decompressStream(context, &output, &input);
-        if (ZSTD_isError(pending) || out.size() + qsizetype(output.pos) > limit) {
+        if (ZSTD_isError(pending) ||
+            !AppendWithin(out, chunk, qsizetype(output.pos), limit, over)) {
             ok = false;
             break;
         }
-        out.append(chunk, qsizetype(output.pos));
         // No input left, no output made and the frame not ended: the stream was cut off.
         if (input.pos == before && output.pos == 0 && input.pos == input.size && pending != 0)
             ok = false;
@@ -356,18 +375,26 @@ std::optional<QByteArray> ParseEntry(const QByteArray& file, const QByteArray& k
     if (response->status != 200 || (infoFlags & kInfoTruncated) || !lengthOk ||
         response->has("content-range"))
         return Fail(why, Miss::NotComplete);
-    const QByteArray body = file.mid(bodyStart, bodySize);
     const QByteArray encoding = response->header("content-encoding");
+    if (encoding.trimmed().isEmpty() && bodySize > kLargestResource)
+        return Fail(why, Miss::TooLarge);
+    const QByteArray body = file.mid(bodyStart, bodySize);
     if (encoding.trimmed().isEmpty())
         return body;
-    if (std::optional<QByteArray> decoded = DecodeContent(body, encoding))
+    bool over = false;
+    if (std::optional<QByteArray> decoded = DecodeContent(body, encoding, kLargestResource, &over))
         return decoded;
-    return Fail(why, Miss::NotDecodable);
+    return Fail(why, over ? Miss::TooLarge : Miss::NotDecodable);
 }
 
 std::optional<QByteArray> DecodeContent(const QByteArray& body, const QByteArray& encoding,
-                                        qint64 limit)
+                                        qint64 limit, bool* overLimit)
 {
+    bool over = false;
+    const auto report = qScopeGuard([&] {
+        if (overLimit)
+            *overLimit = over;
+    });
     QList<QByteArray> codings = encoding.toLower().split(',');
     std::optional<QByteArray> data = body;
     // Applied in the order listed, so undone from the last.
@@ -376,21 +403,23 @@ std::optional<QByteArray> DecodeContent(const QByteArray& body, const QByteArray
         if (coding.isEmpty() || coding == "identity")
             continue;
         if (coding == "gzip" || coding == "x-gzip") {
-            data = Inflate(*data, 16 + MAX_WBITS, limit);
+            data = Inflate(*data, 16 + MAX_WBITS, limit, over);
         } else if (coding == "deflate") {
             // Servers send both the zlib format and bare deflate under this name.
-            std::optional<QByteArray> zlibbed = Inflate(*data, MAX_WBITS, limit);
-            data = zlibbed ? zlibbed : Inflate(*data, -MAX_WBITS, limit);
+            std::optional<QByteArray> zlibbed = Inflate(*data, MAX_WBITS, limit, over);
+            data = zlibbed || over ? zlibbed : Inflate(*data, -MAX_WBITS, limit, over);
         } else if (coding == "br") {
-            data = Unbrotli(*data, limit);
+            data = Unbrotli(*data, limit, over);
         } else if (coding == "zstd") {
-            data = Unzstd(*data, limit);
+            data = Unzstd(*data, limit, over);
         } else {
             return std::nullopt;
         }
     }
-    if (data && data->size() > limit)
+    if (data && data->size() > limit) {
+        over = true;
         return std::nullopt;
+    }
     return data;
 }
 
@@ -495,7 +524,7 @@ std::optional<QByteArray> Reader::readKey(const QByteArray& key, Miss* why)
         QFile file(folder + u'/' + name);
         if (!file.open(QIODevice::ReadOnly))
             continue;
-        Miss reason = Miss::NotComplete;
+        Miss reason = Miss::TooLarge;
         std::optional<QByteArray> body;
         // One read: a file the browser rewrites meanwhile fails its check sums.
         if (file.size() <= kLargestEntry)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Browser.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -34,6 +36,7 @@ enum class Miss
     Malformed,    // magic, version, lengths or check sums do not fit: also a half-written entry
     NotComplete,  // not a complete 200 response stored whole
     NotDecodable, // a content encoding the reader does not know, or a damaged encoded body
+    TooLarge,     // the body is, or unpacks to, more than kLargestResource bytes
 };
 
 // The body a cache entry file holds for `key`, decoded from its content encoding; nullopt with
@@ -43,9 +46,10 @@ std::optional<QByteArray> ParseEntry(const QByteArray& file, const QByteArray& k
 
 // `body` with the response's Content-Encoding ("gzip", "deflate", "br", "zstd", a list of them, or
 // "identity") undone; nullopt for an unknown encoding, a damaged or cut-off stream, or an
-// output larger than `limit` bytes.
+// output larger than `limit` bytes (then `overLimit` is set). Decoding stops at the limit, so
+// that a small body that unpacks to gigabytes never takes more than `limit` of memory.
 std::optional<QByteArray> DecodeContent(const QByteArray& body, const QByteArray& encoding,
-                                        qint64 limit = qint64(1) << 30);
+                                        qint64 limit = kLargestResource, bool* overLimit = nullptr);
 
 // What the browser's process says about itself, read from /proc.
 struct BrowserProcess

@@ -425,13 +425,14 @@ bool FakeBrowser::fetchShown(const QString& url, ResourceSink& sink)
     return false;
 }
 
-QString FakeBrowser::serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes)
+void FakeBrowser::serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,
+                            const TextWriter& write)
 {
     enter("serialize");
     const Snapshot& s = snapshotOf(page);
     QString out;
     Serialise(s.document->root(), s.elements, writes, out);
-    return out;
+    write(out.toUtf8());
 }
 
 QString FakeBrowser::frontWindowCaption()

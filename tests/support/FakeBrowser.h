@@ -140,7 +140,8 @@ public:
     std::shared_ptr<const PageSnapshot> inlineFrame(const PageSnapshot& page, int element) override;
     void fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink) override;
     bool fetchShown(const QString& url, ResourceSink& sink) override;
-    QString serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes) override;
+    void serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,
+                   const TextWriter& write) override;
     QString frontWindowCaption() override;
     void closeAllWindows() override;
 
