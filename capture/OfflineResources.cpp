@@ -28,11 +28,12 @@ public:
     QHash<QString, QByteArray> bodies;
 };
 
-// A sheet's text: UTF-8 when its bytes are, else one character per byte, so that the bytes
-// come back unchanged when it is written.
+// A sheet's text: UTF-8 when its bytes are (a byte order mark kept, since it tells the encoding
+// to a browser that opens the copy), else one character per byte, so that the bytes come back
+// unchanged when it is written.
 QString DecodeSheet(const QByteArray& bytes, bool* utf8)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder(bytes);
     *utf8 = !decoder.hasError();
     return *utf8 ? text : QString::fromLatin1(bytes);
@@ -330,6 +331,21 @@ QList<AttributeWrite> OfflineResources::finish(const QList<AttributeWrite>& done
                 continue;
             if (const QString url = ResolveAddress(m_base, *value); !url.isEmpty() && url != *value)
                 write(index, name, url);
+        }
+        // The copy is written in UTF-8 and says so, whatever the page was sent in.
+        if (element.tag == QLatin1String("META")) {
+            if (const auto charset = element.attribute(QStringLiteral("charset"));
+                charset && charset->trimmed().compare(u"utf-8", Qt::CaseInsensitive) != 0)
+                write(index, QStringLiteral("charset"), QStringLiteral("utf-8"));
+            const auto content = element.attribute(QStringLiteral("content"));
+            if (content &&
+                element.attribute(QStringLiteral("http-equiv"))
+                        .value_or(QString())
+                        .trimmed()
+                        .compare(u"content-type", Qt::CaseInsensitive) == 0 &&
+                content->contains(QLatin1String("charset"), Qt::CaseInsensitive) &&
+                !content->contains(QLatin1String("utf-8"), Qt::CaseInsensitive))
+                write(index, QStringLiteral("content"), QStringLiteral("text/html; charset=utf-8"));
         }
         // Relative addresses of the copy name the files beside it.
         if (element.tag == QLatin1String("BASE") && element.attribute(QStringLiteral("href")))

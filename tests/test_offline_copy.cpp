@@ -167,6 +167,30 @@ TEST_F(OfflineCopy, EveryAddressFormIsReadAgainstTheDocumentAndItsBase)
                   "<A href=\"mailto:a@b.example\">"});
 }
 
+TEST_F(OfflineCopy, TheCopySaysTheEncodingItIsWrittenInAndSheetsKeepTheirs)
+{
+    const FakeDocumentPtr doc = openPage();
+    doc->addToHead("META", {{"charset", "windows-1252"}});
+    doc->addToHead("META",
+                   {{"http-equiv", "Content-Type"}, {"content", "text/html; charset=latin1"}});
+    doc->addToHead("LINK", {{"rel", "stylesheet"}, {"href", "bom.css"}});
+    doc->addToHead("LINK", {{"rel", "stylesheet"}, {"href", "latin.css"}});
+    // A byte order mark says UTF-8 to a browser opening the copy; bytes that are no UTF-8 stay
+    // the bytes they were.
+    browser.hold("http://h/d/bom.css", "\xEF\xBB\xBFp:before{content:\"\xE2\x86\x92\"}"
+                                       "p{background:url(b.png)}");
+    browser.hold("http://h/d/latin.css", "q:before{content:\"\xE9\"}q{background:url(b.png)}");
+    browser.hold("http://h/d/b.png", "B");
+    saveAll();
+
+    expectInPage({"<META charset=\"utf-8\">",
+                  "<META http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">"});
+    EXPECT_EQ(readFile(dest + "/News.files/bom.css"),
+              "\xEF\xBB\xBFp:before{content:\"\xE2\x86\x92\"}p{background:url(\"b.png\")}");
+    EXPECT_EQ(readFile(dest + "/News.files/latin.css"),
+              "q:before{content:\"\xE9\"}q{background:url(\"b.png\")}");
+}
+
 TEST_F(OfflineCopy, InlineFramesAreSavedLikeFramesInTheirOwnPageAndFolder)
 {
     const FakeDocumentPtr doc = openPage();
