@@ -639,6 +639,7 @@ void FloatingWindow::RunCapture(CaptureKind kind, Scope scope)
     auto* progress = new ProgressWindow(m_context.language());
     progress->setAttribute(Qt::WA_DeleteOnClose);
     CaptureRun engine(browser);
+    engine.classicPages = m_context.settings().classicPages();
     engine.displays = {progress->pageDisplay(), progress->fileDisplay(),
                        progress->urlDisplay(),  progress->pageBar(),
                        progress->totalBar(),    [progress] { return progress->stopRequested(); }};

@@ -87,7 +87,14 @@ int main(int argc, char* argv[])
         QStringLiteral("Where resource bytes come from: auto (the browser's disk cache first, "
                        "then the browser; default) or devtools (the browser only)."),
         QStringLiteral("auto|devtools"), QStringLiteral("auto"));
-    parser.addOptions({endpoint, scope, dest, stats, route});
+    const QCommandLineOption classic(
+        QStringLiteral("classic"),
+        QStringLiteral("Save pages the classic way: only pictures, embeds, movies, scripts, "
+                       "links and background sound are saved and named in the copy (also the "
+                       "default when Config.ini says so). Without it the copy takes along what "
+                       "its style sheets, srcsets and media name, to look offline as it did "
+                       "live."));
+    parser.addOptions({endpoint, scope, dest, stats, route, classic});
     parser.addPositionalArgument(QStringLiteral("KIND"),
                                  QStringLiteral("page, photo, music, flash, text or email"));
     parser.process(app);
@@ -131,6 +138,7 @@ int main(int argc, char* argv[])
 
         StderrDisplay page("page"), url("url"), file("file");
         CaptureRun engine(&browser);
+        engine.classicPages = parser.isSet(classic) || Settings(paths.configFile()).classicPages();
         engine.displays.page = &page;
         engine.displays.url = &url;
         engine.displays.file = &file;

@@ -65,7 +65,8 @@ struct PageSnapshot
     std::shared_ptr<const PageSnapshot> frameNamed(const QString& name) const;
 };
 
-// An attribute the saved copy of a page carries instead of the live one.
+// An attribute the saved copy of a page carries instead of the live one; without a name, the text
+// the element holds instead of its content (a STYLE element's sheet).
 struct AttributeWrite
 {
     int element;
@@ -100,6 +101,10 @@ public:
     virtual std::optional<PageSnapshot> snapshot(const PageRef& page) = 0;
     // The text of an element as the page renders it (innerText).
     virtual QString text(const PageSnapshot& page, int element) = 0;
+    // The document an IFRAME element of the page (by its index) shows, read as a page is; null
+    // when it shows none.
+    virtual std::shared_ptr<const PageSnapshot> inlineFrame(const PageSnapshot& page,
+                                                            int element) = 0;
     // Hands the sink the bytes the browser holds for each of the URLs the document uses, read
     // from the browser and never from the network. A URL the browser does not hold is left out.
     virtual void fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink) = 0;

@@ -39,6 +39,7 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
     SweepLeftoverFiles(folder, 0);
     CaptureLedger ledger;
     PageSaver saver(*m_browser, displays, &ledger);
+    saver.setClassic(classicPages);
     Harvester harvester(*m_browser, displays, emails, &ledger);
     Finally report([this, &ledger] { notSaved = ledger.notSaved; });
     for (const PageRef& page : pages) {

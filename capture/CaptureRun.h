@@ -19,6 +19,8 @@ public:
     explicit CaptureRun(Browser* browser);
 
     CaptureDisplays displays;
+    // Pages are saved by the classic passes alone (see PageSaver::setClassic).
+    bool classicPages = false;
     // The e-mail addresses harvested during the run, in the order first found.
     QStringList emails;
     // How many web pages the run saved or harvested.

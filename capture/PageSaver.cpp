@@ -4,6 +4,7 @@
 #include "Errors.h"
 #include "FileNames.h"
 #include "IniFile.h"
+#include "OfflineResources.h"
 #include "ResourceFiles.h"
 #include "ResourcePasses.h"
 #include "TextRules.h"
@@ -11,6 +12,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <optional>
 
 namespace {
 
@@ -97,9 +99,20 @@ void PageSaver::savePage(const PageSnapshot& doc, const QString& path, const QSt
     SweepLeftoverFiles(WithSlash(path) + folder);
     writeUrlIni(doc.address, WithSlash(path) + folder);
     QList<AttributeWrite> writes;
+    // Beyond the classic passes, the copy takes along what its style sheets name; the sheets
+    // the link pass writes are the ones that name those copies.
+    std::optional<OfflineResources> offline;
+    QHash<QString, QByteArray> sheets;
+    if (!m_classic) {
+        offline.emplace(m_browser, doc, path, folder, m_ledger);
+        sheets = offline->saveStyleSheets();
+    }
     for (const ResourcePass* pass : kSavingPasses)
-        writes += RunResourcePass(*pass, m_browser, doc, path, folder, m_displays, m_ledger);
+        writes += RunResourcePass(*pass, m_browser, doc, path, folder, m_displays, m_ledger,
+                                  pass == &kStyleLinkPass ? sheets : QHash<QString, QByteArray>());
     writes += saveFrames(doc, path, folder);
+    if (offline)
+        writes += offline->finish(writes);
     saveHtml(doc, writes, WithSlash(path) + pageName + QStringLiteral(".htm"));
 }
 
@@ -150,6 +163,20 @@ QList<AttributeWrite> PageSaver::saveFrames(const PageSnapshot& doc, const QStri
 {
     QList<AttributeWrite> writes;
     const QString sub = WithSlash(path) + folder;
+    // Saves the frame's document into the resource folder; false when no name can be chosen for
+    // it, which ends the frame loop.
+    auto saveFrame = [&](int index, const std::shared_ptr<const PageSnapshot>& frameDoc) {
+        const QString frameName = makePageName(*frameDoc, sub);
+        if (IsBlankName(frameName))
+            return false;
+        savePage(*frameDoc, sub, frameName);
+        // The frame element names the frame's page only once that page is written.
+        if (QFileInfo(WithSlash(sub) + frameName + QStringLiteral(".htm")).isFile())
+            writes.append({index, QStringLiteral("src"),
+                           LinkAddress(folder + u'/' + frameName + QStringLiteral(".htm"))});
+        PumpEvents();
+        return true;
+    };
     for (int index : doc.elementsTagged(QStringLiteral("FRAME"))) {
         try {
             const ElementData& element = doc.elements[size_t(index)];
@@ -157,15 +184,22 @@ QList<AttributeWrite> PageSaver::saveFrames(const PageSnapshot& doc, const QStri
                 doc.frameNamed(element.attribute(QStringLiteral("Name")).value_or(QString()));
             if (!frameDoc || !element.attribute(QStringLiteral("src")))
                 continue;
-            const QString frameName = makePageName(*frameDoc, sub);
-            if (IsBlankName(frameName))
+            if (!saveFrame(index, frameDoc))
                 break;
-            savePage(*frameDoc, sub, frameName);
-            // The frame element names the frame's page only once that page is written.
-            if (QFileInfo(WithSlash(sub) + frameName + QStringLiteral(".htm")).isFile())
-                writes.append({index, QStringLiteral("src"),
-                               LinkAddress(folder + u'/' + frameName + QStringLiteral(".htm"))});
-            PumpEvents();
+        } catch (const NimbrilError&) {
+            // this frame is given up; the next one is visited
+        }
+    }
+    // Beyond the classic passes, inline frames are saved the same way.
+    if (m_classic)
+        return writes;
+    for (int index : doc.elementsTagged(QStringLiteral("IFRAME"))) {
+        try {
+            if (!doc.elements[size_t(index)].attribute(QStringLiteral("src")))
+                continue;
+            const auto frameDoc = m_browser.inlineFrame(doc, index);
+            if (frameDoc && IsWebUrl(frameDoc->address) && !saveFrame(index, frameDoc))
+                break;
         } catch (const NimbrilError&) {
             // this frame is given up; the next one is visited
         }

@@ -16,6 +16,11 @@ public:
     // could not save.
     PageSaver(Browser& browser, CaptureDisplays& displays, CaptureLedger* ledger = nullptr);
 
+    // Classic: only the resource passes' own elements are saved and rewritten. Otherwise (the
+    // default) the copy also takes what its style sheets, srcsets and media name, and names what
+    // it has no copy of by its web address, so that it looks offline as the page did live.
+    void setClassic(bool classic) { m_classic = classic; }
+
     // Saves the document into path; an empty name lets the saver choose one.
     void savePage(const PageSnapshot& doc, const QString& path, const QString& name = {});
     // The name the document's page gets in path: after its title (else the start of its text,
@@ -32,6 +37,7 @@ private:
     Browser& m_browser;
     CaptureDisplays& m_displays;
     CaptureLedger* m_ledger;
+    bool m_classic = false;
 };
 
 // The text made usable as a file name for a page or a text file; shared with the harvester.

@@ -206,3 +206,11 @@ QString LinkAddress(const QString& relativePath)
     }
     return out;
 }
+
+QString AddressFromPage(const QString& root, const QString& subFolder, const QString& file)
+{
+    const QString prefix = WithSlash(WithSlash(root) + SafeRelativePath(subFolder));
+    if (subFolder.isEmpty() || !file.startsWith(prefix))
+        return QString();
+    return LinkAddress(subFolder + u'/' + file.mid(prefix.size()));
+}

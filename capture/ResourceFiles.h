@@ -30,3 +30,7 @@ QString LinkOnTheWay(const QString& root, const QString& target);
 // A relative address written into a saved page for a file of the collection: characters that
 // would make a browser read the name differently ("%", "#", "?") are escaped.
 QString LinkAddress(const QString& relativePath);
+
+// The address a file below root/subFolder has in the page file saved in root ("Page.files/img/
+// x.gif", escaped as LinkAddress does); empty for a file anywhere else.
+QString AddressFromPage(const QString& root, const QString& subFolder, const QString& file);

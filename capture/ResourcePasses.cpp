@@ -105,10 +105,57 @@ void CaptureLedger::refuse(const QString& url, const QString& why)
         notSaved << line;
 }
 
+SavedResources SaveResources(Browser& browser, const PageSnapshot& doc, const QString& path,
+                             const QString& folder, const QStringList& urls, CaptureLedger* ledger,
+                             const QHash<QString, QByteArray>& given)
+{
+    const bool saving = !folder.isEmpty();
+    ResourceWriter writer(doc.address, path, folder, ledger);
+    // What this capture wrote before comes from its own file: kept where it already is, copied
+    // where another page needs it. Bytes the caller made are this page's own.
+    QStringList toFetch;
+    const QString here = QDir(saving ? WithSlash(path) + folder : path).absolutePath();
+    for (const QString& url : urls) {
+        if (const auto made = given.constFind(url); made != given.cend()) {
+            writer.receive(url, *made);
+            continue;
+        }
+        const QString earlier =
+            ledger ? ledger->written.value(doc.context + u'\n' + url) : QString();
+        const QFileInfo info(earlier);
+        if (earlier.isEmpty() || !info.isFile() || info.isSymLink()) {
+            toFetch << url;
+        } else if (!saving && info.absolutePath() == here) {
+            writer.adopt(url, earlier);
+        } else if (QFile file(earlier); file.open(QIODevice::ReadOnly)) {
+            writer.receive(url, file.readAll());
+        } else {
+            toFetch << url;
+        }
+    }
+    if (!toFetch.isEmpty())
+        browser.fetch(doc, toFetch, writer);
+    SavedResources saved;
+    for (const QString& url : urls) {
+        if (!writer.received(url))
+            continue;
+        saved.received.insert(url);
+        if (const QString file = writer.file(url); !file.isEmpty()) {
+            saved.files.insert(url, file);
+            if (ledger && !given.contains(url))
+                ledger->written.insert(doc.context + u'\n' + url, file);
+        }
+        if (const QString why = writer.failure(url); !why.isEmpty())
+            saved.failures.insert(url, why);
+    }
+    return saved;
+}
+
 QList<AttributeWrite> RunResourcePass(const ResourcePass& pass, Browser& browser,
                                       const PageSnapshot& doc, const QString& path,
                                       const QString& folder, CaptureDisplays& displays,
-                                      CaptureLedger* ledger)
+                                      CaptureLedger* ledger,
+                                      const QHash<QString, QByteArray>& given)
 {
     const bool saving = pass.savingOnly || !folder.isEmpty();
     const QString target = saving ? WithSlash(path) + folder : path;
@@ -146,50 +193,26 @@ QList<AttributeWrite> RunResourcePass(const ResourcePass& pass, Browser& browser
     if (planned.isEmpty())
         return {};
 
-    ResourceWriter writer(doc.address, saving ? path : target, saving ? folder : QString(), ledger);
-    // What this capture wrote before comes from its own file: kept where it already is, copied
-    // where another page needs it.
-    QStringList toFetch;
-    const QString here = QDir(target).absolutePath();
-    for (const QString& url : std::as_const(urls)) {
-        const QString earlier =
-            ledger ? ledger->written.value(doc.context + u'\n' + url) : QString();
-        const QFileInfo info(earlier);
-        if (earlier.isEmpty() || !info.isFile() || info.isSymLink()) {
-            toFetch << url;
-        } else if (!saving && info.absolutePath() == here) {
-            writer.adopt(url, earlier);
-        } else if (QFile file(earlier); file.open(QIODevice::ReadOnly)) {
-            writer.receive(url, file.readAll());
-        } else {
-            toFetch << url;
-        }
-    }
-    if (!toFetch.isEmpty())
-        browser.fetch(doc, toFetch, writer);
-    if (ledger)
-        for (const QString& url : std::as_const(urls))
-            if (const QString file = writer.file(url); !file.isEmpty())
-                ledger->written.insert(doc.context + u'\n' + url, file);
+    const SavedResources saved =
+        SaveResources(browser, doc, path, saving ? folder : QString(), urls, ledger, given);
 
     QList<AttributeWrite> writes;
-    const QString folderPrefix = WithSlash(WithSlash(path) + SafeRelativePath(folder));
     for (const PlannedResource& r : std::as_const(planned)) {
-        if (!writer.received(r.url)) {
+        if (!saved.received.contains(r.url)) {
             if (ledger && IsWebUrl(r.url) && NamesAResource(pass, doc.elements[size_t(r.element)]))
                 ledger->refuse(r.url, QStringLiteral("the browser does not hold it (not loaded, "
                                                      "or not kept)"));
             continue;
         }
-        if (ledger && !writer.failure(r.url).isEmpty())
-            ledger->refuse(r.url, writer.failure(r.url));
+        if (const QString why = saved.failures.value(r.url); ledger && !why.isEmpty())
+            ledger->refuse(r.url, why);
         if (pass.showsFile)
             displays.showFile(r.url);
-        const QString file = writer.file(r.url);
+        const QString file = saved.files.value(r.url);
         // The saved page names a copy only when it was written, also when it had to be renamed
         // or its path made safe.
-        if (saving && file.startsWith(folderPrefix)) {
-            const QString address = LinkAddress(folder + u'/' + file.mid(folderPrefix.size()));
+        if (const QString address = AddressFromPage(path, folder, file);
+            saving && !address.isEmpty()) {
             for (const char* attribute : pass.rewrites)
                 writes.append({r.element, QString::fromLatin1(attribute), address});
         }

@@ -3,8 +3,10 @@
 #include "Browser.h"
 #include "CaptureProgress.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <initializer_list>
@@ -53,11 +55,31 @@ struct CaptureLedger
     void refuse(const QString& url, const QString& why);
 };
 
+// What became of a document's resources: which of them the browser handed out, the file each
+// of those now lies in (none when it could not be written), and why it could not.
+struct SavedResources
+{
+    QSet<QString> received;
+    QHash<QString, QString> files;
+    QHash<QString, QString> failures;
+};
+
+// Writes the resources the browser holds for the URLs as the passes do: saving (folder not
+// empty), each below path/folder at its path relative to the page; harvesting, each flat in path.
+// What the capture wrote before is taken from its file. `given` holds bytes the caller made
+// for some of the URLs (a style sheet that names the copies beside it): they are written as they
+// are, neither asked of the browser nor shared with other pages.
+SavedResources SaveResources(Browser& browser, const PageSnapshot& doc, const QString& path,
+                             const QString& folder, const QStringList& urls,
+                             CaptureLedger* ledger = nullptr,
+                             const QHash<QString, QByteArray>& given = {});
+
 // Writes the resources of one pass that the browser holds. Saving (folder not empty), each lands
 // below path/folder at its path relative to the page, and the attribute writes that make the
 // saved page name the copies are returned; harvesting (folder empty), each lands flat in path
-// under its own name and nothing is returned.
+// under its own name and nothing is returned. `given` as for SaveResources.
 QList<AttributeWrite> RunResourcePass(const ResourcePass& pass, Browser& browser,
                                       const PageSnapshot& doc, const QString& path,
                                       const QString& folder, CaptureDisplays& displays,
-                                      CaptureLedger* ledger = nullptr);
+                                      CaptureLedger* ledger = nullptr,
+                                      const QHash<QString, QByteArray>& given = {});

@@ -155,6 +155,12 @@ SetupDialog::SetupDialog(AppContext& context, QWidget* parent, const SetupPlaces
     auto* optionsBox = new QVBoxLayout(gb_RunOptions);
     optionsBox->addWidget(chk_AddToolButton);
     optionsBox->addWidget(chk_AutoRun);
+    // No language file has a text for it: it stays in English.
+    chk_ClassicPages = new QCheckBox(
+        QStringLiteral("Save pages the classic way (without what style sheets, srcsets and "
+                       "media name)"),
+        gb_RunOptions);
+    optionsBox->addWidget(chk_ClassicPages);
 
     btn_OK = new QPushButton(QStringLiteral("&OK"), this);
     btn_Cancel = new QPushButton(QStringLiteral("Cancel"), this);
@@ -176,6 +182,7 @@ SetupDialog::SetupDialog(AppContext& context, QWidget* parent, const SetupPlaces
     gb_RunOptions->setObjectName(QStringLiteral("gb_RunOptions"));
     chk_AddToolButton->setObjectName(QStringLiteral("chk_AddToolButton"));
     chk_AutoRun->setObjectName(QStringLiteral("chk_AutoRun"));
+    chk_ClassicPages->setObjectName(QStringLiteral("chk_ClassicPages"));
     btn_OK->setObjectName(QStringLiteral("btn_OK"));
     btn_Cancel->setObjectName(QStringLiteral("btn_Cancel"));
 
@@ -217,6 +224,7 @@ void SetupDialog::FormShow()
     ApplyLanguage();
     m_savedLanguage = m_context.language().language();
     ReadRunOptions();
+    chk_ClassicPages->setChecked(m_context.settings().classicPages());
 }
 
 void SetupDialog::FillLanguageList()
@@ -290,6 +298,8 @@ void SetupDialog::FormClose(int result)
     // here, and the dialog still closes with the language in force.
     try {
         m_context.settings().setLanguage(m_context.language().language());
+        if (chk_ClassicPages->isChecked() != m_context.settings().classicPages())
+            m_context.settings().setClassicPages(chk_ClassicPages->isChecked());
     } catch (const NimbrilError& e) {
         m_context.prompts().error(this, e.text());
     }

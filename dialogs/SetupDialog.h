@@ -103,6 +103,7 @@ public:
     QGroupBox* gb_RunOptions;
     QCheckBox* chk_AddToolButton;
     QCheckBox* chk_AutoRun;
+    QCheckBox* chk_ClassicPages; // whole pages saved the classic way (Config.ini)
     QPushButton* btn_OK;
     QPushButton* btn_Cancel;
 

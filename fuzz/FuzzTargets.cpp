@@ -8,8 +8,10 @@
 #include "FileNames.h"
 #include "IniFile.h"
 #include "LanguageCatalogue.h"
+#include "PageAddresses.h"
 #include "PaletteFile.h"
 #include "ResourceFiles.h"
+#include "StyleSheets.h"
 #include "WebAddress.h"
 
 #include <QByteArray>
@@ -285,6 +287,42 @@ int FuzzDiskCache(const uint8_t* data, size_t size)
     return 0;
 }
 
+int FuzzStyleSheet(const uint8_t* data, size_t size)
+{
+    const QString css =
+        QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    // Tokens lie inside the text, in order, without overlapping.
+    const QList<SheetAddress> found = SheetAddresses(css);
+    qsizetype end = 0;
+    for (const SheetAddress& a : found) {
+        if (a.start < end || a.length <= 0 || a.start + a.length > css.size())
+            Fail("address token out of place", css);
+        end = a.start + a.length;
+    }
+    // Addresses written into the sheet, whatever they hold, read back as written, and no other.
+    QStringList written;
+    const QString out = ReplaceSheetAddresses(css, [&written](const SheetAddress&) {
+        written << QStringLiteral("n%1\"'\\)( \n\r\f;x").arg(written.size());
+        return std::optional<QString>(written.last());
+    });
+    QStringList back;
+    for (const SheetAddress& a : SheetAddresses(out))
+        back << a.address;
+    if (back != written)
+        Fail("rewritten addresses do not read back", out);
+
+    // A srcset written from the candidates read reads back as the same candidates.
+    const QList<SrcsetCandidate> candidates = ParseSrcset(css);
+    const QList<SrcsetCandidate> again = ParseSrcset(ComposeSrcset(candidates));
+    if (again.size() != candidates.size())
+        Fail("srcset candidates lost", css);
+    for (qsizetype i = 0; i < again.size(); ++i)
+        if (again[i].address != candidates[i].address ||
+            again[i].descriptor != candidates[i].descriptor)
+            Fail("srcset candidate changed", candidates[i].address);
+    return 0;
+}
+
 FuzzTarget FuzzTargetByName(const char* name)
 {
     static const struct
@@ -299,6 +337,7 @@ FuzzTarget FuzzTargetByName(const char* name)
         {"cachecopy", FuzzCacheCopy},
         {"cdp", FuzzCdp},
         {"diskcache", FuzzDiskCache},
+        {"stylesheet", FuzzStyleSheet},
     };
     for (const auto& t : targets)
         if (std::strcmp(t.name, name) == 0)

@@ -13,6 +13,7 @@ int FuzzEMailList(const uint8_t* data, size_t size);
 int FuzzCacheCopy(const uint8_t* data, size_t size);
 int FuzzCdp(const uint8_t* data, size_t size);
 int FuzzDiskCache(const uint8_t* data, size_t size);
+int FuzzStyleSheet(const uint8_t* data, size_t size);
 
 // One target by the name of its corpus folder ("ini", "palette", ...); null when unknown.
 using FuzzTarget = int (*)(const uint8_t*, size_t);

@@ -12,7 +12,7 @@ SRC=$(dirname "$HERE")
 BUILD="$SRC/build-fuzz"
 TARGETS=("$@")
 if ((${#TARGETS[@]} == 0)); then
-  TARGETS=(ini palette language email cachecopy cdp diskcache)
+  TARGETS=(ini palette language email cachecopy cdp diskcache stylesheet)
 fi
 
 "$SRC/scripts/deps.sh"

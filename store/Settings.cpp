@@ -10,6 +10,8 @@ const QString kCollectionSection = QStringLiteral("CollectionDir");
 const QString kPathKey = QStringLiteral("Path");
 const QString kLanguageSection = QStringLiteral("Language");
 const QString kLanguageKey = QStringLiteral("DefaultLanguage");
+const QString kWebPageSection = QStringLiteral("WebPage");
+const QString kClassicKey = QStringLiteral("Classic");
 } // namespace
 
 Settings::Settings(const QString& configFile) : m_file(configFile) {}
@@ -32,6 +34,17 @@ QString Settings::language() const
 void Settings::setLanguage(const QString& language) const
 {
     IniFile::WriteString(m_file, kLanguageSection, kLanguageKey, language);
+}
+
+bool Settings::classicPages() const
+{
+    return IniFile::ReadString(m_file, kWebPageSection, kClassicKey) == QLatin1String("1");
+}
+
+void Settings::setClassicPages(bool classic) const
+{
+    IniFile::WriteString(m_file, kWebPageSection, kClassicKey,
+                         classic ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void CreateDefaultCollection(Paths& paths, const QString& home)

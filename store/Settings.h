@@ -4,7 +4,8 @@
 
 #include <QString>
 
-// Config.ini beside the program: where the collection is and which language the windows speak.
+// Config.ini beside the program: where the collection is, which language the windows speak and
+// how whole pages are saved.
 // Every read goes to the file; every write replaces it atomically.
 class Settings
 {
@@ -20,6 +21,10 @@ public:
     QString language() const;
     // Throws IniWriteError on failure.
     void setLanguage(const QString& language) const;
+    // Whether whole pages are saved as the classic passes save them, without the style sheets'
+    // resources, srcsets and media sources (off when missing). Throws IniWriteError on failure.
+    bool classicPages() const;
+    void setClassicPages(bool classic) const;
 
 private:
     QString m_file;

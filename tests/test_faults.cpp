@@ -200,7 +200,7 @@ TEST(IncompleteSave, WhatWasNotSavedIsListedWithWhy)
     EXPECT_FALSE(all.contains("canonical")) << all.toStdString();
     EXPECT_EQ(run.notSaved.size(), 3);
     const QString page = QString::fromUtf8(readFile(dest + "/P.htm"));
-    EXPECT_TRUE(page.contains("src=\"img/big.gif\"")) << page.toStdString();
+    EXPECT_TRUE(page.contains("src=\"http://h/d/img/big.gif\"")) << page.toStdString();
     EXPECT_TRUE(page.contains("src=\"P.files/held.gif\"")) << page.toStdString();
 }
 

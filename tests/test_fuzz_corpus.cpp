@@ -45,7 +45,7 @@ TEST_P(FuzzCorpus, EveryKeptInputPasses)
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzCorpus,
                          ::testing::Values("ini", "palette", "language", "email", "cachecopy",
-                                           "cdp", "diskcache"));
+                                           "cdp", "diskcache", "stylesheet"));
 
 TEST(FuzzTargets, UnknownNameHasNoTarget)
 {

@@ -269,7 +269,7 @@ TEST_F(SavePage, ErrorWhileChoosingANameSkipsOnlyThatPage)
 
 // ---- files and rewritten addresses -----------------------------------------------------------
 
-TEST_F(SavePage, ResourcesAreCopiedBesideThePageAndTheirAddressesRewritten)
+TEST_F(SavePage, ClassicPassesCopyTheirResourcesBesideThePageAndRewriteTheirAddresses)
 {
     const FakeDocumentPtr doc =
         openPage(QStringLiteral("http://h/d/p.htm"), QStringLiteral("News"));
@@ -288,6 +288,7 @@ TEST_F(SavePage, ResourcesAreCopiedBesideThePageAndTheirAddressesRewritten)
     doc->addToBody("BGSOUND", {{"src", "snd/first.wav"}});
     doc->addToBody("BGSOUND", {{"src", "snd/second.wav"}});
     doc->addToBody("A", {{"href", "img/x.gif"}}, "a link is left alone");
+    engine.classicPages = true;
 
     browser.hold("http://h/d/css/site.css", "CSS");
     browser.hold("http://h/favicon.ico", "ICO");
@@ -325,16 +326,23 @@ TEST_F(SavePage, ResourcesAreCopiedBesideThePageAndTheirAddressesRewritten)
                                                             << html.toStdString();
 }
 
-TEST_F(SavePage, PageWithNothingHeldKeepsEveryAddress)
+TEST_F(SavePage, PageWithNothingHeldNamesEveryResourceByItsWebAddress)
 {
     const FakeDocumentPtr doc =
         openPage(QStringLiteral("http://h/d/p.htm"), QStringLiteral("News"));
     doc->addToHead("LINK", {{"rel", "stylesheet"}, {"href", "s.css"}});
     doc->addToBody("IMG", {{"src", "x.gif"}});
-    doc->addToBody("BGSOUND", {{"src", "s.wav"}});
+    doc->addToBody("BGSOUND", {{"src", "/s.wav"}});
     const QString before = doc->html();
     saveAll();
     EXPECT_EQ(filesBelow(dest), QStringList({"News.files/url.ini", "News.htm"}));
+    EXPECT_EQ(savedHtml("News.htm"),
+              "<HTML><HEAD><LINK rel=\"stylesheet\" href=\"http://h/d/s.css\"></HEAD><BODY>"
+              "<IMG src=\"http://h/d/x.gif\"><BGSOUND src=\"http://h/s.wav\"></BODY></HTML>");
+
+    // The classic passes leave every address as the page wrote it.
+    engine.classicPages = true;
+    saveAll();
     EXPECT_EQ(savedHtml("News.htm"), before);
 }
 
@@ -362,7 +370,7 @@ TEST_F(SavePage, ThePageNamesACopyOnlyWhereOneWasWritten)
     const QString html = savedHtml("News.htm");
     EXPECT_TRUE(html.contains("<IMG src=\"News.files/img/" + renamed + "\">"))
         << html.toStdString();
-    EXPECT_TRUE(html.contains("<EMBED src=\"snd/y.mid\">")) << html.toStdString();
+    EXPECT_TRUE(html.contains("<EMBED src=\"http://h/d/snd/y.mid\">")) << html.toStdString();
 }
 
 TEST_F(SavePage, AddressesEscapeWhatABrowserWouldReadDifferently)
@@ -499,9 +507,11 @@ TEST_F(Frameset, FramesThatCannotBeSavedAreSkippedOneByOne)
                            "Shop.files/Main.htm", "Shop.files/url.ini", "Shop.htm"}));
     const QString html = savedHtml("Shop.htm");
     for (const char* expected :
-         {"<FRAME name=\"nosrc\">", "<FRAME name=\"gone\" src=\"gone.htm\">",
-          "<FRAME src=\"unnamed.htm\">", "<FRAME name=\"main\" src=\"Shop.files/Main.htm\">",
-          "<FRAME name=\"broken\" src=\"b.htm\">", "<FRAME name=\"local\" src=\"about:blank\">"})
+         {"<FRAME name=\"nosrc\">", "<FRAME name=\"gone\" src=\"http://h/shop/gone.htm\">",
+          "<FRAME src=\"http://h/shop/unnamed.htm\">",
+          "<FRAME name=\"main\" src=\"Shop.files/Main.htm\">",
+          "<FRAME name=\"broken\" src=\"http://h/shop/b.htm\">",
+          "<FRAME name=\"local\" src=\"about:blank\">"})
         EXPECT_TRUE(html.contains(QLatin1String(expected))) << expected << "\n"
                                                             << html.toStdString();
 }
@@ -522,7 +532,8 @@ TEST_F(Frameset, AFrameWhoseNameCannotBeChosenEndsTheFrameLoop)
     EXPECT_EQ(filesBelow(dest),
               QStringList({"Shop.files/First.files/url.ini", "Shop.files/First.htm",
                            "Shop.files/url.ini", "Shop.htm"}));
-    EXPECT_TRUE(savedHtml("Shop.htm").contains("<FRAME name=\"last\" src=\"2.htm\">"));
+    EXPECT_TRUE(
+        savedHtml("Shop.htm").contains("<FRAME name=\"last\" src=\"http://h/shop/2.htm\">"));
 }
 
 // ---- the page bar ----------------------------------------------------------------------------

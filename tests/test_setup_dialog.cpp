@@ -229,6 +229,29 @@ TEST_F(Setup, AConfigFileThatCannotBeWrittenIsReportedAndTheDialogStillCloses)
     EXPECT_EQ(prompts().shown(), QStringList{"error: Unable to write to " + paths().configFile()});
 }
 
+TEST_F(Setup, TheClassicPageSwitchIsShownAsStoredAndWrittenOnlyOnOk)
+{
+    SetupDialog form(context(), nullptr, places());
+    form.show();
+    EXPECT_FALSE(form.chk_ClassicPages->isChecked());
+    form.chk_ClassicPages->setChecked(true);
+    form.btn_Cancel->click();
+    EXPECT_FALSE(context().settings().classicPages());
+
+    form.show();
+    EXPECT_FALSE(form.chk_ClassicPages->isChecked());
+    form.chk_ClassicPages->setChecked(true);
+    form.btn_OK->click();
+    EXPECT_TRUE(context().settings().classicPages());
+    EXPECT_TRUE(readFile(paths().configFile()).contains("[WebPage]\r\nClassic=1\r\n"));
+
+    form.show();
+    EXPECT_TRUE(form.chk_ClassicPages->isChecked());
+    form.chk_ClassicPages->setChecked(false);
+    form.btn_OK->click();
+    EXPECT_FALSE(context().settings().classicPages());
+}
+
 // ---- run options
 // ---------------------------------------------------------------------------------
 

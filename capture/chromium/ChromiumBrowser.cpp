@@ -329,6 +329,20 @@ QString ChromiumBrowser::text(const PageSnapshot& page, int element)
         [&] { return ChromiumDocuments::text(*m_connection, document(page), element); });
 }
 
+std::shared_ptr<const PageSnapshot> ChromiumBrowser::inlineFrame(const PageSnapshot& page,
+                                                                 int element)
+{
+    return whileConnected([&]() -> std::shared_ptr<const PageSnapshot> {
+        const ChromiumDocument& doc = document(page);
+        const QString id = ChromiumDocuments::frameIdOfElement(*m_connection, doc, element);
+        if (id.isEmpty())
+            return nullptr;
+        // Read as a FRAME's document is: from its own session when it lives in another process.
+        return std::make_shared<const PageSnapshot>(
+            readDocument(frameSession(id, doc.session), id, doc.topUrl, doc.onDisk, page.context));
+    });
+}
+
 void ChromiumBrowser::serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,
                                 const TextWriter& write)
 {

@@ -50,6 +50,7 @@ public:
     QList<PageRef> pages() override;
     std::optional<PageSnapshot> snapshot(const PageRef& page) override;
     QString text(const PageSnapshot& page, int element) override;
+    std::shared_ptr<const PageSnapshot> inlineFrame(const PageSnapshot& page, int element) override;
     void fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink) override;
     bool fetchShown(const QString& url, ResourceSink& sink) override;
     void serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,

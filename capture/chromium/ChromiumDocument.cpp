@@ -150,6 +150,24 @@ void ReadText(CdpConnection& c, const ChromiumDocument& doc, const QString& expr
         throw SafecallError();
 }
 
+// The id of the frame the element `expression` evaluates to shows; empty when it gives none.
+QString FrameIdOf(CdpConnection& c, const ChromiumDocument& doc, const QString& expression)
+{
+    const Cdp::Evaluation found = Cdp::parseEvaluation(c.call(
+        QStringLiteral("Runtime.evaluate"),
+        Cdp::evaluateParams(expression, doc.contextId, false, false), doc.session, kCallTimeoutMs));
+    if (found.threw)
+        throw SafecallError();
+    if (found.objectId.isEmpty())
+        return QString();
+    const QString frameId = Cdp::parseNodeFrameId(c.call(QStringLiteral("DOM.describeNode"),
+                                                         Cdp::objectParams(found.objectId),
+                                                         doc.session, kCallTimeoutMs));
+    c.discard(c.send(QStringLiteral("Runtime.releaseObject"), Cdp::objectParams(found.objectId),
+                     doc.session));
+    return frameId;
+}
+
 } // namespace
 
 namespace ChromiumDocuments {
@@ -228,23 +246,19 @@ QString text(CdpConnection& c, const ChromiumDocument& doc, int element)
 
 QString frameIdByName(CdpConnection& c, const ChromiumDocument& doc, const QString& name)
 {
-    const QString expr =
-        QStringLiteral("(n => Array.from(document.querySelectorAll('frame,iframe'))"
-                       ".find(f => f.getAttribute('name') === n) || null)(%1)")
-            .arg(JsonArgs({name}));
-    const Cdp::Evaluation found = Cdp::parseEvaluation(c.call(
-        QStringLiteral("Runtime.evaluate"), Cdp::evaluateParams(expr, doc.contextId, false, false),
-        doc.session, kCallTimeoutMs));
-    if (found.threw)
-        throw SafecallError();
-    if (found.objectId.isEmpty())
-        return QString();
-    const QString frameId = Cdp::parseNodeFrameId(c.call(QStringLiteral("DOM.describeNode"),
-                                                         Cdp::objectParams(found.objectId),
-                                                         doc.session, kCallTimeoutMs));
-    c.discard(c.send(QStringLiteral("Runtime.releaseObject"), Cdp::objectParams(found.objectId),
-                     doc.session));
-    return frameId;
+    return FrameIdOf(c, doc,
+                     QStringLiteral("(n => Array.from(document.querySelectorAll('frame,iframe'))"
+                                    ".find(f => f.getAttribute('name') === n) || null)(%1)")
+                         .arg(JsonArgs({name})));
+}
+
+QString frameIdOfElement(CdpConnection& c, const ChromiumDocument& doc, int element)
+{
+    return FrameIdOf(c, doc,
+                     QStringLiteral("(e => e && /^i?frame$/i.test(e.tagName) ? e : null)"
+                                    "(globalThis.__nimbrilDocs[%1][%2])")
+                         .arg(doc.docIndex)
+                         .arg(element));
 }
 
 QList<CachedRead> readCachedSameOrigin(CdpConnection& c, const ChromiumDocument& doc,

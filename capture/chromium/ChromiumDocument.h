@@ -47,6 +47,9 @@ QString text(CdpConnection& connection, const ChromiumDocument& doc, int element
 // The id of the frame shown by the document's first FRAME or IFRAME element of that name; empty
 // when there is none.
 QString frameIdByName(CdpConnection& connection, const ChromiumDocument& doc, const QString& name);
+// The id of the frame the document's FRAME or IFRAME element (by its index) shows; empty when the
+// element is none of these or shows no frame.
+QString frameIdOfElement(CdpConnection& connection, const ChromiumDocument& doc, int element);
 // What the page's read of its origin's HTTP cache brought for one URL.
 struct CachedRead
 {

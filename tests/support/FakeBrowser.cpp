@@ -74,9 +74,14 @@ void Serialise(const FakeElement* element, const std::vector<const FakeElement*>
     }
     const int index = int(std::find(order.begin(), order.end(), element) - order.begin());
     FakeAttributes attributes = element->attributes();
+    std::optional<QString> text;
     for (const AttributeWrite& w : writes) {
         if (w.element != index)
             continue;
+        if (w.name.isEmpty()) {
+            text = w.value;
+            continue;
+        }
         if (auto it = FindAttribute(attributes, w.name); it != attributes.end())
             it->second = w.value;
         else
@@ -88,6 +93,10 @@ void Serialise(const FakeElement* element, const std::vector<const FakeElement*>
     out += u'>';
     if (IsVoid(element->tag()))
         return;
+    if (text) {
+        out += Escape(*text, false) + QLatin1String("</") + element->tag() + u'>';
+        return;
+    }
     for (const auto& child : element->children())
         Serialise(child.get(), order, writes, out);
     out += QLatin1String("</") + element->tag() + u'>';
@@ -194,6 +203,23 @@ FakeElement* FakeDocument::addFrame(const QString& name, FakeDocumentPtr documen
     return target->add(QStringLiteral("FRAME"), std::move(attributes));
 }
 
+FakeElement* FakeDocument::addInlineFrame(FakeDocumentPtr document, const QString& src,
+                                          FakeElement* parent)
+{
+    FakeElement* target = parent ? parent : (m_body ? m_body : m_root.get());
+    FakeElement* element = target->add(QStringLiteral("IFRAME"), {{QStringLiteral("src"), src}});
+    m_inlineFrames.emplace_back(element, std::move(document));
+    return element;
+}
+
+FakeDocumentPtr FakeDocument::inlineFrameOf(const FakeElement* element) const
+{
+    for (const auto& [shown, document] : m_inlineFrames)
+        if (shown == element)
+            return document;
+    return nullptr;
+}
+
 void FakeDocument::registerFrame(const QString& name, FakeDocumentPtr document)
 {
     m_frames.emplace_back(name, std::move(document));
@@ -281,6 +307,13 @@ PageSnapshot FakeBrowser::read(const FakeDocumentPtr& document, const QString& c
     snap.title = document->title();
     snap.context = context;
     snap.topAddress = topUrl.isEmpty() ? document->url() : topUrl;
+    // Addresses resolve against the first BASE element's address, as in a browser.
+    QString base = snap.address;
+    for (const FakeElement* e : kept.elements)
+        if (e->tag().toUpper() == QLatin1String("BASE") && e->attr(QStringLiteral("href"))) {
+            base = Resolved(snap.address, e->attr(QStringLiteral("href")));
+            break;
+        }
     for (size_t i = 0; i < kept.elements.size(); ++i) {
         const FakeElement* e = kept.elements[i];
         ElementData data;
@@ -288,12 +321,13 @@ PageSnapshot FakeBrowser::read(const FakeDocumentPtr& document, const QString& c
         for (const auto& [name, value] : e->attributes())
             data.attributes << name << value;
         if (data.tag == QLatin1String("LINK"))
-            data.address = Resolved(snap.address, e->attr(QStringLiteral("href")));
+            data.address = Resolved(base, e->attr(QStringLiteral("href")));
         else if (data.tag == QLatin1String("OBJECT"))
             data.address = e->movie();
         else if (data.tag == QLatin1String("IMG") || data.tag == QLatin1String("EMBED") ||
                  data.tag == QLatin1String("SCRIPT") || data.tag == QLatin1String("BGSOUND"))
-            data.address = Resolved(snap.address, e->attr(QStringLiteral("src")));
+            data.address = Resolved(data.tag == QLatin1String("BGSOUND") ? snap.address : base,
+                                    e->attr(QStringLiteral("src")));
         else if (data.tag == QLatin1String("A")) {
             const QString scheme =
                 QUrl(Resolved(snap.address, e->attr(QStringLiteral("href")))).scheme().toLower();
@@ -346,6 +380,18 @@ QString FakeBrowser::text(const PageSnapshot& page, int element)
     if (element < 0 || size_t(element) >= s.elements.size())
         throw SafecallError();
     return s.elements[size_t(element)]->text();
+}
+
+std::shared_ptr<const PageSnapshot> FakeBrowser::inlineFrame(const PageSnapshot& page, int element)
+{
+    enter("inlineFrame");
+    const Snapshot& s = snapshotOf(page);
+    if (element < 0 || size_t(element) >= s.elements.size())
+        throw SafecallError();
+    const FakeDocumentPtr shown = s.document->inlineFrameOf(s.elements[size_t(element)]);
+    if (!shown)
+        return nullptr;
+    return std::make_shared<const PageSnapshot>(read(shown, page.context, page.topAddress));
 }
 
 void FakeBrowser::fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink)

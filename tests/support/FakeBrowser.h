@@ -79,6 +79,11 @@ public:
     // Registers a document under a frame name without adding an element.
     void registerFrame(const QString& name, FakeDocumentPtr document);
     const std::vector<std::pair<QString, FakeDocumentPtr>>& frames() const { return m_frames; }
+    // Appends <IFRAME src=...> to parent (default: the body, else the root) showing the document
+    // (null: none).
+    FakeElement* addInlineFrame(FakeDocumentPtr document, const QString& src,
+                                FakeElement* parent = nullptr);
+    FakeDocumentPtr inlineFrameOf(const FakeElement* element) const;
 
     // The root's outer HTML.
     QString html() const;
@@ -90,6 +95,7 @@ private:
     FakeElement* m_head = nullptr;
     FakeElement* m_body = nullptr;
     std::vector<std::pair<QString, FakeDocumentPtr>> m_frames;
+    std::vector<std::pair<const FakeElement*, FakeDocumentPtr>> m_inlineFrames;
 };
 
 // An open page of the stand-in browser.
@@ -119,8 +125,8 @@ public:
     void setCaption(const QString& caption) { m_caption = caption; }
     int closeAllCount() const { return m_closeAllCount; }
 
-    // Calls of the operation so far ("pages", "snapshot", "text", "fetch", "fetchShown",
-    // "serialize", "caption", "closeAll"), failed ones included.
+    // Calls of the operation so far ("pages", "snapshot", "text", "inlineFrame", "fetch",
+    // "fetchShown", "serialize", "caption", "closeAll"), failed ones included.
     int calls(const QString& operation) const { return m_calls.value(operation); }
     // After `successes` further successful calls, the operation fails `failures` times (-1: every
     // call from then on).
@@ -131,6 +137,7 @@ public:
     QList<PageRef> pages() override;
     std::optional<PageSnapshot> snapshot(const PageRef& page) override;
     QString text(const PageSnapshot& page, int element) override;
+    std::shared_ptr<const PageSnapshot> inlineFrame(const PageSnapshot& page, int element) override;
     void fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink) override;
     bool fetchShown(const QString& url, ResourceSink& sink) override;
     void serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,

@@ -1,5 +1,6 @@
 // Serialises an element of the live page as it reads with the capture's writes applied: the
-// element is copied into an inert document (nothing there loads) and the writes go to the copy.
+// element is copied into an inert document (nothing there loads) and the writes go to the copy;
+// a write without a name replaces the element's text (a style element's sheet).
 // The root element comes with the document's doctype as the page had it (none when it had
 // none), so that the saved page renders in the same mode as the live one.
 ((doc, index, writes) => {
@@ -15,6 +16,7 @@
     for (const [i, name, value] of writes) {
       const c = map.get(all[i]);
       if (!c) continue;
+      if (name === '') { c.textContent = value; continue; }
       c.setAttribute(name, value);
       if (c.tagName.toUpperCase() === 'OBJECT' && name.toLowerCase() === 'movie') {
         for (const p of c.getElementsByTagName('param'))
