@@ -1,12 +1,11 @@
 #include "CdpConnection.h"
 
 #include "Errors.h"
+#include "WebSocketClient.h"
 
 #include <QDeadlineTimer>
-#include <QNetworkProxy>
 #include <QScopeGuard>
 #include <QTimer>
-#include <QWebSocket>
 #include <algorithm>
 
 CdpConnection::CdpConnection(QObject* parent) : QObject(parent) {}
@@ -33,41 +32,30 @@ void CdpConnection::connectTo(const QUrl& url, int timeoutMs)
     m_connectError.clear();
     m_lostToOversize = false;
 
-    // No origin: the browser refuses every Origin header but its own endpoint, and QWebSocket
-    // only sends one when it is given a non-empty origin.
-    auto* socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
-    socket->setProxy(QNetworkProxy::NoProxy);
     // Replies (resource bodies, a large page) come as single frames of many megabytes, but none
     // larger than the largest resource in base64: a frame that announces more is not from a
-    // browser, and the socket closes before reading it. The browser's server may not join
-    // fragmented requests, so what we send goes in one frame.
-    socket->setMaxAllowedIncomingFrameSize(LargestMessage);
-    socket->setMaxAllowedIncomingMessageSize(LargestMessage);
-    socket->setOutgoingFrameSize(QWebSocket::maxOutgoingFrameSize());
+    // browser, and the socket closes before reading it.
+    auto* socket = new WebSocketClient(LargestMessage, this);
     m_socket = socket;
-
-    connect(socket, &QWebSocket::connected, this, [this] {
+    connect(socket, &WebSocketClient::connected, this, [this] {
         m_connected = true;
         wakeWaiters();
     });
-    connect(socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
-            [this, socket](QAbstractSocket::SocketError) {
-                if (!m_connected && m_connectError.isEmpty())
-                    m_connectError = socket->errorString();
-                wakeWaiters();
-            });
-    connect(socket, &QWebSocket::disconnected, this, &CdpConnection::onSocketGone);
-    connect(socket, &QWebSocket::textMessageReceived, this, &CdpConnection::onTextMessage);
+    connect(socket, &WebSocketClient::failed, this, [this](const QString& why) {
+        if (!m_connected && m_connectError.isEmpty())
+            m_connectError = why;
+        wakeWaiters();
+    });
+    connect(socket, &WebSocketClient::disconnected, this, &CdpConnection::onSocketGone);
+    connect(socket, &WebSocketClient::textMessageReceived, this, &CdpConnection::onTextMessage);
     socket->open(url);
 
     const bool settled = waitUntil(
         [&] { return m_connected || !m_connectError.isEmpty() || m_socket != socket; }, timeoutMs);
     if (m_connected && m_socket == socket)
         return;
-    // Qt's texts may start with the name of its internal function and end with a full stop.
+    // Qt's texts end with a full stop.
     QString reason = m_connectError;
-    if (reason.startsWith(QLatin1String("QWebSocket")) && reason.contains(QLatin1String(": ")))
-        reason = reason.section(QStringLiteral(": "), 1);
     while (reason.endsWith(u'.'))
         reason.chop(1);
     if (!settled)
@@ -117,7 +105,7 @@ int CdpConnection::send(const QString& method, const QJsonObject& params, const 
         fail(QStringLiteral("%1: not connected").arg(method));
     const int id = m_nextId++;
     m_pending.insert(id, Pending{method, false, false, {}, {}});
-    m_socket->sendTextMessage(QString::fromUtf8(Cdp::buildRequest(id, method, params, sessionId)));
+    m_socket->sendText(Cdp::buildRequest(id, method, params, sessionId));
     return id;
 }
 
@@ -211,9 +199,9 @@ QList<Cdp::Event> CdpConnection::eventsSince(quint64 from) const
     return events;
 }
 
-void CdpConnection::onTextMessage(const QString& text)
+void CdpConnection::onTextMessage(const QByteArray& utf8)
 {
-    const Cdp::Message m = Cdp::parseMessage(text.toUtf8());
+    const Cdp::Message m = Cdp::parseMessage(utf8);
     if (m.kind == Cdp::Message::Kind::Reply) {
         const auto it = m_pending.find(m.id);
         if (it == m_pending.end() || it->done) // a late reply to a call that gave up
@@ -245,7 +233,7 @@ void CdpConnection::onSocketGone()
         return;
     }
     const QString reason = m_socket->closeReason();
-    m_lostToOversize = m_socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData;
+    m_lostToOversize = m_socket->closeCode() == WebSocketClient::CloseTooMuchData;
     failPending(m_lostToOversize
                     ? QStringLiteral("connection closed: a message of more than %1 MiB")
                           .arg(LargestMessage >> 20)
@@ -258,7 +246,7 @@ void CdpConnection::onSocketGone()
 
 void CdpConnection::dropSocket()
 {
-    QWebSocket* socket = m_socket;
+    WebSocketClient* socket = m_socket;
     m_socket = nullptr;
     m_connected = false;
     if (!socket)

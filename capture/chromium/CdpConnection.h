@@ -13,7 +13,7 @@
 #include <functional>
 #include <optional>
 
-class QWebSocket;
+class WebSocketClient;
 
 // One websocket to the browser for the program's whole run, because a browser whose debugging
 // was allowed by hand asks the user again about every new connection.
@@ -109,7 +109,7 @@ private:
         QString failure;
     };
 
-    void onTextMessage(const QString& text);
+    void onTextMessage(const QByteArray& utf8);
     void onSocketGone();
     void dropSocket();
     void failPending(const QString& why);
@@ -118,7 +118,7 @@ private:
     void wakeWaiters();
     [[noreturn]] void fail(const QString& why);
 
-    QWebSocket* m_socket = nullptr;
+    WebSocketClient* m_socket = nullptr;
     bool m_connected = false;
     bool m_lostToOversize = false;
     QString m_connectError;
