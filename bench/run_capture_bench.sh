@@ -65,7 +65,10 @@ measure() {
 import sys
 files, size = map(int, sys.argv[1].split())
 want_files, want_bytes, name = int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
-if name == "browser-mhtml":
+if name == "floor-cp-cache":
+    # The browser's cache folder holds the pictures content-encoded as sent, among other entries.
+    good = files > 0
+elif name == "browser-mhtml":
     # One snapshot per page holding every picture in base64 (4/3 of its bytes).
     good = files == int(sys.argv[5]) and size >= want_bytes * 4 // 3
 else:
@@ -140,6 +143,11 @@ for t in json.load(sys.stdin):
 
   measure nimbril-page "$out/page" png_stats "$reps" \
     "'$capture' --endpoint 127.0.0.1:$cport --scope all --dest '$out/page' page"
+  # The physical floor, in the same run: copying the bytes already on this disk with cp, the
+  # tree Nimbril just saved and the browser's cache folder the bytes came from.
+  measure floor-cp-saved "$out/floor-saved" png_stats "$reps" "cp -r '$out/page' '$out/floor-saved'"
+  measure floor-cp-cache "$out/floor-cache" any_stats "$reps" \
+    "cp -r '$cfg/profile/Default/Cache/Cache_Data' '$out/floor-cache'"
   measure nimbril-photo "$out/photo" png_stats "$reps" \
     "'$capture' --endpoint 127.0.0.1:$cport --scope all --dest '$out/photo' photo"
   # The same two commands with every byte asked of the browser over DevTools, for comparison.
@@ -198,6 +206,7 @@ EOF
 }
 
 file_stats_mhtml() { file_stats "$1" '*.mhtml'; }
+any_stats() { file_stats "$1" '*'; }
 
 echo "## Capture benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(chromium --version 2>/dev/null | head -1)"
 echo
