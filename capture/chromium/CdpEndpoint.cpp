@@ -10,10 +10,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
 #include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QTcpSocket>
 #include <QTimer>
 #include <optional>
@@ -163,52 +160,70 @@ HttpReply httpGet(const QString& host, int port, const QString& path, int timeou
 {
     // A browser's page list of thousands of tabs is a few megabytes.
     constexpr qsizetype kLargestHttpReply = 16 << 20;
-    QUrl http;
-    http.setScheme(QStringLiteral("http"));
-    http.setHost(host);
-    http.setPort(port);
-    http.setPath(path);
-
-    QNetworkAccessManager manager;
-    manager.setProxy(QNetworkProxy::NoProxy);
-    QNetworkRequest request(http);
-    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    // A redirect could lead anywhere; the browser never sends one.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setTransferTimeout(timeoutMs);
-    QNetworkReply* reply = manager.get(request);
-    // The body is taken as it comes, so that a reply larger than any browser sends is cut off
-    // instead of being buffered whole.
-    reply->setReadBufferSize(64 * 1024);
-    QByteArray body;
+    // One request on a bare socket: the browser's endpoint answers HTTP/1.1 with a length, and
+    // the general-purpose client costs more to start than the whole exchange.
+    QTcpSocket socket;
+    socket.setProxy(QNetworkProxy::NoProxy);
+    QByteArray received;
+    qsizetype headerEnd = -1;
+    qint64 length = -1;
     bool tooLarge = false;
-
+    bool closed = false;
     QEventLoop loop;
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
-        body += reply->readAll();
-        if (body.size() > kLargestHttpReply) {
+    const auto whole = [&] {
+        return headerEnd >= 0 && length >= 0 && received.size() - headerEnd >= length;
+    };
+    QObject::connect(&socket, &QTcpSocket::connected, &loop, [&] {
+        socket.write("GET " + QUrl(path).toEncoded() + " HTTP/1.1\r\nHost: " + host.toUtf8() + ':' +
+                     QByteArray::number(port) + "\r\nConnection: close\r\n\r\n");
+    });
+    QObject::connect(&socket, &QTcpSocket::readyRead, &loop, [&] {
+        received += socket.readAll();
+        if (received.size() > kLargestHttpReply) {
             tooLarge = true;
             loop.quit();
+            return;
         }
+        if (headerEnd < 0) {
+            const qsizetype end = received.indexOf("\r\n\r\n");
+            if (end < 0)
+                return;
+            headerEnd = end + 4;
+            for (const QByteArray& line : received.left(end).split('\n')) {
+                const qsizetype colon = line.indexOf(':');
+                if (colon > 0 && line.left(colon).trimmed().toLower() == "content-length") {
+                    bool ok = false;
+                    length = line.mid(colon + 1).trimmed().toLongLong(&ok);
+                    if (!ok)
+                        length = -1;
+                }
+            }
+        }
+        if (whole())
+            loop.quit();
     });
-    if (!reply->isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    const auto gone = [&] {
+        closed = true;
+        loop.quit();
+    };
+    QObject::connect(&socket, &QTcpSocket::disconnected, &loop, gone);
+    QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, gone);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    socket.connectToHost(host, quint16(port));
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    socket.abort();
 
     HttpReply out;
-    if (!reply->isFinished() || tooLarge) {
-        out.answered = tooLarge;
-        reply->abort();
-    } else if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
-        out.answered = true;
-        if (reply->error() == QNetworkReply::NoError) {
-            out.ok = true;
-            out.body = body + reply->readAll();
-        }
+    const QList<QByteArray> status = received.left(received.indexOf("\r\n")).split(' ');
+    if (status.size() < 2 || !status[0].startsWith("HTTP/1."))
+        return out;
+    out.answered = true;
+    // Without a length the body ends where the connection does.
+    const bool complete = whole() || (headerEnd >= 0 && length < 0 && closed);
+    if (!tooLarge && complete && status[1].startsWith('2') && status[1].size() == 3) {
+        out.ok = true;
+        out.body = received.mid(headerEnd, length >= 0 ? length : -1);
     }
-    delete reply;
     return out;
 }
 
