@@ -77,6 +77,13 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
                 QStringLiteral("the page \"%1\" did not answer and was skipped").arg(page.title));
             if (scope == Scope::CurrentPage)
                 break;
+        } catch (const PageTooLargeError&) {
+            ledger.refuse(page.address,
+                          QStringLiteral("the page \"%1\" holds more than a page may (256 MiB of "
+                                         "elements or text) and was skipped")
+                              .arg(page.title));
+            if (scope == Scope::CurrentPage)
+                break;
         }
         if (displays.totalBar)
             displays.totalBar->setPosition(displays.totalBar->position() + 1);

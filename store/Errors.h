@@ -28,6 +28,11 @@ public:
 class NoAnswerError : public SafecallError
 {};
 
+// A page the browser answers for but that cannot be read whole (it holds more than any page
+// may); the capture goes on with the other pages.
+class PageTooLargeError : public SafecallError
+{};
+
 // An initialisation file (Config.ini, registry.ini) that could not be written.
 class IniWriteError : public NimbrilError
 {

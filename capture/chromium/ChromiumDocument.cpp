@@ -18,6 +18,8 @@ constexpr int kCallTimeoutMs = 30000;
 // slices of kPackedSlice bytes (a third more in base64 on the wire).
 constexpr int kShortText = 1 << 20;
 constexpr int kPackedSlice = 8 << 20;
+// A document's snapshot or text read whole may hold at most this many bytes.
+constexpr qsizetype kLargestWholeText = qsizetype(256) << 20;
 
 // One of the layer's scripts, from the resources built into the program.
 QString Script(const char* name)
@@ -168,6 +170,19 @@ QString FrameIdOf(CdpConnection& c, const ChromiumDocument& doc, const QString& 
     return frameId;
 }
 
+// The whole text an expression gives, held in memory: PageTooLargeError when it is longer than
+// any page's elements or text may be, so that one page cannot take the program's memory.
+QByteArray ReadWholeText(CdpConnection& c, const ChromiumDocument& doc, const QString& expression)
+{
+    QByteArray text;
+    ReadText(c, doc, expression, [&text](const QByteArray& piece) {
+        if (text.size() + piece.size() > kLargestWholeText)
+            throw PageTooLargeError();
+        text += piece;
+    });
+    return text;
+}
+
 } // namespace
 
 namespace ChromiumDocuments {
@@ -207,9 +222,8 @@ std::shared_ptr<ChromiumDocument> read(CdpConnection& c, const QString& session,
     }
     takeResourceTree(*doc, Cdp::parseFrameTree(treeResult));
 
-    QByteArray json;
-    ReadText(c, *doc, QStringLiteral("JSON.stringify(") + SnapshotScript() + u')',
-             [&json](const QByteArray& piece) { json += piece; });
+    const QByteArray json =
+        ReadWholeText(c, *doc, QStringLiteral("JSON.stringify(") + SnapshotScript() + u')');
     const Cdp::DocumentSnapshot read =
         Cdp::parseDocumentSnapshot(QJsonDocument::fromJson(json).object());
     doc->docIndex = read.id;
@@ -237,11 +251,11 @@ void serialize(CdpConnection& c, const ChromiumDocument& doc, int root,
 
 QString text(CdpConnection& c, const ChromiumDocument& doc, int element)
 {
-    return Evaluate(c, doc,
-                    QStringLiteral("globalThis.__nimbrilDocs[%1][%2].innerText")
-                        .arg(doc.docIndex)
-                        .arg(element))
-        .toString();
+    return QString::fromUtf8(
+        ReadWholeText(c, doc,
+                      QStringLiteral("String(globalThis.__nimbrilDocs[%1][%2].innerText ?? '')")
+                          .arg(doc.docIndex)
+                          .arg(element)));
 }
 
 QString frameIdByName(CdpConnection& c, const ChromiumDocument& doc, const QString& name)
