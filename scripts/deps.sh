@@ -10,6 +10,7 @@ PACKAGES=(
   libx11-dev zlib1g-dev libbrotli-dev libzstd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   chromium curl python3 xvfb xauth openbox trayer xdotool imagemagick x11-utils dbus
+  qt6-wayland weston
 )
 
 missing=()
