@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -210,8 +211,9 @@ void ColorPicker::FormCreate()
 void ColorPicker::FormShow()
 {
     ApplyLanguage();
-    // Where the screen cannot be read, a capture would only ever take black.
-    if (!m_context.desktop().canSampleScreen())
+    // Where the screen cannot be read and the desktop picks no colour either, a capture would
+    // only ever take black.
+    if (!m_context.desktop().canSampleScreen() && !m_context.desktop().canPickColor())
         lbl_Help->setText(m_context.language().text(QStringLiteral("C_CannotReadScreen")));
 }
 
@@ -236,6 +238,7 @@ void ColorPicker::hideEvent(QHideEvent* event)
     // A hidden picker (the viewer keeps its picker after closing) must not go on reading the
     // screen.
     StopCapture();
+    ++m_desktopPick;
     QDialog::hideEvent(event);
 }
 
@@ -382,7 +385,27 @@ void ColorPicker::CellMouseDown(ColorCell* cell, Qt::MouseButton button)
             mapToGlobal(QPoint(shp_Focus->x(), shp_Focus->y() + shp_Focus->height())));
     } else if (m_context.desktop().canSampleScreen()) {
         StartCapture();
+    } else if (m_context.desktop().canPickColor()) {
+        PickThroughDesktop();
     }
+}
+
+void ColorPicker::PickThroughDesktop()
+{
+    // The desktop shows a picker of its own; its colour goes into the cell current when it
+    // comes. A cancelled pick leaves the cell as it was.
+    const quint64 pick = ++m_desktopPick;
+    QPointer<ColorPicker> self(this);
+    m_context.desktop().pickColor([self, pick](const DesktopPlatform::ColorPick& result) {
+        if (!self || self->m_desktopPick != pick)
+            return;
+        using Outcome = DesktopPlatform::ColorPick::Outcome;
+        if (result.outcome == Outcome::Picked)
+            self->TakeScreenColor(result.color);
+        else if (result.outcome == Outcome::Failed)
+            self->lbl_Help->setText(
+                self->m_context.language().text(QStringLiteral("C_CannotReadScreen")));
+    });
 }
 
 QRect ColorPicker::NativeWindowRect() const
@@ -410,9 +433,13 @@ void ColorPicker::SampleScreenColor()
     }
     // A pixel that cannot be read leaves the cell as it is rather than making it black.
     const std::optional<QRgb> pixel = desktop.pixelAt(*pointer);
-    if (!pixel)
-        return;
-    const ColorValue color = ColorFromRgb(*pixel);
+    if (pixel)
+        TakeScreenColor(*pixel);
+}
+
+void ColorPicker::TakeScreenColor(QRgb rgb)
+{
+    const ColorValue color = ColorFromRgb(rgb);
     m_selected->setColor(color);
     ShowColorValue(color);
     ShowCellColor();

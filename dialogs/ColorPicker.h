@@ -99,6 +99,9 @@ private:
     void FormShow();
     void StartCapture();
     void StopCapture();
+    // Where the screen cannot be read, the desktop lets the user pick the colour instead.
+    void PickThroughDesktop();
+    void TakeScreenColor(QRgb rgb);
     void ShowColorValue(ColorValue color);
     void SetBarsQuietly(ColorBytes bytes);
     // Editing: the bars change the selected cell, and the Change button undoes the edit.
@@ -117,4 +120,7 @@ private:
     bool m_quietBars = false;
     // Centred on the screen at the first showing only; later it stays where the user put it.
     bool m_placed = false;
+    // Counts the desktop picks asked for; an answer to an earlier one, or one that comes after
+    // the picker was hidden, is dropped.
+    quint64 m_desktopPick = 0;
 };

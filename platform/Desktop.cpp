@@ -1,5 +1,6 @@
 #include "Desktop.h"
 
+#include "PortalDesktop.h"
 #include "X11Desktop.h"
 
 #include <QGuiApplication>
@@ -23,6 +24,9 @@ std::unique_ptr<DesktopPlatform> ChooseDesktop()
     if (wantX11)
         if (auto x11 = X11Desktop::open())
             return x11;
+    if (forced.isEmpty() || forced == "portal")
+        if (auto portal = PortalDesktop::open())
+            return portal;
     return std::make_unique<NullDesktop>();
 }
 

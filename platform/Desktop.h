@@ -4,14 +4,15 @@
 #include <QRgb>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 
 // The desktop facilities that Qt does not offer: the global pointer and key state, one screen
-// pixel, minimising the other programs' windows, and the browser's top-level windows. An X11
-// realisation and a null one (Wayland without X, offscreen tests) are chosen at run time;
-// NIMBRIL_PLATFORM=x11|null forces one. The program makes one at start-up and hands it to the
-// windows that need it.
+// pixel or a colour the desktop picks, minimising the other programs' windows, and the browser's
+// top-level windows. An X11 realisation, one through the desktop portal (Wayland) and a null one
+// (offscreen tests) are chosen at run time; NIMBRIL_PLATFORM=x11|portal|null forces one. The
+// program makes one at start-up and hands it to the windows that need it.
 class DesktopPlatform
 {
 public:
@@ -25,6 +26,26 @@ public:
     virtual bool escapeDown() = 0;
     // The colour of one screen pixel, or nothing when the screen cannot be read.
     virtual std::optional<QRgb> pixelAt(QPoint screenPoint) = 0;
+
+    // What came of asking the desktop for a colour.
+    struct ColorPick
+    {
+        enum class Outcome
+        {
+            Picked,
+            Cancelled,
+            Failed
+        };
+        Outcome outcome = Outcome::Failed;
+        QRgb color = 0;
+    };
+    using ColorPicked = std::function<void(const ColorPick&)>;
+    // Whether the desktop lets the user pick a colour on the screen for the program, where the
+    // program cannot read the screen itself.
+    virtual bool canPickColor() const { return false; }
+    // Starts such a pick and returns; `done` runs once: later, from the event loop, or at once
+    // when the pick cannot even start.
+    virtual void pickColor(ColorPicked done) { done({}); }
     // Minimises the windows of every other program (what "show desktop" clears away), leaving this
     // program's own windows where they are; nothing where unsupported.
     virtual void minimizeOtherWindows() = 0;
@@ -36,7 +57,8 @@ public:
     virtual int closeWindows(const QStringList& windowClasses) = 0;
 };
 
-// The desktop of this session: X11 where the program runs on an X display, else the null one.
+// The desktop of this session: X11 where the program runs on an X display, else the desktop
+// portal where there is a session bus, else the null one.
 std::unique_ptr<DesktopPlatform> ChooseDesktop();
 
 // A desktop where nothing can be read or done.

@@ -9,7 +9,8 @@ PACKAGES=(
   libopencc-dev libopencc-data
   libx11-dev zlib1g-dev libbrotli-dev libzstd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  chromium curl python3 xvfb xauth openbox trayer xdotool imagemagick x11-utils
+  chromium curl python3 xvfb xauth openbox trayer xdotool imagemagick x11-utils dbus
+  qt6-wayland weston
 )
 
 missing=()

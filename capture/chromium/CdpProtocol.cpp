@@ -174,6 +174,22 @@ int parseIsolatedWorld(const QJsonObject& result)
     return result.value(QStringLiteral("executionContextId")).toInt();
 }
 
+QJsonObject pageFocusParams(int contextId)
+{
+    return evaluateParams(
+        QStringLiteral("[document.visibilityState === 'visible', document.hasFocus()]"), contextId,
+        true, false);
+}
+
+std::optional<PageFocus> parsePageFocus(const QJsonObject& result)
+{
+    const Evaluation e = parseEvaluation(result);
+    const QJsonArray answer = e.value.toArray();
+    if (e.threw || answer.size() != 2 || !answer.at(0).isBool() || !answer.at(1).isBool())
+        return std::nullopt;
+    return PageFocus{answer.at(0).toBool(), answer.at(1).toBool()};
+}
+
 QString parseNodeFrameId(const QJsonObject& result)
 {
     return result.value(QStringLiteral("node"))

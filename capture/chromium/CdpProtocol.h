@@ -121,6 +121,22 @@ struct StreamPiece
 // nullopt when the result holds no data or broken base64.
 std::optional<StreamPiece> parseStreamPiece(const QJsonObject& result);
 
+// ---- The page in front ---------------------------------------------------------------------
+
+// How a page stands for the user: shown (its tab is the one its window shows) and holding the
+// keyboard focus (its window is the active one, and the page rather than the browser's own bar).
+struct PageFocus
+{
+    bool visible = false;
+    bool focused = false;
+};
+
+// Runtime.evaluate's parameters for asking a page how it stands, in the execution context of
+// the layer's own world: a page's script can redefine what its own world answers, not this one.
+QJsonObject pageFocusParams(int contextId);
+// nullopt when the result is no such answer (the page threw, or was not asked).
+std::optional<PageFocus> parsePageFocus(const QJsonObject& result);
+
 // ---- Documents -----------------------------------------------------------------------------
 
 // Page.createIsolatedWorld's parameters for the layer's own world in a frame.

@@ -5,8 +5,11 @@
 #include "Errors.h"
 #include "WebAddress.h"
 
+#include <QDeadlineTimer>
 #include <QJsonObject>
 #include <QSet>
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -420,12 +423,82 @@ bool ChromiumBrowser::fetchShown(const QString& url, ResourceSink& sink)
 
 // ---- windows --------------------------------------------------------------------------------
 
+QList<std::optional<Cdp::PageFocus>>
+ChromiumBrowser::askPageFocus(const QList<Cdp::TargetInfo>& pages)
+{
+    // Web pages only: the browser's own pages are not scripted. A page not attached yet gets a
+    // session for this question alone. Every question goes out before the answers are read, and
+    // one limit covers them all: a page busy in a script of its own stays unknown.
+    CdpConnection& c = *m_connection;
+    const QDeadlineTimer deadline(CdpConnection::BrowserAnswerMs);
+    auto answer = [&c, &deadline](int id) -> std::optional<QJsonObject> {
+        try {
+            return c.wait(id, int(std::max<qint64>(1, deadline.remainingTime())));
+        } catch (const SafecallError&) {
+            if (!c.isConnected())
+                throw;
+            return std::nullopt;
+        }
+    };
+    const qsizetype n = pages.size();
+    QStringList sessions(n);
+    QList<int> pending(n, 0);
+    QStringList borrowed;
+    for (qsizetype i = 0; i < n; ++i) {
+        if (!IsWebUrl(pages[i].url))
+            continue;
+        sessions[i] = m_pageSessions.value(pages[i].targetId);
+        if (sessions[i].isEmpty())
+            pending[i] = c.send(QStringLiteral("Target.attachToTarget"),
+                                Cdp::attachParams(pages[i].targetId));
+    }
+    for (qsizetype i = 0; i < n; ++i)
+        if (pending[i])
+            if (const auto reply = answer(std::exchange(pending[i], 0))) {
+                sessions[i] = Cdp::parseSessionId(*reply);
+                borrowed << sessions[i];
+            }
+    // A page target's main frame carries the target's id.
+    for (qsizetype i = 0; i < n; ++i)
+        if (!sessions[i].isEmpty())
+            pending[i] = c.send(QStringLiteral("Page.createIsolatedWorld"),
+                                Cdp::isolatedWorldParams(pages[i].targetId), sessions[i]);
+    for (qsizetype i = 0; i < n; ++i)
+        if (pending[i]) {
+            const auto reply = answer(std::exchange(pending[i], 0));
+            if (const int world = reply ? Cdp::parseIsolatedWorld(*reply) : 0)
+                pending[i] = c.send(QStringLiteral("Runtime.evaluate"), Cdp::pageFocusParams(world),
+                                    sessions[i]);
+        }
+    QList<std::optional<Cdp::PageFocus>> found(n);
+    for (qsizetype i = 0; i < n; ++i)
+        if (pending[i])
+            if (const auto reply = answer(pending[i]))
+                found[i] = Cdp::parsePageFocus(*reply);
+    for (const QString& session : borrowed)
+        if (!session.isEmpty())
+            c.discard(c.send(QStringLiteral("Target.detachFromTarget"),
+                             {{QStringLiteral("sessionId"), session}}));
+    return found;
+}
+
 QString ChromiumBrowser::frontWindowCaption()
 {
     if (m_windowSystem.topmostCaption)
         if (const std::optional<QString> caption = m_windowSystem.topmostCaption())
             return *caption;
+    // No window to read (Wayland, a headless browser, a browser on another display): the page
+    // shown with the focus, else the page looked at last that is not known to be hidden (the
+    // browser lost the focus, to this program's own menu perhaps).
     const QList<Cdp::TargetInfo> found = pageTargets();
+    const QList<std::optional<Cdp::PageFocus>> focus =
+        whileConnected([&] { return askPageFocus(found); });
+    for (qsizetype i = 0; i < found.size(); ++i)
+        if (focus[i] && focus[i]->visible && focus[i]->focused)
+            return found[i].title;
+    for (qsizetype i = 0; i < found.size(); ++i)
+        if (!focus[i] || focus[i]->visible)
+            return found[i].title;
     return found.isEmpty() ? QString() : found.first().title;
 }
 

@@ -26,7 +26,8 @@ public:
     // The desktop's view of the browser's windows, where there is one (X11).
     struct WindowSystem
     {
-        // The caption of the topmost browser window; nullopt when there is none.
+        // The caption of the topmost browser window; nullopt when there is none (then the title
+        // of the page the browser shows in front with the focus stands for it).
         std::function<std::optional<QString>()> topmostCaption;
         // Asks every browser window to close; how many were asked (-1: no windows reachable).
         std::function<int()> closeWindows;
@@ -61,6 +62,8 @@ public:
 private:
     QList<Cdp::TargetInfo> pageTargets();
     QStringList activationOrder();
+    // How each of the pages stands (in their order); nullopt for a page that could not be asked.
+    QList<std::optional<Cdp::PageFocus>> askPageFocus(const QList<Cdp::TargetInfo>& pages);
     void findDiskCache(const QString& profileHint);
     void onEvent(const QString& method, const class QJsonObject& params, const QString& session);
     void forgetSessions();

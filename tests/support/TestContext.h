@@ -27,6 +27,8 @@ public:
     bool leftButtonDown() override { return target->leftButtonDown(); }
     bool escapeDown() override { return target->escapeDown(); }
     std::optional<QRgb> pixelAt(QPoint p) override { return target->pixelAt(p); }
+    bool canPickColor() const override { return target->canPickColor(); }
+    void pickColor(ColorPicked done) override { target->pickColor(std::move(done)); }
     void minimizeOtherWindows() override { target->minimizeOtherWindows(); }
     std::optional<QString> topmostWindowCaption(const QStringList& classes) override
     {
