@@ -246,6 +246,10 @@ void SetupDialog::ApplyLanguage()
         m_context.language().text(QStringLiteral("Form_Setup.chk_AddToolButton.Caption")));
     chk_AutoRun->setText(
         m_context.language().text(QStringLiteral("Form_Setup.chk_AutoRun.Caption")));
+    chk_ClassicPages->setText(m_context.language().text(
+        QStringLiteral("Form_Setup.chk_ClassicPages.Caption"),
+        QStringLiteral("Save pages the classic way (without what style sheets, srcsets and media "
+                       "name)")));
     btn_OK->setText(m_context.language().text(QStringLiteral("btn_OK.Caption")));
     btn_Cancel->setText(m_context.language().text(QStringLiteral("btn_Cancel.Caption")));
 
