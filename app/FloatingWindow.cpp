@@ -111,9 +111,6 @@ FloatingWindow::FloatingWindow(AppContext& context, QWidget* parent)
                            QStringLiteral(":/nimbril/btn_photo.svg"));
     btn_Text->installEventFilter(this);
     btn_Photo->installEventFilter(this);
-    btn_Text->setToolTip(QStringLiteral("Drop links, text or files here; click to view the "
-                                        "collection"));
-    btn_Photo->setToolTip(QStringLiteral("Drop pictures here; click to open the Photo folder"));
 
     pm_Text = new QMenu(this);
     pm_Text->setObjectName(QStringLiteral("pm_Text"));
@@ -209,7 +206,8 @@ void FloatingWindow::TrayRightPress(const QPoint& globalPos)
 void FloatingWindow::BuildOpenFolderMenu()
 {
     m_OpenStashetMenu->clear();
-    QAction* urls = m_OpenStashetMenu->addAction(MenuImage(1), QStringLiteral("URLs"));
+    QAction* urls = m_OpenStashetMenu->addAction(
+        MenuImage(1), Text(QStringLiteral("Form_Main.m_URLs.Caption"), QStringLiteral("URLs")));
     urls->setData(0);
     m_OpenStashetMenu->addSeparator();
     const QFileInfoList folders =
@@ -234,8 +232,19 @@ void FloatingWindow::OpenFolderItemClick(QAction* entry)
         m_context.shell().open(m_context.paths().favoritesDir);
 }
 
+QString FloatingWindow::Text(const QString& key, const QString& english) const
+{
+    return m_context.language().text(key, english);
+}
+
 void FloatingWindow::ApplyLanguage()
 {
+    btn_Text->setToolTip(Text(QStringLiteral("Form_Main.btn_Text.Hint"),
+                              QStringLiteral("Drop links, text or files here; click to view the "
+                                             "collection")));
+    btn_Photo->setToolTip(
+        Text(QStringLiteral("Form_Main.btn_Photo.Hint"),
+             QStringLiteral("Drop pictures here; click to open the Photo folder")));
     for (const QString& name : std::as_const(m_order))
         m_items.value(name)->setText(m_context.language().text(QStringLiteral("Form_Main.") + name +
                                                                QStringLiteral(".Caption")));
@@ -486,14 +495,17 @@ void FloatingWindow::DropOnPhotoButton(const PictureDrop& picture)
     Command([this, &picture] {
         if (!Drops(m_context.paths(), nullptr).StorePictureDrop(picture))
             throw InOutError(m_context.paths().collectionFolder(FolderOf(CaptureKind::Photo)),
-                             QStringLiteral("the dropped picture could not be saved"));
+                             Text(QStringLiteral("C_PictureNotSaved"),
+                                  QStringLiteral("the dropped picture could not be saved")));
     });
 }
 
 ReplaceAnswer FloatingWindow::askReplace(const QString& targetFile)
 {
     switch (m_context.prompts().askYesNoCancel(
-        this, QStringLiteral("%1 already exists. Replace it?").arg(targetFile),
+        this,
+        Text(QStringLiteral("C_ReplaceFile"), QStringLiteral("%1 already exists. Replace it?"))
+            .arg(targetFile),
         QMessageBox::Question)) {
     case Prompts::Answer::Yes:
         return ReplaceAnswer::Yes;
@@ -507,8 +519,9 @@ ReplaceAnswer FloatingWindow::askReplace(const QString& targetFile)
 void FloatingWindow::progress(int done, int total)
 {
     if (!m_copyProgress) {
-        m_copyProgress =
-            new QProgressDialog(QStringLiteral("Copying files..."), QString(), 0, total, this);
+        m_copyProgress = new QProgressDialog(
+            Text(QStringLiteral("C_CopyingFiles"), QStringLiteral("Copying files...")), QString(),
+            0, total, this);
         m_copyProgress->setWindowModality(Qt::WindowModal);
         m_copyProgress->setMinimumDuration(500);
         m_copyProgress->setCancelButton(nullptr);
@@ -524,13 +537,15 @@ void FloatingWindow::NotifyCaptureEnd(int pages, const QString& folder, bool sto
         return;
     m_noticeFolder = folder;
     const QString done =
-        pages == 1 ? QStringLiteral("1 page") : QStringLiteral("%1 pages").arg(pages);
+        pages == 1 ? Text(QStringLiteral("C_OnePage"), QStringLiteral("1 page"))
+                   : Text(QStringLiteral("C_Pages"), QStringLiteral("%1 pages")).arg(pages);
     const QString text =
-        stopped ? QStringLiteral("Stopped after %1; what was saved stays in %2. Click to open the "
-                                 "folder.")
-                      .arg(done, QDir::toNativeSeparators(folder))
-                : QStringLiteral("%1 captured into %2. Click to open the folder.")
-                      .arg(done, QDir::toNativeSeparators(folder));
+        (stopped ? Text(QStringLiteral("C_CaptureStopped"),
+                        QStringLiteral("Stopped after %1; what was saved stays in %2. Click to "
+                                       "open the folder."))
+                 : Text(QStringLiteral("C_CaptureDone"),
+                        QStringLiteral("%1 captured into %2. Click to open the folder.")))
+            .arg(done, QDir::toNativeSeparators(folder));
     trayIcon->showMessage(QStringLiteral("Nimbril"), text, QSystemTrayIcon::Information, 8000);
 }
 
@@ -656,7 +671,11 @@ void FloatingWindow::RunCapture(CaptureKind kind, Scope scope)
     }
     progress->finish();
     if (!engine.notSaved.isEmpty())
-        m_context.prompts().warning(this, NotSavedText(engine.notSaved));
+        m_context.prompts().warning(
+            this, NotSavedText(engine.notSaved, 20,
+                               {Text(QStringLiteral("C_OneFileNotSaved"), NotSavedWords().one),
+                                Text(QStringLiteral("C_FilesNotSaved"), NotSavedWords().many),
+                                Text(QStringLiteral("C_MoreNotSaved"), NotSavedWords().more)}));
     NotifyCaptureEnd(engine.pagesCaptured, folder, stopped);
     if (kind == CaptureKind::EMail && !engine.emails.isEmpty() && showEMails)
         showEMails(engine.emails);

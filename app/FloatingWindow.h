@@ -42,6 +42,8 @@ public:
     void BuildOpenFolderMenu();
     void OpenFolderItemClick(QAction* item);
     void ApplyLanguage();
+    // The current language's text for a key, or the English one when the file lacks it.
+    QString Text(const QString& key, const QString& english) const;
 
     // Button mouse handling, positions in the button's coordinates.
     void btn_TextMouseDown(Qt::MouseButton button, const QPoint& pos);

@@ -33,11 +33,19 @@ int main(int argc, char* argv[])
     SingleInstance instance(QStringLiteral("Nimbril"));
     if (!instance.tryAcquire()) {
         // Another Nimbril runs, perhaps hidden: it shows its window again, and this start ends.
-        if (!instance.wakeRunning())
-            fprintf(stderr,
-                    "Nimbril is already running, but it did not answer the request to "
-                    "show its window. Lock: %s\n",
-                    qPrintable(instance.lockPath()));
+        if (!instance.wakeRunning()) {
+            // Only read here: the running program owns Config.ini.
+            const Paths paths = Paths::ForProgram(ExecutableDir(), UserHomeDir());
+            LanguageCatalogue words(paths.programDir);
+            words.setLanguage(Settings(paths.configFile()).language());
+            fprintf(stderr, "%s\n",
+                    qPrintable(words
+                                   .text(QStringLiteral("C_AlreadyRunning"),
+                                         QStringLiteral("Nimbril is already running, but it did "
+                                                        "not answer the request to show its "
+                                                        "window. Lock: %1"))
+                                   .arg(instance.lockPath())));
+        }
         return 0;
     }
 
@@ -94,10 +102,12 @@ int main(int argc, char* argv[])
 
     // A later start of the program brings the windows back instead of starting a second one.
     if (!instance.listen([&form] { form.TrayLeftPress(); }))
-        fprintf(stderr,
-                "Nimbril: a later start will not be able to bring this window back "
-                "(%s cannot be made).\n",
-                qPrintable(instance.socketPath()));
+        fprintf(stderr, "%s\n",
+                qPrintable(context.language()
+                               .text(QStringLiteral("C_CannotListen"),
+                                     QStringLiteral("Nimbril: a later start will not be able to "
+                                                    "bring this window back (%1 cannot be made)."))
+                               .arg(instance.socketPath())));
 
     form.show();
     return app.exec();

@@ -34,6 +34,17 @@ void CaptureDisplays::pageStep()
         pageBar->setPosition(pageBar->position() + 1);
 }
 
+void CaptureDisplays::pageWork(int from, qint64 done)
+{
+    constexpr double kHalfWay = 16.0 * 1024 * 1024;
+    if (!pageBar || done <= 0)
+        return;
+    const int room = pageBar->max() - 1 - from;
+    const int to = from + int(room * (double(done) / (double(done) + kHalfWay)));
+    if (room > 0 && to > pageBar->position())
+        pageBar->setPosition(to);
+}
+
 void CaptureDisplays::endPage()
 {
     if (pageBar)

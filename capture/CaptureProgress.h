@@ -24,6 +24,10 @@ struct CaptureDisplays
     void showFile(const QString& url);
     // One step of the page that is not a resource (its url.ini, its page file).
     void pageStep();
+    // A long step of the page that began with the page bar at `from` has written `done` bytes so
+    // far. How long it is nobody knows beforehand, so the bar goes ever more slowly towards its
+    // end (halfway at 16 MiB) and keeps moving however much comes; only the page's end fills it.
+    void pageWork(int from, qint64 done);
     // The page is done.
     void endPage();
 };

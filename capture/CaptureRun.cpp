@@ -7,15 +7,13 @@
 #include "TextRules.h"
 #include "WebAddress.h"
 
-QString NotSavedText(const QStringList& notSaved, int shown)
+QString NotSavedText(const QStringList& notSaved, int shown, const NotSavedWords& words)
 {
-    QString text = notSaved.size() == 1
-                       ? QStringLiteral("1 file was not saved:")
-                       : QStringLiteral("%1 files were not saved:").arg(notSaved.size());
+    QString text = notSaved.size() == 1 ? words.one : words.many.arg(notSaved.size());
     for (const QString& line : notSaved.mid(0, shown))
         text += u'\n' + line;
     if (notSaved.size() > shown)
-        text += QStringLiteral("\n… and %1 more.").arg(notSaved.size() - shown);
+        text += u'\n' + words.more.arg(notSaved.size() - shown);
     return text;
 }
 

@@ -7,8 +7,17 @@
 #include <QString>
 #include <QStringList>
 
+// The words of the not-saved list, in the user's language; "%1" stands for a count.
+struct NotSavedWords
+{
+    QString one = QStringLiteral("1 file was not saved:");
+    QString many = QStringLiteral("%1 files were not saved:");
+    QString more = QStringLiteral("… and %1 more.");
+};
+
 // "N files were not saved:" and the first of them, one a line, for the user.
-QString NotSavedText(const QStringList& notSaved, int shown = 20);
+QString NotSavedText(const QStringList& notSaved, int shown = 20,
+                     const NotSavedWords& words = NotSavedWords());
 
 // One capture command: visits the open pages the scope selects and saves each whole or harvests
 // one kind of its content, showing progress in the displays it is given.

@@ -215,10 +215,15 @@ void PageSaver::saveHtml(const PageSnapshot& doc, const QList<AttributeWrite>& w
         AtomicFileWriter file(fileName);
         if (!file.open())
             throw InOutError(fileName, file.errorString());
+        const int from = m_displays.pageBar ? m_displays.pageBar->position() : 0;
+        qint64 written = 0;
         m_browser.serialize(doc, writes, [&](const QByteArray& piece) {
             for (qsizetype at = 0; at < piece.size(); at += kHtmlPiece) {
-                if (!file.write(piece.constData() + at, qMin(kHtmlPiece, piece.size() - at)))
+                const qsizetype size = qMin(kHtmlPiece, piece.size() - at);
+                if (!file.write(piece.constData() + at, size))
                     throw InOutError(fileName, file.errorString());
+                written += size;
+                m_displays.pageWork(from, written);
                 PumpEvents();
             }
         });

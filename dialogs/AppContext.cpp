@@ -2,10 +2,34 @@
 
 #include "Errors.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+
 AppContext::AppContext(const Paths& paths, DesktopPlatform& desktop, ShellOpener& shell)
     : m_paths(paths), m_desktop(desktop), m_shell(shell), m_language(paths.programDir),
       m_prompts(m_language)
-{}
+{
+    QObject::connect(&m_language, &LanguageCatalogue::changed, &m_language,
+                     [this] { FollowLanguageInQt(); });
+}
+
+void AppContext::FollowLanguageInQt()
+{
+    if (m_qtTranslator) {
+        QCoreApplication::removeTranslator(m_qtTranslator.get());
+        m_qtTranslator.reset();
+    }
+    const QString name = QtTranslationName(m_language.language());
+    m_qtTranslated = name.isEmpty();
+    if (name.isEmpty())
+        return;
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(name, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return;
+    QCoreApplication::installTranslator(translator.get());
+    m_qtTranslator = std::move(translator);
+    m_qtTranslated = true;
+}
 
 void AppContext::LoadSettings(const QString& home, const QLocale& locale)
 {

@@ -8,6 +8,8 @@
 #include "ShellOpen.h"
 
 #include <QLocale>
+#include <QTranslator>
+#include <memory>
 
 // What every window shares, made once at start-up and handed to each window: the folders,
 // Config.ini, the language catalogue, the desktop, opening files and addresses, and the prompts.
@@ -35,12 +37,20 @@ public:
     void LoadSettings(const QString& home, const QLocale& locale = QLocale::system());
     // Why the collection is not where Config.ini says, when it is not; else empty.
     const QString& collectionNotice() const { return m_collectionNotice; }
+    // Whether Qt's own texts (message box buttons, file dialogs) are shown in the current
+    // language: true for English, and where the system holds Qt's translation for it.
+    bool qtTranslated() const { return m_qtTranslated; }
 
 private:
+    // Qt's own dialogs follow the language catalogue: its translation is swapped on each change.
+    void FollowLanguageInQt();
+
     Paths m_paths;
     QString m_collectionNotice;
     DesktopPlatform& m_desktop;
     ShellOpener& m_shell;
     LanguageCatalogue m_language;
     Prompts m_prompts;
+    std::unique_ptr<QTranslator> m_qtTranslator;
+    bool m_qtTranslated = true;
 };

@@ -35,15 +35,6 @@ QIcon ThemeIcon(const char* name, QStyle::StandardPixmap fallback)
                             QApplication::style()->standardIcon(fallback));
 }
 
-QString WithoutAccelerator(const QString& caption)
-{
-    QString text = caption;
-    text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
-    text.remove(u'&');
-    text.replace(u'\x01', u'&');
-    return text;
-}
-
 } // namespace
 
 CollectionViewer::CollectionViewer(AppContext& context, QWidget* floatingWindow, QWidget* parent)
@@ -282,6 +273,8 @@ void CollectionViewer::ApplyLanguage()
             m_context.language().text(QStringLiteral("Form_ViewStashet.ac_Browse.Hint")));
     btn_Exit->setToolTip(
         m_context.language().text(QStringLiteral("Form_ViewStashet.btn_Exit.Hint")));
+    btn_Exit->setText(m_context.language().text(QStringLiteral("Form_ViewStashet.btn_Exit.Caption"),
+                                                QStringLiteral("Exit")));
 }
 
 bool CollectionViewer::SelectTreeFolder(const QString& path)
@@ -471,7 +464,7 @@ QList<FileFailure> CollectionViewer::RunWithProgress(FileOperation operation, QA
                                                      const QString& targetFolder)
 {
     // Not modal: the user may go on using the window while files are handled.
-    QProgressDialog progress(WithoutAccelerator(action->text()), QString(), 0, int(names.size()),
+    QProgressDialog progress(WithoutMnemonic(action->text()), QString(), 0, int(names.size()),
                              this);
     const QString cancel = m_context.language().text(QStringLiteral("btn_Cancel.Caption"));
     auto* cancelButton = new QPushButton(cancel.isEmpty() ? QStringLiteral("Cancel") : cancel);
@@ -496,7 +489,7 @@ void CollectionViewer::CopyOrMoveSelected(bool copy)
     QAction* action = copy ? ac_Copy : ac_Move;
     const QString start = m_lastTargetFolder.isEmpty() ? QDir::currentPath() : m_lastTargetFolder;
     const std::optional<QString> chosen =
-        m_context.prompts().chooseFolder(this, WithoutAccelerator(action->text()), start);
+        m_context.prompts().chooseFolder(this, WithoutMnemonic(action->text()), start);
     if (!chosen)
         return;
     m_lastTargetFolder = WithTrailingSlash(*chosen);

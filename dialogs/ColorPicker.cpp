@@ -25,12 +25,10 @@
 
 namespace {
 
-const QString ChangeCaption = QStringLiteral("&Change");
-const QString UndoCaption = QStringLiteral("&Undo");
-
-QString PaletteFilter()
+QString PaletteFilter(const LanguageCatalogue& language)
 {
-    return QStringLiteral("Color Files(*.col);;All Files(*)");
+    return language.text(QStringLiteral("C_ColorFileFilter"),
+                         QStringLiteral("Color Files(*.col);;All Files(*)"));
 }
 
 // The rounded band behind the help text.
@@ -322,7 +320,11 @@ bool ColorPicker::Capturing() const
 void ColorPicker::SetEditing(bool editing)
 {
     m_editing = editing;
-    btn_Change->setText(editing ? UndoCaption : ChangeCaption);
+    btn_Change->setText(
+        editing ? m_context.language().text(QStringLiteral("Form_SaveColor.btn_Undo.Caption"),
+                                            QStringLiteral("&Undo"))
+                : m_context.language().text(QStringLiteral("Form_SaveColor.btn_Change.Caption"),
+                                            QStringLiteral("&Change")));
 }
 
 void ColorPicker::StartCapture()
@@ -524,7 +526,7 @@ bool ColorPicker::WriteCells(const QString& fileName)
 void ColorPicker::SaveWithDialog(const QString& folder)
 {
     const QString fileName = m_context.prompts().saveFileName(
-        this, QString(), folder, PaletteFilter(), QStringLiteral("col"));
+        this, QString(), folder, PaletteFilter(m_context.language()), QStringLiteral("col"));
     if (fileName.isEmpty())
         return;
     if (!m_context.prompts().mayReplaceFile(this, fileName))
@@ -555,7 +557,7 @@ void ColorPicker::btn_LoadClick()
     StopCapture();
     const QString folder = PrepareColorFolder();
     const QString fileName = m_context.prompts().openFileName(
-        this, QString(), folder, PaletteFilter(), QStringLiteral("col"));
+        this, QString(), folder, PaletteFilter(m_context.language()), QStringLiteral("col"));
     if (fileName.isEmpty())
         return;
     QString ioError;

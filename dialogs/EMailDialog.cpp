@@ -20,9 +20,6 @@
 
 namespace {
 
-const QString kUnselectAll = QStringLiteral("&Unselect All");
-const QString kSelectAll = QStringLiteral("&Select All");
-
 // How often a long loop lets events run, and how long it runs before it shows its progress.
 constexpr qint64 kPumpIntervalMs = 15;
 constexpr qint64 kShowProgressAfterMs = 400;
@@ -161,7 +158,7 @@ EMailDialog::EMailDialog(AppContext& context, QWidget* parent) : QDialog(parent)
     btn_Export = HotTrackButton(this, 108, QStringLiteral("E&xport..."));
     btn_Export->setObjectName(QStringLiteral("btn_Export"));
     btn_Export->setToolTip(QStringLiteral("Merge into another E-Mail file list"));
-    btn_SelectAll = HotTrackButton(this, 188, kUnselectAll);
+    btn_SelectAll = HotTrackButton(this, 188, QStringLiteral("&Unselect All"));
     btn_SelectAll->setObjectName(QStringLiteral("btn_SelectAll"));
 
     setTabOrder(btn_Export, btn_SaveAs);
@@ -242,6 +239,17 @@ void EMailDialog::ApplyLanguage()
     btn_SaveAs->setText(m_context.language().text(QStringLiteral("Form_EMail.btn_SaveAs.Caption")));
     btn_Export->setText(m_context.language().text(QStringLiteral("Form_EMail.btn_Export.Caption")));
     btn_Export->setToolTip(m_context.language().text(QStringLiteral("Form_EMail.btn_Export.Hint")));
+    ShowSelectAllCaption();
+}
+
+void EMailDialog::ShowSelectAllCaption()
+{
+    btn_SelectAll->setText(
+        m_clickUnchecks
+            ? m_context.language().text(QStringLiteral("Form_EMail.btn_UnselectAll.Caption"),
+                                        QStringLiteral("&Unselect All"))
+            : m_context.language().text(QStringLiteral("Form_EMail.btn_SelectAll.Caption"),
+                                        QStringLiteral("&Select All")));
 }
 
 void EMailDialog::FormShow()
@@ -257,12 +265,14 @@ void EMailDialog::FormKeyPress(QChar key)
 
 namespace {
 
-QString AskListFile(Prompts& prompts, QWidget* parent, const QString& folder)
+QString AskListFile(AppContext& context, QWidget* parent, const QString& folder)
 {
     // A name typed without an extension becomes a ".txt" file, the kind Export merges into.
-    return prompts.saveFileName(parent, QString(), folder,
-                                QStringLiteral("EMail List file(*.txt);;All files(*)"),
-                                QStringLiteral("txt"));
+    return context.prompts().saveFileName(
+        parent, QString(), folder,
+        context.language().text(QStringLiteral("C_EMailListFilter"),
+                                QStringLiteral("EMail List file(*.txt);;All files(*)")),
+        QStringLiteral("txt"));
 }
 
 } // namespace
@@ -274,7 +284,7 @@ void EMailDialog::btn_SaveAsClick()
     Busy busy(this);
     if (CheckedCount(lb_EMail) == 0)
         return;
-    const QString fileName = AskListFile(m_context.prompts(), this, m_EMailFolder);
+    const QString fileName = AskListFile(m_context, this, m_EMailFolder);
     if (fileName.isEmpty())
         return;
     if (!m_context.prompts().mayReplaceFile(this, fileName))
@@ -290,7 +300,7 @@ void EMailDialog::btn_ExportClick()
     Busy busy(this);
     if (CheckedCount(lb_EMail) == 0)
         return;
-    const QString fileName = AskListFile(m_context.prompts(), this, m_EMailFolder);
+    const QString fileName = AskListFile(m_context, this, m_EMailFolder);
     if (fileName.isEmpty())
         return;
     if (!QFileInfo::exists(fileName)) {
@@ -323,7 +333,7 @@ void EMailDialog::btn_SelectAllClick()
         return;
     Busy busy(this);
     m_clickUnchecks = !m_clickUnchecks;
-    btn_SelectAll->setText(m_clickUnchecks ? kUnselectAll : kSelectAll);
+    ShowSelectAllCaption();
     CheckAllItems(lb_EMail, m_clickUnchecks);
 }
 

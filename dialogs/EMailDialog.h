@@ -58,6 +58,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The select button's caption for its state, in the current language.
+    void ShowSelectAllCaption();
     class Busy;
     void Command(void (EMailDialog::*handler)());
 

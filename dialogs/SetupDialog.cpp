@@ -45,6 +45,11 @@ AutostartEntry SetupShell::autostart() const
     return AutostartEntry(m_places.autostartFolder);
 }
 
+CaptureLauncher SetupShell::launcher() const
+{
+    return CaptureLauncher(m_places.launcherFolder);
+}
+
 SetupShell::RunOptions SetupShell::ReadRunOptions() const
 {
     RunOptions options;
@@ -62,7 +67,8 @@ SetupShell::RunOptions SetupShell::ReadRunOptions() const
     return options;
 }
 
-void SetupShell::AddToolButton(const QString& buttonText) const
+void SetupShell::AddToolButton(const QString& buttonText, const QString& launcherName,
+                               const QList<LauncherAction>& actions) const
 {
     const QString icon = m_places.programDir + QStringLiteral("nb.ico");
     if (!QFileInfo(icon).isFile())
@@ -77,11 +83,16 @@ void SetupShell::AddToolButton(const QString& buttonText) const
     key.WriteString(QStringLiteral("HotIcon"), DoubleBackslashes(icon));
     key.WriteString(QStringLiteral("Icon"), DoubleBackslashes(icon));
     key.Close();
+    if (!actions.isEmpty())
+        launcher().Install(QFileInfo(Executable()).absolutePath() +
+                               QStringLiteral("/nimbril-capture"),
+                           launcherName, actions);
 }
 
 void SetupShell::RemoveToolButton() const
 {
     registry().DeleteKey(ToolButtonKey);
+    launcher().Remove();
 }
 
 void SetupShell::AddAutoRun() const
@@ -150,7 +161,8 @@ SetupDialog::SetupDialog(AppContext& context, QWidget* parent, const SetupPlaces
     languageBox->addWidget(cb_Language);
 
     gb_RunOptions = new QGroupBox(QStringLiteral("&Run options"), this);
-    chk_AddToolButton = new QCheckBox(QStringLiteral("Add browser toolbar button"), gb_RunOptions);
+    chk_AddToolButton = new QCheckBox(
+        QStringLiteral("Add capture commands to the desktop launcher"), gb_RunOptions);
     chk_AutoRun = new QCheckBox(QStringLiteral("Auto run on system start"), gb_RunOptions);
     auto* optionsBox = new QVBoxLayout(gb_RunOptions);
     optionsBox->addWidget(chk_AddToolButton);
@@ -246,6 +258,10 @@ void SetupDialog::ApplyLanguage()
         m_context.language().text(QStringLiteral("Form_Setup.chk_AddToolButton.Caption")));
     chk_AutoRun->setText(
         m_context.language().text(QStringLiteral("Form_Setup.chk_AutoRun.Caption")));
+    chk_ClassicPages->setText(m_context.language().text(
+        QStringLiteral("Form_Setup.chk_ClassicPages.Caption"),
+        QStringLiteral("Save pages the classic way (without what style sheets, srcsets and media "
+                       "name)")));
     btn_OK->setText(m_context.language().text(QStringLiteral("btn_OK.Caption")));
     btn_Cancel->setText(m_context.language().text(QStringLiteral("btn_Cancel.Caption")));
 
@@ -307,7 +323,24 @@ void SetupDialog::FormClose(int result)
 
 void SetupDialog::AddToolButton()
 {
-    m_shell.AddToolButton(m_context.language().text(QStringLiteral("C_NimbrilApp")));
+    const LanguageCatalogue& language = m_context.language();
+    const auto caption = [&language](const char* item) {
+        return WithoutMnemonic(
+            language.text(QStringLiteral("Form_Main.%1.Caption").arg(QString::fromLatin1(item))));
+    };
+    const QStringList all = {QStringLiteral("--scope"), QStringLiteral("all")};
+    const QList<LauncherAction> actions = {
+        {QStringLiteral("SaveCurrentPage"),
+         caption("m_SaveCurrentPage"),
+         {QStringLiteral("--scope"), QStringLiteral("current"), QStringLiteral("page")}},
+        {QStringLiteral("SaveAllPages"), caption("m_SaveAllPages"), all + QStringList{"page"}},
+        {QStringLiteral("SavePhoto"), caption("m_SavePhoto"), all + QStringList{"photo"}},
+        {QStringLiteral("SaveMusic"), caption("m_SaveMusic"), all + QStringList{"music"}},
+        {QStringLiteral("SaveFlash"), caption("m_SaveFlash"), all + QStringList{"flash"}},
+        {QStringLiteral("SaveText"), caption("m_SaveText"), all + QStringList{"text"}},
+    };
+    const QString product = language.text(QStringLiteral("C_NimbrilApp"));
+    m_shell.AddToolButton(product, product + QStringLiteral(": ") + actions.first().name, actions);
 }
 
 void SetupDialog::RemoveToolButton()

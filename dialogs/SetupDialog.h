@@ -23,11 +23,13 @@ struct SetupPlaces
     QString registryFile;    // programDir + "registry.ini"
     QString autostartFolder; // the user's XDG autostart folder
     QString executable;      // the running program's full path
+    QString launcherFolder;  // the user's applications folder, for the capture launcher
 };
 
-// The two entries the setup dialog owns outside the program: the browser toolbar button key and
-// the start-up value, which the autostart entry mirrors. Failures are silent, as the dialog
-// reports none; the next showing reads back what is really there.
+// The two entries the setup dialog owns outside the program: the browser toolbar button key,
+// which the capture launcher mirrors, and the start-up value, which the autostart entry mirrors.
+// Failures are silent, as the dialog reports none; the next showing reads back what is really
+// there.
 class SetupShell
 {
 public:
@@ -48,8 +50,11 @@ public:
     };
     RunOptions ReadRunOptions() const;
 
-    // Writes the six values of the toolbar button key when "nb.ico" is in the program folder.
-    void AddToolButton(const QString& buttonText) const;
+    // Writes the six values of the toolbar button key when "nb.ico" is in the program folder,
+    // and then the capture launcher with these actions, which run the capture program beside
+    // this one.
+    void AddToolButton(const QString& buttonText, const QString& launcherName = QString(),
+                       const QList<LauncherAction>& actions = {}) const;
     void RemoveToolButton() const;
     void AddAutoRun() const;
     void RemoveAutoRun() const;
@@ -57,6 +62,7 @@ public:
     QString Executable() const;
     Registry registry() const;
     AutostartEntry autostart() const;
+    CaptureLauncher launcher() const;
 
 private:
     SetupPlaces m_places;

@@ -3,6 +3,7 @@
 #include "IniFile.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <opencc/opencc.h>
 
 const QString SimplifiedChineseName = QStringLiteral("简体中文");
@@ -87,6 +88,12 @@ QString LanguageCatalogue::text(const QString& key) const
     return text;
 }
 
+QString LanguageCatalogue::text(const QString& key, const QString& fallback) const
+{
+    const QString found = text(key);
+    return found.isEmpty() ? fallback : found;
+}
+
 QFont LanguageCatalogue::font() const
 {
     QFont font;
@@ -114,6 +121,26 @@ QStringList LanguageCatalogue::languages() const
         names << entry.left(entry.lastIndexOf(u'.'));
     names << TraditionalChineseName;
     return names;
+}
+
+QString WithoutMnemonic(const QString& caption)
+{
+    static const QRegularExpression bracketed(QStringLiteral("[(（]&[^&\\s][)）]"));
+    QString text = caption;
+    text.remove(bracketed);
+    text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+    text.remove(u'&');
+    text.replace(u'\x01', u'&');
+    return text;
+}
+
+QString QtTranslationName(const QString& language)
+{
+    if (language == SimplifiedChineseName)
+        return QStringLiteral("qtbase_zh_CN");
+    if (language == TraditionalChineseName)
+        return QStringLiteral("qtbase_zh_TW");
+    return QString();
 }
 
 QString ToTraditionalChinese(const QString& text)

@@ -29,6 +29,9 @@ public:
     // The current language's text for a key ("Form_Main.m_Exit.Caption", "C_CloseIE"); empty when
     // the file or the key is missing. Keys are compared without regard to case.
     QString text(const QString& key) const;
+    // The same, or fallback when the file has no text for the key (a language file written for
+    // an earlier version lacks the newer keys).
+    QString text(const QString& key, const QString& fallback) const;
 
     // The font that suits the current language for the few labels that take it.
     QFont font() const;
@@ -51,6 +54,14 @@ private:
     QString m_fileText; // null when the file could not be read
     mutable QHash<QString, QString> m_texts;
 };
+
+// A caption as a title or a message shows it: without its accelerator, whether written "(&C)"
+// after the text as Chinese captions do or as "&" inside it; "&&" stays one "&".
+QString WithoutMnemonic(const QString& caption);
+
+// The base name of Qt's own translation of its dialogs and buttons for a language
+// ("qtbase_zh_CN"); empty for English and for languages Qt is not translated into here.
+QString QtTranslationName(const QString& language);
 
 // Simplified Chinese characters mapped to their traditional forms; other characters unchanged.
 QString ToTraditionalChinese(const QString& text);

@@ -52,6 +52,41 @@ QString readKey(const QString& text, const QString& key)
     return QString();
 }
 
+// A value as the format's string escapes write it, on one line.
+QString escapeString(const QString& value)
+{
+    QString out;
+    for (QChar c : value) {
+        if (c == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (c == u'\n')
+            out += QStringLiteral("\\n");
+        else if (c == u'\r')
+            out += QStringLiteral("\\r");
+        else if (c == u'\t')
+            out += QStringLiteral("\\t");
+        else
+            out += c;
+    }
+    return out;
+}
+
+QString execLine(const QString& program, const QStringList& arguments)
+{
+    QString line = QuoteExecArgument(program);
+    for (const QString& argument : arguments)
+        line += u' ' + QuoteExecArgument(argument);
+    return line;
+}
+
+QString dataHome()
+{
+    const QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    return !data.isEmpty() && QDir::isAbsolutePath(data)
+               ? data
+               : UserHomeDir() + QStringLiteral("/.local/share");
+}
+
 } // namespace
 
 AutostartEntry::AutostartEntry(const QString& folder)
@@ -168,4 +203,56 @@ QString ExecProgram(const QString& execValue)
     }
     program.replace(QStringLiteral("%%"), QStringLiteral("%"));
     return program;
+}
+
+CaptureLauncher::CaptureLauncher(const QString& folder)
+    : m_folder(folder.isEmpty() ? DefaultFolder() : folder)
+{}
+
+QString CaptureLauncher::DefaultFolder()
+{
+    return dataHome() + QStringLiteral("/applications");
+}
+
+QString CaptureLauncher::file() const
+{
+    return m_folder + QStringLiteral("/nimbril-capture.desktop");
+}
+
+QByteArray CaptureLauncher::EntryText(const QString& captureProgram, const QString& name,
+                                      const QList<LauncherAction>& actions)
+{
+    QStringList ids;
+    for (const LauncherAction& action : actions)
+        ids << action.id;
+    QString text = kGroup + QStringLiteral("\nType=Application\nName=") + escapeString(name) +
+                   QStringLiteral("\nExec=") +
+                   execLine(captureProgram, actions.value(0).arguments) +
+                   QStringLiteral("\nIcon=nimbril\nTerminal=false\nCategories=Network;Utility;"
+                                  "\nActions=") +
+                   ids.join(u';') + QStringLiteral(";\n");
+    for (const LauncherAction& action : actions)
+        text += QStringLiteral("\n[Desktop Action ") + action.id + QStringLiteral("]\nName=") +
+                escapeString(action.name) + QStringLiteral("\nExec=") +
+                execLine(captureProgram, action.arguments) + u'\n';
+    return text.toUtf8();
+}
+
+bool CaptureLauncher::Install(const QString& captureProgram, const QString& name,
+                              const QList<LauncherAction>& actions) const
+{
+    if (actions.isEmpty() || !QDir().mkpath(m_folder))
+        return false;
+    return WriteFileAtomically(file(), EntryText(captureProgram, name, actions));
+}
+
+bool CaptureLauncher::Remove() const
+{
+    QFile::remove(file());
+    return !QFileInfo::exists(file());
+}
+
+bool CaptureLauncher::Installed() const
+{
+    return QFileInfo(file()).isFile();
 }

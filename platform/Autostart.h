@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 // The user's XDG autostart entry for Nimbril (nimbril.desktop in the autostart folder). On Linux
 // a start-up value in the registry stand-in starts nothing by itself; this entry is what the
@@ -30,6 +32,45 @@ public:
 
     // The entry's text for a program.
     static QByteArray EntryText(const QString& executable);
+
+private:
+    QString m_folder;
+};
+
+// One command of the capture launcher: its id in the file, its name in the launcher's menu, and
+// the arguments the capture program runs with.
+struct LauncherAction
+{
+    QString id;
+    QString name;
+    QStringList arguments;
+};
+
+// The user's launcher for the capture commands (nimbril-capture.desktop in the applications
+// folder). Linux browsers take no toolbar buttons from other programs; docks and application
+// menus show a launcher's actions in its context menu, so that is where the capture commands go,
+// each running the capture program, which needs no window of ours.
+class CaptureLauncher
+{
+public:
+    // An empty folder means DefaultFolder(), looked up now.
+    explicit CaptureLauncher(const QString& folder = QString());
+
+    // $XDG_DATA_HOME (when it is an absolute path) or ~/.local/share, followed by
+    // "/applications".
+    static QString DefaultFolder();
+
+    QString file() const;
+    // Writes the launcher atomically, creating the folder; its own command is the first action's.
+    // False when it could not, or when there is no action.
+    bool Install(const QString& captureProgram, const QString& name,
+                 const QList<LauncherAction>& actions) const;
+    // Removes the launcher; true when none remains.
+    bool Remove() const;
+    bool Installed() const;
+
+    static QByteArray EntryText(const QString& captureProgram, const QString& name,
+                                const QList<LauncherAction>& actions);
 
 private:
     QString m_folder;

@@ -7,6 +7,9 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
   qt6-base-dev qt6-websockets-dev qt6-svg-dev libgl-dev
   libopencc-dev libopencc-data
+  # Chinese user interface: a font with Simplified Chinese (the smallest packaged one that has
+  # it), and Qt's own translations of its buttons and file dialogs.
+  fonts-wqy-microhei qt6-translations-l10n
   libx11-dev zlib1g-dev libbrotli-dev libzstd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   chromium curl python3 xvfb xauth openbox trayer xdotool imagemagick x11-utils dbus

@@ -117,6 +117,27 @@ TEST(AppContext, LoadSettingsMakesTheFirstRunOrReadsConfig)
     EXPECT_EQ(unwritable.language().language(), "");
 }
 
+// Qt's own buttons and dialogs follow the chosen language: Chinese loads Qt's Chinese texts
+// (Simplified or Traditional), and going back to English drops them again.
+TEST(AppContext, QtsOwnTextsFollowTheLanguage)
+{
+    QTemporaryDir tmp;
+    NullDesktop desktop;
+    ShellOpener shell;
+    AppContext context(Paths::ForProgram(tmp.path(), tmp.path()), desktop, shell);
+    const auto yes = [] { return QCoreApplication::translate("QPlatformTheme", "&Yes"); };
+    ASSERT_EQ(yes(), "&Yes");
+    context.language().setLanguage("简体中文");
+    if (!context.qtTranslated())
+        GTEST_SKIP() << "Qt's translations are not installed (qt6-translations-l10n)";
+    EXPECT_EQ(yes(), "是(&Y)");
+    context.language().setLanguage("繁體中文");
+    EXPECT_TRUE(context.qtTranslated());
+    EXPECT_NE(yes(), "&Yes");
+    context.language().setLanguage("English");
+    EXPECT_EQ(yes(), "&Yes");
+}
+
 // Text and background of a widget differ enough in lightness to be read.
 bool Readable(const QWidget* w)
 {

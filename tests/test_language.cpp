@@ -153,6 +153,21 @@ TEST(LanguageSelection, FollowsTheStoredNameRegardlessOfCase)
 }
 
 // The shipped files must answer every key the program looks up, each with a text.
+TEST(LanguageTexts, TitlesLoseTheirAccelerators)
+{
+    const QList<std::pair<QString, QString>> cases = {
+        {"复制到(&C)...", "复制到..."},
+        {"移动到（&M）", "移动到"},
+        {"&Copy to...", "Copy to..."},
+        {"Save && Go", "Save & Go"},
+        {"Tom && Jerry(&T)", "Tom & Jerry"},
+        {"(&&)", "(&)"},
+        {"Plain", "Plain"},
+    };
+    for (const auto& [caption, title] : cases)
+        EXPECT_EQ(WithoutMnemonic(caption), title) << caption.toStdString();
+}
+
 TEST(ShippedLanguageFiles, HoldEveryKeyTheProgramUses)
 {
     const QStringList files = {QStringLiteral("English.LAG"), QStringLiteral("简体中文.LAG")};

@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <ostream>
 #include <vector>
@@ -560,6 +561,23 @@ TEST_F(SavePage, PageBarStepsForUrlIniEachShownFileAndThePageFile)
     pageBar.positions.clear();
     saveAll();
     EXPECT_EQ(pageBar.positions, std::vector<int>({0, 1, 2, 3, 100})) << "url.ini is there already";
+}
+
+// A page of many megabytes: while its copy is written the page bar keeps stepping, and only the
+// page's end fills it.
+TEST_F(SavePage, PageBarMovesWhileAHugePageIsWritten)
+{
+    const FakeDocumentPtr doc =
+        openPage(QStringLiteral("http://h/d/p.htm"), QStringLiteral("Huge"));
+    doc->addToBody("P", {}, QString(24 * 1024 * 1024, u'x'));
+    saveAll();
+    const std::vector<int>& seen = pageBar.positions;
+    ASSERT_GE(seen.size(), size_t(30));
+    EXPECT_EQ(seen.back(), 100);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    const auto writing =
+        std::count_if(seen.begin(), seen.end(), [](int p) { return p > 1 && p < 99; });
+    EXPECT_GE(writing, 40) << "the bar stood still while the page file was written";
 }
 
 TEST_F(SavePage, PageBarStaysFullBeyondAHundredFiles)

@@ -51,7 +51,7 @@ protected:
     SetupPlaces places() const
     {
         return {paths().programDir, registryFile(), tmp.filePath("autostart"),
-                tmp.filePath("bin/nimbril")};
+                tmp.filePath("bin/nimbril"), tmp.filePath("applications")};
     }
     QString registryFile() const { return paths().programDir + "registry.ini"; }
     RegistryKey toolButtonKey() const
@@ -294,6 +294,31 @@ TEST_F(Setup, BothTickedWritesTheEntriesAndBothClearedRemovesThem)
     EXPECT_FALSE(form.chk_AutoRun->isChecked());
     form.reject();
     EXPECT_TRUE(prompts().shown().isEmpty());
+}
+
+// The button's meaning on this desktop: a launcher whose actions run the capture program beside
+// ours, named in the current language; it goes with the button.
+TEST_F(Setup, TheButtonIsALauncherOfTheCaptureCommands)
+{
+    language().setLanguage(SimplifiedChineseName);
+    SetupDialog form(context(), nullptr, places());
+    okWith(form, true, false);
+    const QString launcher = tmp.filePath("applications/nimbril-capture.desktop");
+    const QString text = QString::fromUtf8(readFile(launcher));
+    const QString capture = "\"" + tmp.filePath("bin/nimbril-capture") + "\"";
+    EXPECT_TRUE(text.startsWith("[Desktop Entry]\nType=Application\nName=Nimbril: 保存当前网页\n"
+                                "Exec=" +
+                                capture + " \"--scope\" \"current\" \"page\"\n"))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("\nActions=SaveCurrentPage;SaveAllPages;SavePhoto;SaveMusic;"
+                              "SaveFlash;SaveText;\n"));
+    EXPECT_TRUE(text.contains("\n[Desktop Action SavePhoto]\nName=保存全部图片\nExec=" + capture +
+                              " \"--scope\" \"all\" \"photo\"\n"))
+        << text.toStdString();
+    EXPECT_FALSE(text.contains('&'));
+
+    okWith(form, false, false);
+    EXPECT_FALSE(QFile::exists(launcher));
 }
 
 TEST_F(Setup, BackslashesAreDoubledInTheButtonKeyOnly)
