@@ -172,7 +172,8 @@ def http_json(cport, path, method="GET"):
 
 def open_and_shoot(cport, url, png, inside=None):
     """A new tab on URL, loaded in the fixed viewport, screenshot into PNG. Returns the target
-    and, when INSIDE is given, the addresses the page asked for that do not start with INSIDE."""
+    and, when INSIDE is given, the addresses the page asked for that start with none of INSIDE's
+    comma-separated prefixes."""
     t = http_json(cport, "/json/new?about:blank", "PUT")
     c = Cdp(t["webSocketDebuggerUrl"])
     c.call("Page.enable")
@@ -190,7 +191,7 @@ def open_and_shoot(cport, url, png, inside=None):
     for e in c.events:
         if e["method"] == "Network.requestWillBeSent":
             u = e["params"]["request"]["url"]
-            if inside and not u.startswith(("data:", "blob:", "about:", inside)):
+            if inside and not u.startswith(("data:", "blob:", "about:", "cid:") + tuple(inside.split(","))):
                 outside.append(u)
     c.close()
     if not loaded:

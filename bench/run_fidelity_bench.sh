@@ -163,7 +163,10 @@ tools=(nimbril classic wget mhtml)
 for tool in "${tools[@]}"; do
   grep "^$tool " "$work/lists.txt" | cut -d' ' -f2- >"$work/$tool.list" || true
   echo "offline: $tool ($(wc -l <"$work/$tool.list") pages found)" >&2
-  $helper shoot "$cport" "$work/$tool.list" "$work/shots/$tool" "file://$out/$tool/"
+  # An MHTML archive answers its parts under their web addresses: those are inside the copy.
+  inside="file://$out/$tool/"
+  [[ $tool != mhtml ]] || inside+=",http://127.0.0.1:$sport/"
+  $helper shoot "$cport" "$work/$tool.list" "$work/shots/$tool" "$inside"
   cp "$work/shots/$tool/outside.txt" "$work/outside-$tool.txt"
   $helper compare "$work/shots/live" "$work/shots/$tool" "$work/diffs/$tool" | sed "s/^/$tool /" >>"$work/match.txt"
 done
