@@ -2,6 +2,7 @@
 
 #include "PageAddresses.h"
 #include "ResourceFiles.h"
+#include "ResourcePasses.h"
 #include "StyleSheets.h"
 #include "WebAddress.h"
 
@@ -50,13 +51,6 @@ QString ForSheet(const QString& address, bool utf8)
         out += c.unicode() < 0x80 ? QString(c)
                                   : QString::fromLatin1(QUrl::toPercentEncoding(QString(c)));
     return out;
-}
-
-bool IsStyleSheetLink(const ElementData& element)
-{
-    const QString rel = element.attribute(QStringLiteral("rel")).value_or(QString()).toLower();
-    return element.tag == QLatin1String("LINK") &&
-           rel.split(u' ', Qt::SkipEmptyParts).contains(QStringLiteral("stylesheet"));
 }
 
 // Attributes that name one picture or medium, by element; srcset lists are read apart.

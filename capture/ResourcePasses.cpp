@@ -90,13 +90,17 @@ private:
 // canonical address, a preconnection) names nothing to save.
 bool NamesAResource(const ResourcePass& pass, const ElementData& element)
 {
-    if (QLatin1String(pass.tag) != QLatin1String("LINK"))
-        return true;
-    const QString rel = element.attribute(QStringLiteral("rel")).value_or(QString()).toLower();
-    return rel.split(u' ', Qt::SkipEmptyParts).contains(QStringLiteral("stylesheet"));
+    return QLatin1String(pass.tag) != QLatin1String("LINK") || IsStyleSheetLink(element);
 }
 
 } // namespace
+
+bool IsStyleSheetLink(const ElementData& element)
+{
+    const QString rel = element.attribute(QStringLiteral("rel")).value_or(QString()).toLower();
+    return element.tag == QLatin1String("LINK") &&
+           rel.split(u' ', Qt::SkipEmptyParts).contains(QStringLiteral("stylesheet"));
+}
 
 void CaptureLedger::refuse(const QString& url, const QString& why)
 {

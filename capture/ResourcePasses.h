@@ -40,6 +40,9 @@ inline constexpr const ResourcePass* kSavingPasses[] = {
     &kScriptPass, &kStyleLinkPass, &kBackgroundSoundPass,
 };
 
+// A LINK element that links a style sheet (its rel lists "stylesheet").
+bool IsStyleSheetLink(const ElementData& element);
+
 // What one capture keeps across its pages and frames: the files it has written, by browser
 // context and address (a resource several of them use is read from the browser once), how many
 // bytes they hold, and what it could not save, each with why.
