@@ -13,12 +13,14 @@ namespace {
 
 const QString kSection = QStringLiteral("Translations");
 
-// OpenCC's converter is expensive to open and holds no language text, so one is kept for the
-// process.
+// Traditional Chinese reads as Taiwan writes it: OpenCC's phrase-level table (s2twp) turns
+// 鼠标 into 滑鼠 and 默认 into 預設, where a character-by-character mapping gives words no
+// reader there uses. The converter is expensive to open and holds no language text, so one is
+// kept for the process.
 class TraditionalConverter
 {
 public:
-    TraditionalConverter() : m_handle(opencc_open("s2t.json")) {}
+    TraditionalConverter() : m_handle(opencc_open("s2twp.json")) {}
     ~TraditionalConverter()
     {
         if (valid())

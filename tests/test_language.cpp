@@ -63,10 +63,13 @@ TEST_F(Language, TraditionalChineseIsDerivedFromTheSimplifiedFile)
     EXPECT_EQ(catalogue.text("C_X"), ""); // no Simplified Chinese file: every text is empty
 
     writeText(dir() + SimplifiedChineseName + ".LAG",
-              QStringLiteral("[Translations]\r\nC_X=简体\r\nC_Y=退出(&X) abc\r\n"));
+              QStringLiteral("[Translations]\r\nC_X=简体\r\nC_Y=退出(&X) abc\r\n"
+                             "C_Z=用默认程序打开，按鼠标左键停止\r\n"));
     catalogue.setLanguage(TraditionalChineseName);
     EXPECT_EQ(catalogue.text("C_X"), QStringLiteral("簡體"));
     EXPECT_EQ(catalogue.text("C_Y"), QStringLiteral("退出(&X) abc"));
+    // Taiwan's words, not character-for-character forms (默認, 鼠標)
+    EXPECT_EQ(catalogue.text("C_Z"), QStringLiteral("用預設程式開啟，按滑鼠左鍵停止"));
 
     catalogue.setLanguage(SimplifiedChineseName);
     EXPECT_EQ(catalogue.text("C_X"), QStringLiteral("简体"));
