@@ -131,7 +131,7 @@ int main(int argc, char* argv[])
             sources.override = parser.value(endpoint);
         ChromiumBrowser browser(sources);
         browser.setDiskCacheEnabled(routeText == QLatin1String("auto"));
-        const std::unique_ptr<DesktopPlatform> desktop = ChooseDesktop();
+        const std::unique_ptr<DesktopPlatform> desktop = ChooseWindowlessDesktop();
         browser.setWindowSystem(
             {[&desktop] { return desktop->topmostWindowCaption(BrowserWindowClasses()); },
              [&desktop] { return desktop->closeWindows(BrowserWindowClasses()); }});

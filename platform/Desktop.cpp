@@ -29,13 +29,3 @@ std::unique_ptr<DesktopPlatform> ChooseDesktop()
             return portal;
     return std::make_unique<NullDesktop>();
 }
-
-const QStringList& BrowserWindowClasses()
-{
-    static const QStringList classes = {
-        QStringLiteral("Chromium"),         QStringLiteral("chromium"),
-        QStringLiteral("Chromium-browser"), QStringLiteral("chromium-browser"),
-        QStringLiteral("Google-chrome"),    QStringLiteral("google-chrome"),
-    };
-    return classes;
-}

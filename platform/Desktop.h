@@ -61,6 +61,11 @@ public:
 // portal where there is a session bus, else the null one.
 std::unique_ptr<DesktopPlatform> ChooseDesktop();
 
+// The same for a program without windows of its own (the command-line capture), which asks the
+// desktop only for the browser's windows: X11 where a display can be opened, else the null one.
+// It loads neither Qt's GUI nor D-Bus, whose libraries cost a short command most of its start-up.
+std::unique_ptr<DesktopPlatform> ChooseWindowlessDesktop();
+
 // A desktop where nothing can be read or done.
 class NullDesktop : public DesktopPlatform
 {

@@ -234,3 +234,25 @@ int X11Desktop::closeWindows(const QStringList& windowClasses)
     XFlush(d->display);
     return asked;
 }
+
+const QStringList& BrowserWindowClasses()
+{
+    static const QStringList classes = {
+        QStringLiteral("Chromium"),         QStringLiteral("chromium"),
+        QStringLiteral("Chromium-browser"), QStringLiteral("chromium-browser"),
+        QStringLiteral("Google-chrome"),    QStringLiteral("google-chrome"),
+    };
+    return classes;
+}
+
+std::unique_ptr<DesktopPlatform> ChooseWindowlessDesktop()
+{
+    const QByteArray forced = qgetenv("NIMBRIL_PLATFORM");
+    const bool wantX11 =
+        forced == "x11" || (forced.isEmpty() && !qEnvironmentVariableIsEmpty("DISPLAY") &&
+                            qgetenv("XDG_SESSION_TYPE") != "wayland");
+    if (wantX11)
+        if (auto x11 = X11Desktop::open())
+            return x11;
+    return std::make_unique<NullDesktop>();
+}
