@@ -41,5 +41,6 @@ private:
     QString m_path;
     QString m_temp;
     int m_fd = -1;
+    bool m_replacesFile = false;
     QString m_error;
 };
