@@ -35,10 +35,10 @@ QString RandomisedName(const QString& name)
     return CutToBytes(stem, room) + digits + ext;
 }
 
-bool HoldsBytes(const QString& path, const QByteArray& bytes)
+bool HoldsBytes(const QString& path, qint64 size, const QByteArray& bytes)
 {
     QFile file(path);
-    if (file.size() != bytes.size() || !file.open(QIODevice::ReadOnly))
+    if (size != bytes.size() || !file.open(QIODevice::ReadOnly))
         return false;
     constexpr qint64 kChunk = 1 << 20;
     for (qint64 at = 0; at < bytes.size(); at += kChunk) {
@@ -152,17 +152,24 @@ QString WriteResourceFile(const QByteArray& bytes, const QString& target, QStrin
     QString name = target.mid(slash + 1);
     if (!IsUsableName(name))
         return fail(QStringLiteral("no usable file name"));
-    if (!QDir().mkpath(dir))
-        return fail(QStringLiteral("the folder %1 cannot be made").arg(dir));
+    // One look at the name per file: a capture writes thousands, and every look walks the whole
+    // path. The folder is made only when the first write finds it missing.
+    bool madeFolder = false;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString path = dir + name;
-        if (const QFileInfo there(path); there.isFile() || there.isSymLink()) {
-            if (!there.isSymLink() && HoldsBytes(path, bytes))
+        if (struct stat there{}; ::lstat(QFile::encodeName(path).constData(), &there) == 0) {
+            if (S_ISREG(there.st_mode) && HoldsBytes(path, there.st_size, bytes))
                 return path;
             name = RandomisedName(name);
             continue;
         }
-        const int error = WriteNewFile(path, bytes);
+        int error = WriteNewFile(path, bytes);
+        if (error == ENOENT && !madeFolder) {
+            if (!QDir().mkpath(dir))
+                return fail(QStringLiteral("the folder %1 cannot be made").arg(dir));
+            madeFolder = true;
+            error = WriteNewFile(path, bytes);
+        }
         if (error == 0)
             return path;
         if (error != EEXIST)
@@ -173,7 +180,7 @@ QString WriteResourceFile(const QByteArray& bytes, const QString& target, QStrin
     return fail(QStringLiteral("no free name beside %1").arg(target));
 }
 
-QString LinkOnTheWay(const QString& root, const QString& target)
+QString LinkOnTheWay(const QString& root, const QString& target, QSet<QString>* clearFolders)
 {
     const QString base = QDir::cleanPath(root);
     const QString path = QDir::cleanPath(target);
@@ -183,8 +190,13 @@ QString LinkOnTheWay(const QString& root, const QString& target)
     while (at < path.size()) {
         const qsizetype next = path.indexOf(u'/', at + 1);
         const QString part = path.left(next < 0 ? path.size() : next);
-        if (QFileInfo(part).isSymLink())
-            return part;
+        const bool folder = next >= 0;
+        if (!(folder && clearFolders && clearFolders->contains(part))) {
+            if (QFileInfo(part).isSymLink())
+                return part;
+            if (folder && clearFolders)
+                clearFolders->insert(part);
+        }
         at = next < 0 ? path.size() : next;
     }
     return QString();

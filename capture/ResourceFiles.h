@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 
 // Where a captured resource lands in the collection and how its bytes get there. Nothing is ever
@@ -25,7 +26,10 @@ QString WriteResourceFile(const QByteArray& bytes, const QString& target, QStrin
 
 // The first folder or file from below `root` down to `target` that is a symbolic link, or empty
 // when there is none: nothing a capture makes inside its destination is written through one.
-QString LinkOnTheWay(const QString& root, const QString& target);
+// Folders found clear are added to `clearFolders`, and those already in it are not looked at
+// again.
+QString LinkOnTheWay(const QString& root, const QString& target,
+                     QSet<QString>* clearFolders = nullptr);
 
 // A relative address written into a saved page for a file of the collection: characters that
 // would make a browser read the name differently ("%", "#", "?") are escaped.

@@ -47,7 +47,8 @@ public:
         }
         QString why;
         QString file;
-        if (const QString link = m_folder.isEmpty() ? QString() : LinkOnTheWay(m_path, target);
+        if (const QString link =
+                m_folder.isEmpty() ? QString() : LinkOnTheWay(m_path, target, &m_clearFolders);
             !link.isEmpty())
             why = QStringLiteral("%1 is a symbolic link").arg(link);
         else if (!target.isEmpty())
@@ -84,6 +85,8 @@ private:
     CaptureLedger* m_ledger;
     QHash<QString, QString> m_written;
     QHash<QString, QString> m_failures;
+    // Folders on the way to the files written that were found to be no symbolic links.
+    QSet<QString> m_clearFolders;
 };
 
 // Elements whose resource every page that shows it holds: a link of another relation (a
