@@ -8,6 +8,7 @@
 #     bench/run_capture_bench.sh [K] [M] [REPEATS]      (defaults 10 100 5)
 #     SWEEP=0 bench/run_capture_bench.sh ...            (main size only, no growth table)
 #     HTTRACK=0 bench/run_capture_bench.sh ...          (without HTTrack, minutes quicker)
+#     GROWTH_M="10 100" bench/run_capture_bench.sh ...    (pictures per page in the growth table)
 #     BEFORE=OTHER/nimbril-capture bench/run_capture_bench.sh ...   (adds rows for another build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -52,13 +53,18 @@ file_stats() { find "$1" -type f -name "$2" -printf '%s\n' 2>/dev/null | awk '{n
 measure() {
   local name=$1 out=$2 check=$3 reps=$4 cmd=$5
   local json=$cfg/$name.json
-  if ! hyperfine --style none --runs "$reps" --warmup 0 --prepare "rm -rf '$out'" \
-    --export-json "$json" "$cmd" >"$cfg/$name.hyperfine.log" 2>&1; then
+  # Every run writes into a folder of its own, and none is removed until the end: on a file
+  # system without a journal, ext4 passes over every inode freed in the last minutes when it
+  # makes a file, so a run right after removing thousands of files pays for the removal. Each
+  # run is one hyperfine benchmark of the parameter `run`; the last run's folder is checked.
+  if ! hyperfine --style none --runs 1 --warmup 0 --parameter-scan run 1 "$reps" \
+    --export-json "$json" "${cmd//"$out"/"$out.{run}"}" >"$cfg/$name.hyperfine.log" 2>&1; then
     echo "$name FAILED (see below)" >&2
     tail -5 "$cfg/$name.hyperfine.log" >&2
     echo "$name nan nan nan 0 0 FAILED $reps" >>"$results"
     return
   fi
+  mv "$out.$reps" "$out"
   local counts ok
   counts=$($check "$out")
   ok=$(python3 - "$counts" "$expect_files" "$expect_bytes" "$name" "$expect_pages" <<'EOF'
@@ -78,7 +84,7 @@ EOF
 )
   python3 - "$json" "$name" "$counts" "$ok" "$reps" >>"$results" <<'EOF'
 import json, statistics, sys
-times = json.load(open(sys.argv[1]))["results"][0]["times"]
+times = [t for r in json.load(open(sys.argv[1]))["results"] for t in r["times"]]
 print(sys.argv[2], statistics.median(times), min(times), max(times), sys.argv[3], sys.argv[4], sys.argv[5])
 EOF
 }
@@ -216,6 +222,6 @@ run_size "$pages" "$images" "$repeats" 1
 if [[ ${SWEEP:-1} != 0 ]]; then
   echo
   echo "## Growth with M (K = 1) and with K (M = 100), $sweep_repeats runs each"
-  for m in 10 100 1000; do run_size 1 "$m" "$sweep_repeats"; done
+  for m in ${GROWTH_M:-10 100 1000 5000}; do run_size 1 "$m" "$sweep_repeats"; done
   [[ $pages == 10 && $images == 100 ]] || run_size 10 100 "$sweep_repeats"
 fi
