@@ -97,6 +97,9 @@ public:
 
     // The open pages, the one looked at last first.
     virtual QList<PageRef> pages() = 0;
+    // The pages a capture is about to read, in their order: a browser may start setting up its
+    // access to all of them at once, so that what each costs it overlaps. Only a hint.
+    virtual void prepare(const QList<PageRef>& pages) { Q_UNUSED(pages); }
     // The page's document; nullopt when it shows no HTML document (a PDF, a picture).
     virtual std::optional<PageSnapshot> snapshot(const PageRef& page) = 0;
     // The text of an element as the page renders it (innerText).

@@ -40,6 +40,8 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
     saver.setClassic(classicPages);
     Harvester harvester(*m_browser, displays, emails, &ledger);
     Finally report([this, &ledger] { notSaved = ledger.notSaved; });
+    if (scope == Scope::AllPages)
+        m_browser->prepare(pages);
     for (const PageRef& page : pages) {
         QString caption;
         // The current page is looked for by the titles the page list gives, so that only the

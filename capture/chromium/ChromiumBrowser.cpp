@@ -121,6 +121,10 @@ void ChromiumBrowser::forgetSessions()
 {
     m_pageSessions.clear();
     m_frameSessions.clear();
+    for (const QList<int>& ids : std::as_const(m_sessionSetups))
+        for (int id : ids)
+            m_connection->discard(id);
+    m_sessionSetups.clear();
     m_requests.clear();
 }
 
@@ -145,8 +149,12 @@ void ChromiumBrowser::onEvent(const QString& method, const QJsonObject& params,
 QString ChromiumBrowser::pageSession(const QString& targetId)
 {
     ensureConnected();
-    if (const auto it = m_pageSessions.constFind(targetId); it != m_pageSessions.cend())
-        return it.value();
+    if (const auto it = m_pageSessions.constFind(targetId); it != m_pageSessions.cend()) {
+        const QString session = it.value();
+        if (m_sessionSetups.contains(session))
+            prepareSession(session);
+        return session;
+    }
     const QString session = Cdp::parseSessionId(m_connection->call(
         QStringLiteral("Target.attachToTarget"), Cdp::attachParams(targetId), {}, kCallTimeoutMs));
     if (session.isEmpty())
@@ -158,15 +166,57 @@ QString ChromiumBrowser::pageSession(const QString& targetId)
 
 void ChromiumBrowser::prepareSession(const QString& session)
 {
+    // Set up already when the capture began (prepare()): only its answers are still to come.
+    const QList<int> ids = m_sessionSetups.contains(session) ? m_sessionSetups.take(session)
+                                                             : sendSessionSetup(session);
+    m_connection->waitAll(ids, CdpConnection::PageFirstAnswerMs);
+}
+
+QList<int> ChromiumBrowser::sendSessionSetup(const QString& session)
+{
     // Frames from other sites arrive as their own sessions; loads from now on are watched so
     // that even bodies the server marked no-store can be read.
     CdpConnection& c = *m_connection;
-    const QList<int> ids = {
+    return {
         c.send(QStringLiteral("Page.enable"), {}, session),
         c.send(QStringLiteral("Network.enable"), Cdp::networkEnableParams(), session),
         c.send(QStringLiteral("Target.setAutoAttach"), Cdp::autoAttachParams(), session),
     };
-    c.waitAll(ids, CdpConnection::PageFirstAnswerMs);
+}
+
+void ChromiumBrowser::prepare(const QList<PageRef>& pages)
+{
+    // Every page is attached to and set up at once, each in its own renderer, instead of one
+    // after the other as the capture reaches it: about ten round trips a page that overlap.
+    // The answers are collected when a page's turn comes, under that page's own time limit, so
+    // that a page busy in a script costs no more than it would have. Attaching is the browser's
+    // own work and is answered at once; when it is not, the pages are attached one by one as
+    // before.
+    try {
+        ensureConnected();
+        CdpConnection& c = *m_connection;
+        QStringList targets;
+        QList<int> attaches;
+        for (const PageRef& page : pages) {
+            if (!IsWebUrl(page.address) || m_pageSessions.contains(page.id) ||
+                targets.contains(page.id))
+                continue;
+            targets << page.id;
+            attaches << c.send(QStringLiteral("Target.attachToTarget"), Cdp::attachParams(page.id));
+        }
+        if (attaches.isEmpty())
+            return;
+        const QList<QJsonObject> answers = c.waitAll(attaches, CdpConnection::BrowserAnswerMs);
+        for (qsizetype i = 0; i < targets.size(); ++i) {
+            const QString session = Cdp::parseSessionId(answers[i]);
+            if (session.isEmpty())
+                continue;
+            m_pageSessions.insert(targets[i], session);
+            m_sessionSetups.insert(session, sendSessionSetup(session));
+        }
+    } catch (const SafecallError&) {
+        // Only a hint: each page is attached to when its turn comes.
+    }
 }
 
 QString ChromiumBrowser::frameSession(const QString& frameId, const QString& parentSession)

@@ -49,6 +49,7 @@ public:
     const FetchStats& stats() const { return m_stats; }
 
     QList<PageRef> pages() override;
+    void prepare(const QList<PageRef>& pages) override;
     std::optional<PageSnapshot> snapshot(const PageRef& page) override;
     QString text(const PageSnapshot& page, int element) override;
     std::shared_ptr<const PageSnapshot> inlineFrame(const PageSnapshot& page, int element) override;
@@ -71,7 +72,10 @@ private:
     [[noreturn]] void notAnswering();
     QString pageSession(const QString& targetId);
     QString frameSession(const QString& frameId, const QString& parentSession);
+    // Sets a new session up and waits for its answers.
     void prepareSession(const QString& session);
+    // Sends a session's set-up requests; their ids.
+    QList<int> sendSessionSetup(const QString& session);
     // Whether pages of this context keep their cache in the folders found (a private window's
     // context keeps it in memory).
     bool diskCacheServes(const QString& browserContextId) const;
@@ -88,6 +92,7 @@ private:
     WindowSystem m_windowSystem;
     QHash<QString, QString> m_pageSessions;             // target id -> session id
     QHash<QString, QString> m_frameSessions;            // out-of-process frame id -> session id
+    QHash<QString, QList<int>> m_sessionSetups;         // session -> set-up requests not waited for
     QHash<QString, QHash<QString, QString>> m_requests; // session -> url -> request id
     QHash<quint64, std::shared_ptr<ChromiumDocument>> m_documents; // of the current capture
     quint64 m_nextHandle = 1;
