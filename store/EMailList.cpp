@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -137,13 +138,23 @@ private:
         return order;
     }
 
+public:
+    // The rank of a byte of a line as its lower case; 0 when it is not printable ASCII.
+    quint8 rankOfByte(char c) const
+    {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 128)
+            return 0;
+        return m_rank[u >= 'A' && u <= 'Z' ? u + ('a' - 'A') : u];
+    }
+
+private:
     quint8 m_rank[128] = {};
 };
 
 // Sorts row numbers by the rows' ranked texts, each `ranks[at[row]..at[row + 1])`; equal texts
 // keep their order.
-void SortByRanks(std::vector<qsizetype>& order, const std::vector<quint8>& ranks,
-                 const std::vector<size_t>& at)
+void SortByRanks(std::vector<qsizetype>& order, const quint8* ranks, const std::vector<size_t>& at)
 {
     // The first sixteen ranks as two numbers settle most comparisons.
     struct Keyed
@@ -176,6 +187,70 @@ void SortByRanks(std::vector<qsizetype>& order, const std::vector<quint8>& ranks
     });
     for (size_t i = 0; i < keyed.size(); ++i)
         order[i] = keyed[i].row;
+}
+
+// The merge when every line and every address is printable ASCII and the collator orders such
+// text character by character: no line becomes a text of its own. A key's ranks stand for its
+// lower case (every character has a rank of its own), so once sorted, an address equal to a line
+// or to an earlier address sits right after it and is dropped there. Nothing when anything is
+// not so; the general merge then runs.
+std::optional<std::vector<qsizetype>> MergeAsciiOrder(const std::vector<QByteArrayView>& lines,
+                                                      const QStringList& addresses,
+                                                      const AsciiOrder& ascii,
+                                                      std::vector<qsizetype>* added,
+                                                      const EMailListProgress& progress)
+{
+    const qsizetype n = qsizetype(lines.size());
+    const qsizetype m = addresses.size();
+    const qint64 total = qint64(n) + m;
+    size_t size = 0;
+    for (const QByteArrayView line : lines)
+        size += size_t(line.size());
+    for (const QString& address : addresses)
+        size += size_t(address.size());
+    const auto ranks = std::make_unique_for_overwrite<quint8[]>(size);
+    std::vector<size_t> at;
+    at.reserve(size_t(n + m) + 1);
+    at.push_back(0);
+    size_t end = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        for (const char c : lines[size_t(i)]) {
+            const quint8 rank = ascii.rankOfByte(c);
+            if (!rank)
+                return std::nullopt;
+            ranks[end++] = rank;
+        }
+        at.push_back(end);
+        if (i % kProgressStep == kProgressStep - 1)
+            Report(progress, i + 1, total);
+    }
+    for (qsizetype i = 0; i < m; ++i) {
+        for (const QChar c : addresses[i]) {
+            const quint8 rank = c.unicode() < 128 ? ascii.rankOfByte(char(c.unicode())) : 0;
+            if (!rank)
+                return std::nullopt;
+            ranks[end++] = rank;
+        }
+        at.push_back(end);
+        added->push_back(i);
+        Report(progress, n + i + 1, total);
+    }
+
+    std::vector<qsizetype> order(at.size() - 1);
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = qsizetype(i);
+    SortByRanks(order, ranks.get(), at);
+    const auto sameKey = [&](qsizetype a, qsizetype b) {
+        const size_t an = at[size_t(a) + 1] - at[size_t(a)];
+        return an == at[size_t(b) + 1] - at[size_t(b)] &&
+               std::memcmp(&ranks[at[size_t(a)]], &ranks[at[size_t(b)]], an) == 0;
+    };
+    std::vector<qsizetype> kept;
+    kept.reserve(order.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        if (order[i] < n || i == 0 || !sameKey(order[i - 1], order[i]))
+            kept.push_back(order[i]);
+    return kept;
 }
 
 } // namespace
@@ -216,6 +291,27 @@ QByteArray MergeEMailList(const QByteArray& existing, const QStringList& address
     const QLocale locale;
     QCollator collator(locale);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
+    const AsciiOrder* ascii = AsciiOrder::For(locale, collator);
+
+    const auto write = [&](const std::vector<qsizetype>& order,
+                           const std::vector<qsizetype>& added) {
+        QByteArray out;
+        out.reserve(existing.size() + 2 * n + m * 32);
+        for (const qsizetype i : order) {
+            if (i < n)
+                out += lines[size_t(i)];
+            else
+                out += addresses[added[size_t(i - n)]].toUtf8();
+            out += "\r\n";
+        }
+        ProtectLeadingMark(out);
+        return out;
+    };
+    if (ascii) {
+        std::vector<qsizetype> added;
+        if (const auto order = MergeAsciiOrder(lines, addresses, *ascii, &added, progress))
+            return write(*order, added);
+    }
 
     // The first row of every distinct address (ignoring case); a key found among the file's
     // lines is dropped, so what stays are the addresses to add. One look-up per line or row.
@@ -255,7 +351,6 @@ QByteArray MergeEMailList(const QByteArray& existing, const QStringList& address
     std::vector<qsizetype> order(keys.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = qsizetype(i);
-    const AsciiOrder* ascii = AsciiOrder::For(locale, collator);
     std::vector<quint8> ranks;
     std::vector<size_t> at;
     if (ascii) {
@@ -269,7 +364,7 @@ QByteArray MergeEMailList(const QByteArray& existing, const QStringList& address
         }
     }
     if (ascii) {
-        SortByRanks(order, ranks, at);
+        SortByRanks(order, ranks.data(), at);
     } else {
         std::vector<QCollatorSortKey> sortKeys;
         sortKeys.reserve(keys.size());
@@ -280,17 +375,7 @@ QByteArray MergeEMailList(const QByteArray& existing, const QStringList& address
         });
     }
 
-    QByteArray out;
-    out.reserve(existing.size() + 2 * n + m * 32);
-    for (const qsizetype i : order) {
-        if (i < n)
-            out += lines[size_t(i)];
-        else
-            out += addresses[added[size_t(i - n)]].toUtf8();
-        out += "\r\n";
-    }
-    ProtectLeadingMark(out);
-    return out;
+    return write(order, added);
 }
 
 void WriteEMailList(const QString& fileName, const QStringList& entries)

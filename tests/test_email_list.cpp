@@ -191,6 +191,22 @@ TEST(MergeEMailList, PlainAsciiListsComeOutInTheCollatorsOrder)
         EXPECT_EQ(MergeEMailList(existing, {}), expected.join("\r\n") + "\r\n")
             << locale.name().toStdString();
     }
+    {
+        // Added addresses: one already there in other letters is dropped, one given twice is
+        // added once, and where keys are equal the file's line comes first.
+        const LocaleScope scope(QLocale(QLocale::English, QLocale::UnitedStates));
+        const QStringList addresses = {QString::fromLatin1(lines[7].toUpper()), "new@x.org",
+                                       "NEW@x.org", QString::fromLatin1(lines[1] + "!")};
+        QCollator collator;
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        QByteArrayList expected = lines;
+        expected << "new@x.org" << lines[1] + "!";
+        std::stable_sort(expected.begin(), expected.end(), [&](const auto& a, const auto& b) {
+            return collator.compare(QString::fromLatin1(a).toLower(),
+                                    QString::fromLatin1(b).toLower()) < 0;
+        });
+        EXPECT_EQ(MergeEMailList(existing, addresses), expected.join("\r\n") + "\r\n");
+    }
     const LocaleScope czech(QLocale(QLocale::Czech, QLocale::CzechRepublic));
     EXPECT_EQ(MergeEMailList("ch@x.cz\r\ni@x.cz\r\nh@x.cz\r\n", {}),
               QByteArray("h@x.cz\r\nch@x.cz\r\ni@x.cz\r\n"));
