@@ -167,7 +167,7 @@ TEST_F(Setup, PickingALanguageAppliesItAtOnceWithItsFont)
 
     pick(form, TraditionalChineseName);
     EXPECT_EQ(language().language(), TraditionalChineseName);
-    EXPECT_EQ(form.windowTitle(), QStringLiteral("設置"));
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("設定"));
     EXPECT_EQ(form.gb_Language->font().pointSize(), 9);
     form.reject();
 }
