@@ -3,6 +3,7 @@
 // and the floating window in this process as a native Wayland client. Where the window is, the
 // compositor alone knows; the test asks it over sway's IPC.
 #include "FloatingWindow.h"
+#include "SingleInstance.h"
 #include "TestContext.h"
 #include "TestWait.h"
 
@@ -14,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLibraryInfo>
+#include <QMenu>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -36,16 +38,22 @@ QString g_skipReason;   // a tool the test needs is not installed
 QString g_startFailure; // the compositor is installed but did not start
 QProcessEnvironment g_swayEnv;
 
-// The compositor's idea of where the window of this title is; empty when it has none.
-QRect WindowRect(const QString& title)
+// What the compositor answers (JSON) to a message over its IPC.
+QByteArray Sway(const QStringList& message)
 {
     QProcess swaymsg;
     swaymsg.setProcessEnvironment(g_swayEnv);
-    swaymsg.start(QStringLiteral("swaymsg"),
-                  {QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_tree")});
+    swaymsg.start(QStringLiteral("swaymsg"), QStringList{QStringLiteral("-r")} + message);
     if (!swaymsg.waitForFinished(kWaitMs))
         return {};
-    QList<QJsonObject> nodes{QJsonDocument::fromJson(swaymsg.readAllStandardOutput()).object()};
+    return swaymsg.readAllStandardOutput();
+}
+
+// The compositor's idea of where the window of this title is; empty when it has none.
+QRect WindowRect(const QString& title)
+{
+    QList<QJsonObject> nodes{
+        QJsonDocument::fromJson(Sway({QStringLiteral("-t"), QStringLiteral("get_tree")})).object()};
     while (!nodes.isEmpty()) {
         const QJsonObject node = nodes.takeLast();
         if (node.value(QStringLiteral("name")).toString() == title &&
@@ -210,6 +218,59 @@ TEST_F(WaylandInput, DraggingAButtonLetsTheCompositorMoveTheWindowAndClicksNothi
     ASSERT_TRUE(mouse.pointer(QStringLiteral("press")));
     ASSERT_TRUE(mouse.pointer(QStringLiteral("release")));
     EXPECT_TRUE(spinUntil([&] { return viewerShown == 1; }, kWaitMs));
+}
+
+// Without a tray: the window's own menu opens on a right click and hides the window, and a
+// later start of the program (the real one, beside this process, which holds the instance lock
+// as the program does) brings it back.
+TEST_F(WaylandInput, WithoutATrayTheWindowsOwnMenuHidesItAndASecondStartBringsItBack)
+{
+    ASSERT_FALSE(form->TrayShown());
+    SingleInstance instance(QStringLiteral("Nimbril"));
+    ASSERT_TRUE(instance.tryAcquire());
+    ASSERT_TRUE(instance.listen([this] { form->TrayLeftPress(); }));
+    // High up on the screen, so that the menu opens downwards from the pointer.
+    Sway({QStringLiteral("[title=\"^Nimbril$\"] move absolute position 300 20")});
+    ASSERT_TRUE(spinUntil(
+        [&] { return WindowRect(QStringLiteral("Nimbril")).topLeft() == QPoint(300, 20); },
+        kWaitMs));
+
+    OtherProgram mouse(QStringLiteral("http://127.0.0.1:9/"), QStringLiteral("unused"));
+    ASSERT_TRUE(spinUntil(
+        [&] { return !WindowRect(QStringLiteral("Nimbril drag source")).isEmpty(); }, kWaitMs));
+    const QPoint background = OnDesktop(form.get(), QPoint(100, 70));
+    ASSERT_TRUE(mouse.moveTo(background));
+    ASSERT_TRUE(mouse.pointer(QStringLiteral("press right")));
+    ASSERT_TRUE(mouse.pointer(QStringLiteral("release right")));
+    QMenu* menu = form->pm_Text;
+    ASSERT_TRUE(spinUntil([&] { return menu->windowHandle() && menu->windowHandle()->isExposed(); },
+                          kWaitMs))
+        << "no menu opened";
+    // The popup stands where Qt put it beside the window; only the window's place is unknown.
+    const QPoint hide = background + (menu->pos() - form->mapToGlobal(QPoint(100, 70))) +
+                        menu->actionGeometry(form->item(QStringLiteral("m_HideWindow"))).center();
+    ASSERT_TRUE(mouse.glide(background, hide));
+    ASSERT_TRUE(mouse.pointer(QStringLiteral("press")));
+    ASSERT_TRUE(mouse.pointer(QStringLiteral("release")));
+    ASSERT_TRUE(spinUntil([&] { return WindowRect(QStringLiteral("Nimbril")).isEmpty(); }, kWaitMs))
+        << "the menu's Hide did not hide the window";
+
+    QTemporaryDir app;
+    for (const char* file : {"nimbril", "English.LAG"})
+        ASSERT_TRUE(QFile::copy(QStringLiteral(NIMBRIL_PROGRAM_DIR "/") + file,
+                                app.filePath(QString::fromLatin1(file))));
+    QFile::setPermissions(app.filePath("nimbril"), QFile::ReadOwner | QFile::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), app.filePath(QStringLiteral("home")));
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(app.filePath("nimbril"), {});
+    ASSERT_TRUE(spinUntil([&] { return second.state() == QProcess::NotRunning; }, kWaitMs));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(
+        spinUntil([&] { return !WindowRect(QStringLiteral("Nimbril")).isEmpty(); }, kWaitMs))
+        << "the second start did not bring the window back";
 }
 
 } // namespace

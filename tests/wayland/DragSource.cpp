@@ -2,7 +2,8 @@
 // of a link the moment it is pressed, and the mouse of a headless compositor. A headless
 // compositor has no input device, so this program makes a virtual pointer on a connection of its
 // own and moves and presses it as its standard input says:
-//   move X Y   the cursor to X,Y of the desktop    press / release   the left button
+//   move X Y   the cursor to X,Y of the desktop
+//   press / release [right]   the left (or right) button
 //   later MS   the events that follow happen MS milliseconds later by their time stamps
 // Each command is answered with "ok" once the compositor has taken it. A drag is announced as
 // "drag-started", its outcome as "drag-ended ACTION" (the accepted action, 0 for none).
@@ -67,7 +68,8 @@ public:
             zwlr_virtual_pointer_v1_motion_absolute(m_pointer, now(), words[1].toUInt(),
                                                     words[2].toUInt(), m_width, m_height);
         else if (words.value(0) == "press" || words.value(0) == "release")
-            zwlr_virtual_pointer_v1_button(m_pointer, now(), BTN_LEFT,
+            zwlr_virtual_pointer_v1_button(m_pointer, now(),
+                                           words.value(1) == "right" ? BTN_RIGHT : BTN_LEFT,
                                            words[0] == "press" ? WL_POINTER_BUTTON_STATE_PRESSED
                                                                : WL_POINTER_BUTTON_STATE_RELEASED);
         else
