@@ -115,6 +115,9 @@ FloatingWindow::FloatingWindow(AppContext& context, QWidget* parent)
     pm_Text = new QMenu(this);
     pm_Text->setObjectName(QStringLiteral("pm_Text"));
     BuildMenu();
+    // Whoever shows the menu (a press here, the tray, a StatusNotifierItem host over D-Bus), it
+    // shows the folders and captions of that moment.
+    connect(pm_Text, &QMenu::aboutToShow, this, &FloatingWindow::PrepareMenu);
     connect(&m_context.language(), &LanguageCatalogue::changed, this,
             &FloatingWindow::ApplyLanguage);
 
@@ -156,9 +159,15 @@ void FloatingWindow::AddTrayIcon()
                     if (reason == QSystemTrayIcon::Trigger ||
                         reason == QSystemTrayIcon::DoubleClick)
                         TrayLeftPress();
-                    else if (reason == QSystemTrayIcon::Context)
+                    // The X11 tray has shown the menu by now; a host that asks for it
+                    // (ContextMenu) without showing the exported one gets it at the pointer.
+                    else if (reason == QSystemTrayIcon::Context && !pm_Text->isVisible())
                         TrayRightPress(QCursor::pos());
                 });
+        // A StatusNotifierItem host (KDE Plasma, GNOME's AppIndicator extension; the tray of
+        // Wayland desktops) shows the menu the icon exports, as the program cannot place a
+        // popup of its own beside a tray it knows nothing of.
+        trayIcon->setContextMenu(pm_Text);
         connect(trayIcon, &QSystemTrayIcon::messageClicked, this, [this] {
             if (!m_noticeFolder.isEmpty())
                 m_context.shell().open(m_noticeFolder);
@@ -198,7 +207,6 @@ void FloatingWindow::PrepareMenu()
 
 void FloatingWindow::TrayRightPress(const QPoint& globalPos)
 {
-    PrepareMenu();
     activateWindow();
     pm_Text->popup(globalPos);
 }

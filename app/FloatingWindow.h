@@ -36,7 +36,7 @@ public:
     // a later start of the program asks for the same.
     void TrayLeftPress();
     void TrayRightPress(const QPoint& globalPos);
-    // Rebuilds the menu's folders and captions; the tray's right press does this before it opens.
+    // Rebuilds the menu's folders and captions; the menu does this whenever it is about to show.
     void PrepareMenu();
 
     void BuildOpenFolderMenu();

@@ -14,6 +14,9 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   chromium curl python3 xvfb xauth openbox trayer xdotool imagemagick x11-utils dbus
   qt6-wayland weston
+  # Pointer input on a Wayland desktop in the tests: a headless sway, and a virtual pointer that a
+  # small client of the tests speaks to it.
+  sway libwayland-dev libwayland-bin
 )
 
 missing=()
