@@ -663,6 +663,7 @@ void FloatingWindow::RunCapture(CaptureKind kind, Scope scope)
     progress->setAttribute(Qt::WA_DeleteOnClose);
     CaptureRun engine(browser);
     engine.classicPages = m_context.settings().classicPages();
+    engine.keepScripts = m_context.settings().keepScripts();
     engine.displays = {progress->pageDisplay(), progress->fileDisplay(),
                        progress->urlDisplay(),  progress->pageBar(),
                        progress->totalBar(),    [progress] { return progress->stopRequested(); }};

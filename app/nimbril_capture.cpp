@@ -94,7 +94,13 @@ int main(int argc, char* argv[])
                        "default when Config.ini says so). Without it the copy takes along what "
                        "its style sheets, srcsets and media name, to look offline as it did "
                        "live."));
-    parser.addOptions({endpoint, scope, dest, stats, route, classic});
+    const QCommandLineOption keepScripts(
+        QStringLiteral("keep-scripts"),
+        QStringLiteral("Saved pages keep their scripts running when opened (also the default "
+                       "when Config.ini says so). Without it the scripts are saved but do not "
+                       "run again, since the copy already holds what they built; classic copies "
+                       "always keep them running."));
+    parser.addOptions({endpoint, scope, dest, stats, route, classic, keepScripts});
     parser.addPositionalArgument(QStringLiteral("KIND"),
                                  QStringLiteral("page, photo, music, flash, text or email"));
     parser.process(app);
@@ -139,6 +145,8 @@ int main(int argc, char* argv[])
         StderrDisplay page("page"), url("url"), file("file");
         CaptureRun engine(&browser);
         engine.classicPages = parser.isSet(classic) || Settings(paths.configFile()).classicPages();
+        engine.keepScripts =
+            parser.isSet(keepScripts) || Settings(paths.configFile()).keepScripts();
         engine.displays.page = &page;
         engine.displays.url = &url;
         engine.displays.file = &file;

@@ -10,9 +10,15 @@
 #     KEEP=DIR bash bench/run_fidelity_bench.sh   also keeps screenshots and diff pictures in DIR
 #     CAPTURE=PATH bash bench/run_fidelity_bench.sh   another build of nimbril-capture
 #     ONLY=REGEX bash bench/run_fidelity_bench.sh     only the corpus pages whose path matches
+#     EXTRA="PATH …" bash bench/run_fidelity_bench.sh  more pages (files under /usr/share/doc or
+#                                                      /usr/share/javascript), after the corpus
 #
-# Tools: nimbril page (default and --classic; 0 server requests while they save is checked),
-# wget -p -k -E (downloads again while the server still runs) and the browser's own MHTML
+#     SINGLEFILE=0 bash bench/run_fidelity_bench.sh   without SingleFile
+#
+# Tools: nimbril page (default, --keep-scripts and --classic; 0 server requests while they save
+# is checked), wget -p -k -E (downloads again while the server still runs), SingleFile CLI
+# (npm's single-file-cli, installed into a throwaway folder, driving Debian's Chromium; it opens
+# each page again in a browser of its own, so it downloads again too) and the browser's own MHTML
 # snapshot (Page.captureSnapshot). One run of each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,6 +32,27 @@ done
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}" >&2
   apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# SingleFile CLI from the npm registry, into a folder of its own that the run throws away (or
+# SINGLEFILE_DIR, kept between runs). Its DevTools client needs a CloseEvent class, which Node
+# has only from version 23 on: without it every save ends in a ReferenceError once the file is
+# written; a two-line stand-in is loaded before it.
+singlefile=
+if [[ ${SINGLEFILE:-1} != 0 ]]; then
+  sfdir=${SINGLEFILE_DIR:-$(mktemp -d)}
+  [[ -n ${SINGLEFILE_DIR:-} ]] || trap_sfdir=$sfdir
+  if [[ ! -x $sfdir/node_modules/.bin/single-file ]] &&
+    ! (cd "$sfdir" && npm install --no-audit --no-fund --silent single-file-cli >/dev/null 2>&1); then
+    echo "single-file-cli could not be installed: SingleFile left out" >&2
+  else
+    cat >"$sfdir/closeevent.cjs" <<'EOF2'
+if (typeof globalThis.CloseEvent === 'undefined')
+  globalThis.CloseEvent = class CloseEvent extends Event {
+    constructor(type, init = {}) { super(type); Object.assign(this, { code: init.code, reason: init.reason, wasClean: init.wasClean }); }
+  };
+EOF2
+    singlefile=$sfdir
+  fi
 fi
 # Debian's Python: python3-pil is installed for it (another python3 may come first on PATH).
 py3=/usr/bin/python3
@@ -50,7 +77,7 @@ cleanup() {
     mkdir -p "$KEEP"
     cp -r "$work/shots" "$work/diffs" "$work/out" "$work"/*.txt "$work"/*.err "$KEEP/" 2>/dev/null || true
   fi
-  rm -rf "$work"
+  rm -rf "$work" ${trap_sfdir:+"$trap_sfdir"}
 }
 trap cleanup EXIT
 
@@ -89,6 +116,8 @@ sport=$(head -1 "$work/server.port")
 
 : >"$work/corpus.txt"
 n=0
+# shellcheck disable=SC2206
+pages+=(${EXTRA:-})
 for p in "${pages[@]}"; do
   [[ -f $p ]] || { echo "missing page $p" >&2; continue; }
   [[ -z ${ONLY:-} || $p =~ $ONLY ]] || continue
@@ -124,11 +153,32 @@ before=$(count_requests)
   || echo "nimbril-capture --classic page: exit $? ($(tail -3 "$work/classic.err" | tr '\n' ' '))" >&2
 requests[classic]=$(($(count_requests) - before))
 before=$(count_requests)
+"$capture" --endpoint "127.0.0.1:$cport" --scope all --dest "$out/scripts" --keep-scripts page \
+  2>"$work/scripts.err" \
+  || echo "nimbril-capture --keep-scripts page: exit $? ($(tail -3 "$work/scripts.err" | tr '\n' ' '))" >&2
+requests[scripts]=$(($(count_requests) - before))
+before=$(count_requests)
 $helper mhtml "$cport" "$work/shots/live" "$out/mhtml"
 requests[mhtml]=$(($(count_requests) - before))
 before=$(count_requests)
 cut -d' ' -f2 "$work/corpus.txt" | xargs wget -q -p -k -E -e robots=off -P "$out/wget" || true
 requests[wget]=$(($(count_requests) - before))
+before=$(count_requests)
+if [[ -n $singlefile ]]; then
+  # The same viewport and the same wait as the live screenshots: the load event and 1.5 s.
+  mkdir -p "$out/singlefile"
+  while read -r nn url; do echo "$url --filename-template=$nn.html"; done <"$work/corpus.txt" \
+    >"$work/singlefile-urls.txt"
+  # A file name given per address lands in the working folder, whatever --output-directory says.
+  (cd "$out/singlefile" && NODE_OPTIONS="--require $singlefile/closeevent.cjs" \
+    "$singlefile/node_modules/.bin/single-file" \
+    --urls-file="$work/singlefile-urls.txt" --output-directory="$out/singlefile" \
+    --filename-conflict-action=overwrite --browser-executable-path=/usr/bin/chromium \
+    --browser-arg=--no-sandbox --browser-width=1280 --browser-height=900 \
+    --browser-wait-until=load --browser-wait-until-delay=1500 --max-parallel-workers=2 \
+    >"$work/singlefile.err" 2>&1) || echo "single-file: exit $? ($(tail -3 "$work/singlefile.err" | tr '\n' ' '))" >&2
+fi
+requests[singlefile]=$(($(count_requests) - before))
 
 # The network is gone from here on: the server is stopped.
 stop_pid "$server_pid"
@@ -140,7 +190,7 @@ corpus = [l.split() for l in open(sys.argv[1]) if l.strip()]
 out, sport = sys.argv[2], sys.argv[3]
 def fileurl(p):
     return "file://" + urllib.parse.quote(os.path.abspath(p))
-for tool in ("nimbril", "classic"):
+for tool in ("nimbril", "scripts", "classic"):
     # Each saved page has NAME.htm beside NAME.files/url.ini, which names the page's address.
     byurl = {}
     for ini in glob.glob(f"{out}/{tool}/**/url.ini", recursive=True):
@@ -154,11 +204,14 @@ for tool in ("nimbril", "classic"):
             print(tool, nn, fileurl(byurl[url]))
 for nn, url in corpus:
     print("mhtml", nn, fileurl(f"{out}/mhtml/{nn}.mhtml"))
+    if os.path.isfile(f"{out}/singlefile/{nn}.html"):
+        print("singlefile", nn, fileurl(f"{out}/singlefile/{nn}.html"))
     path = urllib.parse.urlsplit(url).path
     print("wget", nn, fileurl(f"{out}/wget/127.0.0.1:{sport}{path}"))
 EOF
 
-tools=(nimbril classic wget mhtml)
+tools=(nimbril scripts classic wget mhtml)
+[[ -z $singlefile ]] || tools+=(singlefile)
 : >"$work/match.txt"
 for tool in "${tools[@]}"; do
   grep "^$tool " "$work/lists.txt" | cut -d' ' -f2- >"$work/$tool.list" || true
@@ -175,16 +228,19 @@ stop_all
 echo "## Fidelity benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), $(chromium --version 2>/dev/null | head -1)"
 echo
 "$py3" - "$work/match.txt" "$work/corpus.txt" "$sport" "$work" \
-  "nimbril=${requests[nimbril]}" "classic=${requests[classic]}" "wget=${requests[wget]}" \
-  "mhtml=${requests[mhtml]}" <<'EOF'
+  "nimbril=${requests[nimbril]}" "scripts=${requests[scripts]}" "classic=${requests[classic]}" \
+  "wget=${requests[wget]}" "mhtml=${requests[mhtml]}" \
+  ${singlefile:+"singlefile=${requests[singlefile]}"} <<'EOF'
 import sys
 rows = [l.split() for l in open(sys.argv[1]) if l.strip()]
 corpus = [l.split() for l in open(sys.argv[2]) if l.strip()]
 prefix = f"http://127.0.0.1:{sys.argv[3]}/usr/share/doc/"
 work = sys.argv[4]
 reqs = dict(a.split("=") for a in sys.argv[5:])
-names = {"nimbril": "Nimbril page", "classic": "Nimbril page --classic",
-         "wget": "wget -p -k -E (downloads again)", "mhtml": "Chromium MHTML snapshot"}
+names = {"nimbril": "Nimbril page", "scripts": "Nimbril page --keep-scripts",
+         "classic": "Nimbril page --classic", "wget": "wget -p -k -E (downloads again)",
+         "singlefile": "SingleFile CLI (downloads again)", "mhtml": "Chromium MHTML snapshot"}
+names = {t: v for t, v in names.items() if t in reqs}
 match = {}
 for tool, nn, m in rows:
     match.setdefault(tool, {})[nn] = float(m)

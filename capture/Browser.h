@@ -74,6 +74,16 @@ struct AttributeWrite
     QString value;
 };
 
+// How the saved copy of a document differs from the live one beyond the attribute writes.
+struct CopyOptions
+{
+    // The copy's scripts are kept but do not run when it is opened (the copy already holds what
+    // they built); the type each had stays beside it so that it can be restored.
+    bool inertScripts = false;
+    // Form fields keep the values, ticks and choices they show, which scripts or the user set.
+    bool fieldValues = false;
+};
+
 // The most bytes the browser hands out for one resource. A bigger body (a picture that unpacks
 // to gigabytes) is refused through the sink instead of being held in memory; no picture, sheet
 // or script a real page shows comes near it.
@@ -113,12 +123,12 @@ public:
     virtual void fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink) = 0;
     // Hands the sink the bytes of a resource that any open page shows; false when none does.
     virtual bool fetchShown(const QString& url, ResourceSink& sink) = 0;
-    // The root element's outer HTML as it reads with the writes applied, in UTF-8, handed to
-    // `write` a piece at a time as it comes (a page of many megabytes is never held whole); the
-    // live page stays untouched.
+    // The root element's outer HTML as it reads with the writes and options applied, in UTF-8,
+    // handed to `write` a piece at a time as it comes (a page of many megabytes is never held
+    // whole); the live page stays untouched.
     using TextWriter = std::function<void(const QByteArray& utf8)>;
     virtual void serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,
-                           const TextWriter& write) = 0;
+                           const CopyOptions& options, const TextWriter& write) = 0;
     // The caption of the browser window in front, or the empty text.
     virtual QString frontWindowCaption() = 0;
     // Asks every browser window to close; returns before they have closed.

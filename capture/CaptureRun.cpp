@@ -38,6 +38,7 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
     CaptureLedger ledger;
     PageSaver saver(*m_browser, displays, &ledger);
     saver.setClassic(classicPages);
+    saver.setKeepScripts(keepScripts);
     Harvester harvester(*m_browser, displays, emails, &ledger);
     Finally report([this, &ledger] { notSaved = ledger.notSaved; });
     if (scope == Scope::AllPages)

@@ -30,6 +30,8 @@ public:
     CaptureDisplays displays;
     // Pages are saved by the classic passes alone (see PageSaver::setClassic).
     bool classicPages = false;
+    // Saved pages keep their scripts running (see PageSaver::setKeepScripts).
+    bool keepScripts = false;
     // The e-mail addresses harvested during the run, in the order first found.
     QStringList emails;
     // How many web pages the run saved or harvested.

@@ -217,7 +217,10 @@ void PageSaver::saveHtml(const PageSnapshot& doc, const QList<AttributeWrite>& w
             throw InOutError(fileName, file.errorString());
         const int from = m_displays.pageBar ? m_displays.pageBar->position() : 0;
         qint64 written = 0;
-        m_browser.serialize(doc, writes, [&](const QByteArray& piece) {
+        CopyOptions options;
+        options.inertScripts = !m_classic && !m_keepScripts;
+        options.fieldValues = !m_classic;
+        m_browser.serialize(doc, writes, options, [&](const QByteArray& piece) {
             for (qsizetype at = 0; at < piece.size(); at += kHtmlPiece) {
                 const qsizetype size = qMin(kHtmlPiece, piece.size() - at);
                 if (!file.write(piece.constData() + at, size))

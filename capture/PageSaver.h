@@ -20,6 +20,9 @@ public:
     // default) the copy also takes what its style sheets, srcsets and media name, and names what
     // it has no copy of by its web address, so that it looks offline as the page did live.
     void setClassic(bool classic) { m_classic = classic; }
+    // Beyond the classic passes the copy's scripts are kept inert, since the copy already holds
+    // what they built; this keeps them running instead. Classic copies always keep them running.
+    void setKeepScripts(bool keep) { m_keepScripts = keep; }
 
     // Saves the document into path; an empty name lets the saver choose one.
     void savePage(const PageSnapshot& doc, const QString& path, const QString& name = {});
@@ -38,6 +41,7 @@ private:
     CaptureDisplays& m_displays;
     CaptureLedger* m_ledger;
     bool m_classic = false;
+    bool m_keepScripts = false;
 };
 
 // The text made usable as a file name for a page or a text file; shared with the harvester.

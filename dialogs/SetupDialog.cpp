@@ -128,6 +128,10 @@ QString DoubleBackslashes(const QString& text)
 
 namespace {
 
+// Shown while the language files have no text for it (an older language file).
+const QString kKeepScriptsCaption =
+    QStringLiteral("Let saved pages run their scripts again when opened");
+
 // The places of the program's own folder fill those a test left empty.
 SetupPlaces InProgramFolder(SetupPlaces places, const QString& programDir)
 {
@@ -173,6 +177,8 @@ SetupDialog::SetupDialog(AppContext& context, QWidget* parent, const SetupPlaces
                        "media name)"),
         gb_RunOptions);
     optionsBox->addWidget(chk_ClassicPages);
+    chk_KeepScripts = new QCheckBox(kKeepScriptsCaption, gb_RunOptions);
+    optionsBox->addWidget(chk_KeepScripts);
 
     btn_OK = new QPushButton(QStringLiteral("&OK"), this);
     btn_Cancel = new QPushButton(QStringLiteral("Cancel"), this);
@@ -195,6 +201,7 @@ SetupDialog::SetupDialog(AppContext& context, QWidget* parent, const SetupPlaces
     chk_AddToolButton->setObjectName(QStringLiteral("chk_AddToolButton"));
     chk_AutoRun->setObjectName(QStringLiteral("chk_AutoRun"));
     chk_ClassicPages->setObjectName(QStringLiteral("chk_ClassicPages"));
+    chk_KeepScripts->setObjectName(QStringLiteral("chk_KeepScripts"));
     btn_OK->setObjectName(QStringLiteral("btn_OK"));
     btn_Cancel->setObjectName(QStringLiteral("btn_Cancel"));
 
@@ -237,6 +244,7 @@ void SetupDialog::FormShow()
     m_savedLanguage = m_context.language().language();
     ReadRunOptions();
     chk_ClassicPages->setChecked(m_context.settings().classicPages());
+    chk_KeepScripts->setChecked(m_context.settings().keepScripts());
 }
 
 void SetupDialog::FillLanguageList()
@@ -262,6 +270,8 @@ void SetupDialog::ApplyLanguage()
         QStringLiteral("Form_Setup.chk_ClassicPages.Caption"),
         QStringLiteral("Save pages the classic way (without what style sheets, srcsets and media "
                        "name)")));
+    chk_KeepScripts->setText(m_context.language().text(
+        QStringLiteral("Form_Setup.chk_KeepScripts.Caption"), kKeepScriptsCaption));
     btn_OK->setText(m_context.language().text(QStringLiteral("btn_OK.Caption")));
     btn_Cancel->setText(m_context.language().text(QStringLiteral("btn_Cancel.Caption")));
 
@@ -316,6 +326,8 @@ void SetupDialog::FormClose(int result)
         m_context.settings().setLanguage(m_context.language().language());
         if (chk_ClassicPages->isChecked() != m_context.settings().classicPages())
             m_context.settings().setClassicPages(chk_ClassicPages->isChecked());
+        if (chk_KeepScripts->isChecked() != m_context.settings().keepScripts())
+            m_context.settings().setKeepScripts(chk_KeepScripts->isChecked());
     } catch (const NimbrilError& e) {
         m_context.prompts().error(this, e.text());
     }

@@ -110,6 +110,7 @@ public:
     QCheckBox* chk_AddToolButton;
     QCheckBox* chk_AutoRun;
     QCheckBox* chk_ClassicPages; // whole pages saved the classic way (Config.ini)
+    QCheckBox* chk_KeepScripts;  // saved pages run their scripts again (Config.ini)
     QPushButton* btn_OK;
     QPushButton* btn_Cancel;
 

@@ -106,6 +106,7 @@ const QStringList& AllLanguageKeys()
         QStringLiteral("Form_SaveColor.btn_Undo.Caption"),
         QStringLiteral("Form_ViewStashet.btn_Exit.Caption"),
         QStringLiteral("Form_Setup.chk_ClassicPages.Caption"),
+        QStringLiteral("Form_Setup.chk_KeepScripts.Caption"),
         QStringLiteral("C_ColorFileFilter"),
         QStringLiteral("C_EMailListFilter"),
         QStringLiteral("C_ReplaceFile"),

@@ -12,6 +12,7 @@ const QString kLanguageSection = QStringLiteral("Language");
 const QString kLanguageKey = QStringLiteral("DefaultLanguage");
 const QString kWebPageSection = QStringLiteral("WebPage");
 const QString kClassicKey = QStringLiteral("Classic");
+const QString kKeepScriptsKey = QStringLiteral("KeepScripts");
 } // namespace
 
 Settings::Settings(const QString& configFile) : m_file(configFile) {}
@@ -45,6 +46,17 @@ void Settings::setClassicPages(bool classic) const
 {
     IniFile::WriteString(m_file, kWebPageSection, kClassicKey,
                          classic ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+bool Settings::keepScripts() const
+{
+    return IniFile::ReadString(m_file, kWebPageSection, kKeepScriptsKey) == QLatin1String("1");
+}
+
+void Settings::setKeepScripts(bool keep) const
+{
+    IniFile::WriteString(m_file, kWebPageSection, kKeepScriptsKey,
+                         keep ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void CreateDefaultCollection(Paths& paths, const QString& home)

@@ -25,6 +25,10 @@ public:
     // resources, srcsets and media sources (off when missing). Throws IniWriteError on failure.
     bool classicPages() const;
     void setClassicPages(bool classic) const;
+    // Whether saved pages keep their scripts running when opened (off when missing: the copy
+    // holds what they built and keeps them inert). Throws IniWriteError on failure.
+    bool keepScripts() const;
+    void setKeepScripts(bool keep) const;
 
 private:
     QString m_file;

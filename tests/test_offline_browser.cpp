@@ -81,7 +81,28 @@ protected:
                     "<!DOCTYPE html><html><head><title>Based</title><base href=\"/o/img/\">"
                     "</head><body><img id=\"b\" src=\"b1.png\"><a href=\"x.htm\">x</a>"
                     "</body></html>");
-        for (const char* page : {"/o/styled.htm", "/o/based.htm"})
+        // Its scripts build part of it on load: a parsed script, a module, and a script that one
+        // of them inserts.
+        http->serve("/o/built.htm", "text/html",
+                    "<!DOCTYPE html><html><head><title>Built</title>"
+                    "<script src=\"js/build.js\"></script>"
+                    "<script type=\"module\">document.body.insertAdjacentHTML('beforeend',"
+                    "'<p class=\"built\">module</p>')</script>"
+                    "<script type=\"application/json\" id=\"data\">{\"n\": 1}</script>"
+                    "</head><body><input id=\"f\">"
+                    "<noscript><p>without scripts</p></noscript></body></html>");
+        http->serve(
+            "/o/js/build.js", "text/javascript",
+            "window.runs = (window.runs || 0) + 1;"
+            "addEventListener('DOMContentLoaded', () => {"
+            "  document.body.insertAdjacentHTML('beforeend', '<p class=\"built\">on load</p>');"
+            "  document.getElementById('f').value = 'set by a script';"
+            "  const s = document.createElement('script');"
+            "  s.src = 'js/late.js'; document.head.append(s); });");
+        http->serve(
+            "/o/js/late.js", "text/javascript",
+            "document.body.insertAdjacentHTML('beforeend', '<p class=\"built\">late</p>');");
+        for (const char* page : {"/o/styled.htm", "/o/based.htm", "/o/built.htm"})
             OpenPage(*control, http->url(QString::fromLatin1(page)).toString(), 20000,
                      "document.readyState === 'complete'");
     }
@@ -175,7 +196,7 @@ TEST_F(OfflineBrowser, ASavedPageShowsItsSheetsPicturesAndScriptsFromDisk)
                        "    poster: document.getElementById('v').poster,"
                        "    div: bg(document.getElementById('d')), body: bg(document.body),"
                        "    h1: bg(h1), deep: getComputedStyle(h1).borderImageSource,"
-                       "    scripts: typeof root + typeof proto,"
+                       "    scripts: Array.from(document.scripts, s => s.src).join(' '),"
                        "    mode: document.compatMode,"
                        "    a: document.getElementById('a').href,"
                        "    web: performance.getEntriesByType('resource')"
@@ -190,7 +211,7 @@ TEST_F(OfflineBrowser, ASavedPageShowsItsSheetsPicturesAndScriptsFromDisk)
     for (const char* key : {"div", "body", "h1", "deep"})
         EXPECT_TRUE(shown.value(key).toString().startsWith("url(\"" + copy))
             << key << ": " << shown.value(key).toString().toStdString();
-    EXPECT_EQ(shown.value("scripts").toString(), "numbernumber");
+    EXPECT_EQ(shown.value("scripts").toString(), copy + "static/root.js " + copy + "js/proto.js");
     EXPECT_EQ(shown.value("mode").toString(), "CSS1Compat");
     EXPECT_EQ(shown.value("a").toString(), origin + "/o/next.htm");
     EXPECT_TRUE(shown.value("web").toArray().isEmpty())
@@ -230,6 +251,60 @@ TEST_F(OfflineBrowser, TheClassicSwitchSavesWhatTheClassicPassesSaved)
     const QString page = QString::fromUtf8(readFile(dest + "/Styled.htm"));
     EXPECT_TRUE(page.contains("<a id=\"a\" href=\"next.htm\">")) << page.toStdString();
     EXPECT_TRUE(page.contains("srcset=\"img/s.png 1x, img/l.png 2x\"")) << page.toStdString();
+    // Its scripts stay as the page had them, to run again when the copy is opened.
+    EXPECT_TRUE(page.contains("<script src=\"Styled.files/static/root.js\"></script>"))
+        << page.toStdString();
+    EXPECT_TRUE(http->requestLog().isEmpty()) << http->requestLog().join(", ").toStdString();
+}
+
+// What the page's scripts built is in the copy; run again over it they would build it twice.
+TEST_F(OfflineBrowser, ACopyShowsWhatItsScriptsBuiltOnceAndKeepsThemToRestore)
+{
+    const QString shows = QStringLiteral(
+        "({ built: Array.from(document.querySelectorAll('.built'), p => p.textContent).join(),"
+        "   runs: window.runs ?? 0, field: document.getElementById('f').value,"
+        "   text: document.body.innerText,"
+        "   types: Array.from(document.scripts, s => s.type + '/' + s.dataset.nimbrilType).join(),"
+        "   data: JSON.parse(document.getElementById('data').textContent).n })");
+    const QString endpoint = QStringLiteral("127.0.0.1:%1").arg(chromium->port());
+    http->clearLog();
+    CommandRun run = RunNimbrilCapture(
+        {"--endpoint", endpoint, "--scope", "all", "--dest", dest, "page"}, tmp.path());
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_TRUE(http->requestLog().isEmpty()) << http->requestLog().join(", ").toStdString();
+    const QStringList files = filesBelow(dest + "/Built.files");
+    for (const char* script : {"js/build.js", "js/late.js"})
+        EXPECT_TRUE(files.contains(script))
+            << script << " not in " << files.join(", ").toStdString();
+
+    QJsonObject copy = evaluateInCopy(dest + "/Built.htm", shows).toObject();
+    EXPECT_EQ(copy.value("built").toString(), "module,on load,late");
+    EXPECT_EQ(copy.value("runs").toInt(), 0);
+    EXPECT_EQ(copy.value("field").toString(), "set by a script");
+    EXPECT_FALSE(copy.value("text").toString().contains("without scripts"));
+    const QString inert = QStringLiteral("text/x-nimbril-inert/");
+    EXPECT_EQ(copy.value("types").toString(),
+              inert + "," + inert + "module,application/json/undefined," + inert);
+    EXPECT_EQ(copy.value("data").toInt(), 1);
+    // The type kept beside a script restores it.
+    EXPECT_EQ(evaluateInCopy(dest + "/Built.htm",
+                             "new Promise(done => { const s = document.createElement('script');"
+                             "  const kept = document.scripts[0];"
+                             "  s.type = kept.dataset.nimbrilType; s.src = kept.src;"
+                             "  s.onload = () => done(window.runs); document.head.append(s); })")
+                  .toInt(),
+              1);
+
+    // Kept running, they build their part again over what the copy holds.
+    const QString active = tmp.filePath("Active");
+    run = RunNimbrilCapture(
+        {"--endpoint", endpoint, "--scope", "all", "--dest", active, "--keep-scripts", "page"},
+        tmp.path());
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    copy = evaluateInCopy(active + "/Built.htm", shows).toObject();
+    EXPECT_EQ(copy.value("runs").toInt(), 1);
+    EXPECT_EQ(copy.value("built").toString().count("on load"), 2)
+        << copy.value("built").toString().toStdString();
     EXPECT_TRUE(http->requestLog().isEmpty()) << http->requestLog().join(", ").toStdString();
 }
 

@@ -229,7 +229,7 @@ TEST_F(Setup, AConfigFileThatCannotBeWrittenIsReportedAndTheDialogStillCloses)
     EXPECT_EQ(prompts().shown(), QStringList{"error: Unable to write to " + paths().configFile()});
 }
 
-TEST_F(Setup, TheClassicPageSwitchIsShownAsStoredAndWrittenOnlyOnOk)
+TEST_F(Setup, ThePageSwitchesAreShownAsStoredAndWrittenOnlyOnOk)
 {
     SetupDialog form(context(), nullptr, places());
     form.show();
@@ -250,6 +250,17 @@ TEST_F(Setup, TheClassicPageSwitchIsShownAsStoredAndWrittenOnlyOnOk)
     form.chk_ClassicPages->setChecked(false);
     form.btn_OK->click();
     EXPECT_FALSE(context().settings().classicPages());
+
+    // Keeping the scripts running is a switch of its own, beside it.
+    form.show();
+    EXPECT_FALSE(form.chk_KeepScripts->isChecked());
+    form.chk_KeepScripts->setChecked(true);
+    form.btn_OK->click();
+    EXPECT_TRUE(context().settings().keepScripts());
+    EXPECT_TRUE(readFile(paths().configFile()).contains("KeepScripts=1\r\n"));
+    form.show();
+    EXPECT_TRUE(form.chk_KeepScripts->isChecked());
+    EXPECT_FALSE(form.chk_ClassicPages->isChecked());
 }
 
 // ---- run options

@@ -397,10 +397,11 @@ std::shared_ptr<const PageSnapshot> ChromiumBrowser::inlineFrame(const PageSnaps
 }
 
 void ChromiumBrowser::serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,
-                                const TextWriter& write)
+                                const CopyOptions& options, const TextWriter& write)
 {
     whileConnected([&] {
-        ChromiumDocuments::serialize(*m_connection, document(page), page.root, writes, write);
+        ChromiumDocuments::serialize(*m_connection, document(page), page.root, writes, options,
+                                     write);
     });
 }
 

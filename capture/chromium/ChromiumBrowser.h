@@ -56,7 +56,7 @@ public:
     void fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink) override;
     bool fetchShown(const QString& url, ResourceSink& sink) override;
     void serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,
-                   const TextWriter& write) override;
+                   const CopyOptions& options, const TextWriter& write) override;
     QString frontWindowCaption() override;
     void closeAllWindows() override;
 

@@ -241,12 +241,17 @@ std::shared_ptr<ChromiumDocument> read(CdpConnection& c, const QString& session,
 }
 
 void serialize(CdpConnection& c, const ChromiumDocument& doc, int root,
-               const QList<AttributeWrite>& writes, const Browser::TextWriter& write)
+               const QList<AttributeWrite>& writes, const CopyOptions& options,
+               const Browser::TextWriter& write)
 {
     QJsonArray w;
     for (const AttributeWrite& attribute : writes)
         w.append(QJsonArray{attribute.element, attribute.name, attribute.value});
-    ReadText(c, doc, SerializeScript() + u'(' + JsonArgs({doc.docIndex, root, w}) + u')', write);
+    ReadText(c, doc,
+             SerializeScript() + u'(' +
+                 JsonArgs({doc.docIndex, root, w, options.inertScripts, options.fieldValues}) +
+                 u')',
+             write);
 }
 
 QString text(CdpConnection& c, const ChromiumDocument& doc, int element)

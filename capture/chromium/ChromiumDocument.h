@@ -38,10 +38,11 @@ void takeResourceTree(ChromiumDocument& doc, const Cdp::FrameTree& tree);
 std::shared_ptr<ChromiumDocument> read(CdpConnection& connection, const QString& session,
                                        const QString& frameId, const QString& topUrl, bool onDisk,
                                        PageSnapshot& snapshot);
-// The root element's outer HTML with the writes applied to an inert copy, in UTF-8. The browser
-// keeps it as a blob, read in slices that `write` takes as they come.
+// The root element's outer HTML with the writes and options applied to an inert copy, in UTF-8.
+// The browser keeps it as a blob, read in slices that `write` takes as they come.
 void serialize(CdpConnection& connection, const ChromiumDocument& doc, int root,
-               const QList<AttributeWrite>& writes, const Browser::TextWriter& write);
+               const QList<AttributeWrite>& writes, const CopyOptions& options,
+               const Browser::TextWriter& write);
 // The element's innerText.
 QString text(CdpConnection& connection, const ChromiumDocument& doc, int element);
 // The id of the frame shown by the document's first FRAME or IFRAME element of that name; empty

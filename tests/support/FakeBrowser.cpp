@@ -426,7 +426,7 @@ bool FakeBrowser::fetchShown(const QString& url, ResourceSink& sink)
 }
 
 void FakeBrowser::serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,
-                            const TextWriter& write)
+                            const CopyOptions&, const TextWriter& write)
 {
     enter("serialize");
     const Snapshot& s = snapshotOf(page);

@@ -140,8 +140,9 @@ public:
     std::shared_ptr<const PageSnapshot> inlineFrame(const PageSnapshot& page, int element) override;
     void fetch(const PageSnapshot& page, const QStringList& urls, ResourceSink& sink) override;
     bool fetchShown(const QString& url, ResourceSink& sink) override;
+    // Applies the writes; the copy options are the real browser's business.
     void serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,
-                   const TextWriter& write) override;
+                   const CopyOptions& options, const TextWriter& write) override;
     QString frontWindowCaption() override;
     void closeAllWindows() override;
 
