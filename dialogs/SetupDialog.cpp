@@ -317,7 +317,7 @@ void SetupDialog::FormClose(int result)
         if (chk_ClassicPages->isChecked() != m_context.settings().classicPages())
             m_context.settings().setClassicPages(chk_ClassicPages->isChecked());
     } catch (const NimbrilError& e) {
-        m_context.prompts().error(this, e.text());
+        m_context.prompts().error(this, m_context.language().translate(e.message()));
     }
 }
 
