@@ -16,12 +16,6 @@
 
 int main(int argc, char* argv[])
 {
-#ifdef NIMBRIL_HAVE_WEBENGINE
-    // The viewer's web preview: its sandbox cannot run as root, and it shares OpenGL contexts.
-    if (geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-#endif
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Nimbril"));
     QApplication::setApplicationDisplayName(QStringLiteral("Nimbril"));
@@ -65,7 +59,7 @@ int main(int argc, char* argv[])
         context.LoadSettings(UserHomeDir());
     } catch (const NimbrilError& e) {
         // Config.ini could not be written: say so, and still offer the window and its menu.
-        context.prompts().error(nullptr, e.text());
+        context.prompts().error(nullptr, context.language().translate(e.message()));
     }
     if (!context.collectionNotice().isEmpty())
         context.prompts().warning(nullptr, context.collectionNotice());

@@ -14,6 +14,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   chromium curl python3 xvfb xauth openbox trayer xdotool imagemagick x11-utils dbus
   qt6-wayland weston
+  # The collection viewer's web preview (a module loaded only when a web page is previewed).
+  qt6-webengine-dev
 )
 
 missing=()
