@@ -74,6 +74,10 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
                     saver.savePage(*doc, folder);
                 else
                     harvester.harvestPage(*doc, folder, kind);
+                // A stop during the page's files ended that page with what it had; no page
+                // follows.
+                if (ledger.stopping())
+                    throw CaptureStopped();
                 if (scope == Scope::CurrentPage)
                     break;
             }
@@ -97,9 +101,6 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
         }
         if (displays.totalBar)
             displays.totalBar->setPosition(displays.totalBar->position() + 1);
-        // A stop during the page's files ended that page with what it had; no page follows.
-        if (ledger.stopping())
-            throw CaptureStopped();
     }
 }
 
