@@ -12,6 +12,7 @@
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
+#include <optional>
 
 // Qt's own: the context every OpenGL context of the program shares with. The engine needs one;
 // a program sets it up at start, which would load the OpenGL drivers into every run of Nimbril,
@@ -48,6 +49,33 @@ public:
     }
 };
 
+// Sets an environment variable until the end of the block: the engine reads its settings once,
+// when it starts, and programs Nimbril opens later (a browser built on the same engine) must
+// not inherit them.
+class EnvironmentFor
+{
+public:
+    EnvironmentFor(const char* name, const QByteArray& value)
+        : m_name(name), m_was(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    {
+        qputenv(name, value);
+    }
+    ~EnvironmentFor()
+    {
+        if (m_was)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+    EnvironmentFor(const EnvironmentFor&) = delete;
+    EnvironmentFor& operator=(const EnvironmentFor&) = delete;
+
+private:
+    const char* m_name;
+    bool m_was;
+    QByteArray m_old;
+};
+
 } // namespace
 
 extern "C" {
@@ -58,11 +86,11 @@ extern "C" {
 // nothing of the engine is linked into the program.
 Q_DECL_EXPORT QWidget* NimbrilMakeWebPreview(QWidget* parent, void (*failed)(void*), void* context)
 {
-    // Read once, when the engine first starts.
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
-            PreviewEngineFlags(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS")));
+    EnvironmentFor flags("QTWEBENGINE_CHROMIUM_FLAGS",
+                         PreviewEngineFlags(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS")));
+    std::optional<EnvironmentFor> sandbox;
     if (PreviewNeedsSandboxOff())
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        sandbox.emplace("QTWEBENGINE_DISABLE_SANDBOX", "1");
     PrepareDrawing();
 
     auto* view = new QWebEngineView(parent);
