@@ -67,7 +67,7 @@ public:
         if (m_written.isEmpty())
             m_written = WriteResourceFile(bytes, m_target);
     }
-    void refuse(const QString&, const QString&) override {}
+    void refuse(const QString&, const Message&) override {}
     bool written() const { return !m_written.isEmpty(); }
 
 private:

@@ -343,7 +343,7 @@ void FloatingWindow::Command(const std::function<void()>& body)
     try {
         body();
     } catch (const NimbrilError& e) {
-        m_context.prompts().error(this, e.text());
+        m_context.prompts().error(this, m_context.language().translate(e.message()));
     } catch (const std::exception& e) {
         m_context.prompts().error(this, QString::fromLocal8Bit(e.what()));
     }
@@ -680,11 +680,10 @@ void FloatingWindow::RunCapture(CaptureKind kind, Scope scope)
     }
     progress->finish();
     if (!engine.notSaved.isEmpty())
-        m_context.prompts().warning(
-            this, NotSavedText(engine.notSaved, 20,
-                               {Text(QStringLiteral("C_OneFileNotSaved"), NotSavedWords().one),
-                                Text(QStringLiteral("C_FilesNotSaved"), NotSavedWords().many),
-                                Text(QStringLiteral("C_MoreNotSaved"), NotSavedWords().more)}));
+        m_context.prompts().warning(this,
+                                    NotSavedText(engine.notSaved, 20, [this](const QString& key) {
+                                        return m_context.language().text(key);
+                                    }));
     NotifyCaptureEnd(engine.pagesCaptured, folder, stopped);
     if (kind == CaptureKind::EMail && !engine.emails.isEmpty() && showEMails)
         showEMails(engine.emails);

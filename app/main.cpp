@@ -12,25 +12,19 @@
 
 #include <QApplication>
 #include <cstdio>
-#include <unistd.h>
 
 int main(int argc, char* argv[])
 {
-    // Nothing here draws with OpenGL: without this the X11 platform loads the system's OpenGL
-    // driver at start-up (with Mesa's software one, LLVM: about a second and 57 MB resident on a
-    // small machine). The viewer's web preview then draws through Qt Quick's software renderer.
-    // A user's own setting of either stays.
-    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+    // Nothing here draws with OpenGL, but the X11 platform loads the system's OpenGL driver when
+    // it starts (with Mesa's software one, LLVM: about a second and 57 MB resident on a small
+    // machine). Without it the viewer's web preview draws in software. A user's own setting
+    // stays, and the programs Nimbril opens do not inherit ours.
+    const bool chooseGl = !qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION");
+    if (chooseGl)
         qputenv("QT_XCB_GL_INTEGRATION", "none");
-    if (!qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
-        qputenv("QT_QUICK_BACKEND", "software");
-#ifdef NIMBRIL_HAVE_WEBENGINE
-    // The viewer's web preview: its sandbox cannot run as root, and it shares OpenGL contexts.
-    if (geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-#endif
     QApplication app(argc, argv);
+    if (chooseGl)
+        qunsetenv("QT_XCB_GL_INTEGRATION");
     QApplication::setApplicationName(QStringLiteral("Nimbril"));
     QApplication::setApplicationDisplayName(QStringLiteral("Nimbril"));
     QApplication::setApplicationVersion(QStringLiteral(NIMBRIL_VERSION));
@@ -73,7 +67,7 @@ int main(int argc, char* argv[])
         context.LoadSettings(UserHomeDir());
     } catch (const NimbrilError& e) {
         // Config.ini could not be written: say so, and still offer the window and its menu.
-        context.prompts().error(nullptr, e.text());
+        context.prompts().error(nullptr, context.language().translate(e.message()));
     }
     if (!context.collectionNotice().isEmpty())
         context.prompts().warning(nullptr, context.collectionNotice());

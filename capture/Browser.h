@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Message.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -97,7 +99,10 @@ public:
     virtual ~ResourceSink() = default;
     virtual void receive(const QString& url, const QByteArray& bytes) = 0;
     // The browser holds the URL's bytes but does not hand them out, and says why.
-    virtual void refuse(const QString& url, const QString& why) = 0;
+    virtual void refuse(const QString& url, const Message& why) = 0;
+    // False once the sink takes no more (the user stopped the capture): the browser may leave
+    // the rest unread.
+    virtual bool wantsMore() const { return true; }
 };
 
 class Browser

@@ -14,7 +14,8 @@ struct CaptureDisplays
     TextDisplay* url = nullptr;  // the address of the page being captured
     ProgressBar* pageBar = nullptr;
     ProgressBar* totalBar = nullptr;
-    // Asked as each page starts: true when the user stopped the capture.
+    // Asked as each page starts and before each resource file: true when the user stopped the
+    // capture.
     std::function<bool()> stopRequested = nullptr;
 
     // A page starts: the displays are cleared, then show its title and address at once. Throws
@@ -32,8 +33,9 @@ struct CaptureDisplays
     void endPage();
 };
 
-// The user stopped the capture; every page before the one about to start is saved whole. No
-// NimbrilError, so that nothing on the way up takes it for a page's failure.
+// The user stopped the capture; every page before the one about to start is saved, the one
+// being saved when the stop came with the files written until then. No NimbrilError, so that
+// nothing on the way up takes it for a page's failure.
 class CaptureStopped : public std::exception
 {
 public:

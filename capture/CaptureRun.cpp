@@ -7,13 +7,21 @@
 #include "TextRules.h"
 #include "WebAddress.h"
 
-QString NotSavedText(const QStringList& notSaved, int shown, const NotSavedWords& words)
+QString NotSavedText(const QList<Message>& notSaved, int shown, const Message::Wording& wording)
 {
-    QString text = notSaved.size() == 1 ? words.one : words.many.arg(notSaved.size());
-    for (const QString& line : notSaved.mid(0, shown))
-        text += u'\n' + line;
+    QString text =
+        notSaved.size() == 1
+            ? Message(QStringLiteral("C_OneFileNotSaved"), QStringLiteral("1 file was not saved:"))
+                  .text(wording)
+            : Message(QStringLiteral("C_FilesNotSaved"), QStringLiteral("%1 files were not saved:"),
+                      {QString::number(notSaved.size())})
+                  .text(wording);
+    for (const Message& line : notSaved.mid(0, shown))
+        text += u'\n' + line.text(wording);
     if (notSaved.size() > shown)
-        text += u'\n' + words.more.arg(notSaved.size() - shown);
+        text += u'\n' + Message(QStringLiteral("C_MoreNotSaved"), QStringLiteral("… and %1 more."),
+                                {QString::number(notSaved.size() - shown)})
+                            .text(wording);
     return text;
 }
 
@@ -22,7 +30,8 @@ CaptureRun::CaptureRun(Browser* browser) : m_browser(browser) {}
 void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind kind)
 {
     if (!m_browser)
-        throw BrowserUnreachableError(QStringLiteral("No browser is connected."));
+        throw BrowserUnreachableError(
+            {QStringLiteral("C_NoBrowserConnected"), QStringLiteral("No browser is connected.")});
     const QList<PageRef> pages = m_browser->pages();
     if (displays.totalBar) {
         displays.totalBar->setMin(0);
@@ -36,6 +45,7 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
     // Files left half-written by a capture that was killed go before this one writes.
     SweepLeftoverFiles(folder, 0);
     CaptureLedger ledger;
+    ledger.stopRequested = displays.stopRequested;
     PageSaver saver(*m_browser, displays, &ledger);
     saver.setClassic(classicPages);
     saver.setKeepScripts(keepScripts);
@@ -67,22 +77,28 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
                     saver.savePage(*doc, folder);
                 else
                     harvester.harvestPage(*doc, folder, kind);
+                // A stop during the page's files ended that page with what it had; no page
+                // follows.
+                if (ledger.stopping())
+                    throw CaptureStopped();
                 if (scope == Scope::CurrentPage)
                     break;
             }
         } catch (const NoAnswerError&) {
             // A page busy in a script of its own is skipped after its wait; the others are
             // still captured.
-            ledger.refuse(
-                page.address,
-                QStringLiteral("the page \"%1\" did not answer and was skipped").arg(page.title));
+            ledger.refuse(page.address,
+                          {QStringLiteral("C_PageNoAnswer"),
+                           QStringLiteral("the page \"%1\" did not answer and was skipped"),
+                           {page.title}});
             if (scope == Scope::CurrentPage)
                 break;
         } catch (const PageTooLargeError&) {
             ledger.refuse(page.address,
-                          QStringLiteral("the page \"%1\" holds more than a page may (256 MiB of "
-                                         "elements or text) and was skipped")
-                              .arg(page.title));
+                          {QStringLiteral("C_PageTooLarge"),
+                           QStringLiteral("the page \"%1\" holds more than a page may (256 MiB of "
+                                          "elements or text) and was skipped"),
+                           {page.title}});
             if (scope == Scope::CurrentPage)
                 break;
         }

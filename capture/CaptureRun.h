@@ -7,17 +7,10 @@
 #include <QString>
 #include <QStringList>
 
-// The words of the not-saved list, in the user's language; "%1" stands for a count.
-struct NotSavedWords
-{
-    QString one = QStringLiteral("1 file was not saved:");
-    QString many = QStringLiteral("%1 files were not saved:");
-    QString more = QStringLiteral("… and %1 more.");
-};
-
-// "N files were not saved:" and the first of them, one a line, for the user.
-QString NotSavedText(const QStringList& notSaved, int shown = 20,
-                     const NotSavedWords& words = NotSavedWords());
+// "N files were not saved:" and the first of them, one a line, for the user, each key worded
+// by `wording` (English where it gives none).
+QString NotSavedText(const QList<Message>& notSaved, int shown = 20,
+                     const Message::Wording& wording = nullptr);
 
 // One capture command: visits the open pages the scope selects and saves each whole or harvests
 // one kind of its content, showing progress in the displays it is given.
@@ -37,7 +30,7 @@ public:
     // How many web pages the run saved or harvested.
     int pagesCaptured = 0;
     // What the run could not save, "address: why", in the order met.
-    QStringList notSaved;
+    QList<Message> notSaved;
 
     // Captures into folder. The current page is the first page whose title shows in the caption
     // of the browser window in front.

@@ -25,7 +25,7 @@ public:
         bodies.insert(url, bytes);
     }
     // A sheet the browser will not hand out is left to the link pass, which says why.
-    void refuse(const QString&, const QString&) override {}
+    void refuse(const QString&, const Message&) override {}
     QHash<QString, QByteArray> bodies;
 };
 
@@ -219,7 +219,7 @@ void OfflineResources::writeSheet(const QString& url)
         const SavedResources saved =
             SaveResources(m_browser, m_doc, m_path, m_folder, {url}, m_ledger, {{url, self.bytes}});
         self.file = saved.files.value(url);
-        if (const QString why = saved.failures.value(url); m_ledger && !why.isEmpty())
+        if (const Message why = saved.failures.value(url); m_ledger && !why.isEmpty())
             m_ledger->refuse(url, why);
     }
     self.writing = false;

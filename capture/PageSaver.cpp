@@ -90,9 +90,10 @@ void PageSaver::savePage(const PageSnapshot& doc, const QString& path, const QSt
             LinkOnTheWay(path, WithSlash(path) + folder + QStringLiteral("/url.ini"));
         !link.isEmpty()) {
         if (m_ledger)
-            m_ledger->refuse(
-                doc.address,
-                QStringLiteral("the page is not saved: %1 is a symbolic link").arg(link));
+            m_ledger->refuse(doc.address,
+                             {QStringLiteral("C_PageLinkInWay"),
+                              QStringLiteral("the page is not saved: %1 is a symbolic link"),
+                              {link}});
         return;
     }
     // What a killed save of this page left half-written goes before this one writes.
@@ -166,6 +167,9 @@ QList<AttributeWrite> PageSaver::saveFrames(const PageSnapshot& doc, const QStri
     // Saves the frame's document into the resource folder; false when no name can be chosen for
     // it, which ends the frame loop.
     auto saveFrame = [&](int index, const std::shared_ptr<const PageSnapshot>& frameDoc) {
+        // After a stop the frames not yet saved keep their web addresses.
+        if (m_ledger && m_ledger->stopping())
+            return false;
         const QString frameName = makePageName(*frameDoc, sub);
         if (IsBlankName(frameName))
             return false;

@@ -138,20 +138,20 @@ QString ResourceFileName(const QString& url)
     return CutToBytes(name, 200);
 }
 
-QString WriteResourceFile(const QByteArray& bytes, const QString& target, QString* why)
+QString WriteResourceFile(const QByteArray& bytes, const QString& target, Message* why)
 {
-    auto fail = [why](const QString& reason) {
+    auto fail = [why](const Message& reason) {
         if (why)
             *why = reason;
         return QString();
     };
     const qsizetype slash = target.lastIndexOf(u'/');
     if (slash < 0)
-        return fail(QStringLiteral("no usable file name"));
+        return fail({QStringLiteral("C_NoUsableName"), QStringLiteral("no usable file name")});
     const QString dir = target.left(slash + 1);
     QString name = target.mid(slash + 1);
     if (!IsUsableName(name))
-        return fail(QStringLiteral("no usable file name"));
+        return fail({QStringLiteral("C_NoUsableName"), QStringLiteral("no usable file name")});
     // One look at the name per file: a capture writes thousands, and every look walks the whole
     // path. The folder is made only when the first write finds it missing.
     bool madeFolder = false;
@@ -166,18 +166,22 @@ QString WriteResourceFile(const QByteArray& bytes, const QString& target, QStrin
         int error = WriteNewFile(path, bytes);
         if (error == ENOENT && !madeFolder) {
             if (!QDir().mkpath(dir))
-                return fail(QStringLiteral("the folder %1 cannot be made").arg(dir));
+                return fail({QStringLiteral("C_FolderNotMade"),
+                             QStringLiteral("the folder %1 cannot be made"),
+                             {dir}});
             madeFolder = true;
             error = WriteNewFile(path, bytes);
         }
         if (error == 0)
             return path;
         if (error != EEXIST)
-            return fail(
-                QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error))));
+            return fail({QString(),
+                         QStringLiteral("%1: %2"),
+                         {path, QString::fromLocal8Bit(std::strerror(error))}});
         name = RandomisedName(name);
     }
-    return fail(QStringLiteral("no free name beside %1").arg(target));
+    return fail(
+        {QStringLiteral("C_NoFreeName"), QStringLiteral("no free name beside %1"), {target}});
 }
 
 QString LinkOnTheWay(const QString& root, const QString& target, QSet<QString>* clearFolders)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Message.h"
+
 #include <QByteArray>
 #include <QSet>
 #include <QString>
@@ -22,7 +24,7 @@ QString ResourceFileName(const QString& url);
 // before the extension. The file appears under its name whole or not at all. Returns the path
 // that now holds the bytes, or the empty text when nothing could be written.
 // `why`, when given, says what went wrong.
-QString WriteResourceFile(const QByteArray& bytes, const QString& target, QString* why = nullptr);
+QString WriteResourceFile(const QByteArray& bytes, const QString& target, Message* why = nullptr);
 
 // The first folder or file from below `root` down to `target` that is a symbolic link, or empty
 // when there is none: nothing a capture makes inside its destination is written through one.

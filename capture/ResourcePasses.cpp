@@ -30,11 +30,12 @@ public:
 
     void receive(const QString& url, const QByteArray& bytes) override
     {
-        if (m_written.contains(url))
+        if (m_written.contains(url) || !wantsMore())
             return;
         if (m_ledger && m_ledger->bytesWritten + bytes.size() > CaptureLedger::kByteLimit) {
-            refuse(url, QStringLiteral("not written: the capture has written %1 GiB, its limit")
-                            .arg(CaptureLedger::kByteLimit >> 30));
+            refuse(url, {QStringLiteral("C_CaptureByteLimit"),
+                         QStringLiteral("not written: the capture has written %1 GiB, its limit"),
+                         {QString::number(CaptureLedger::kByteLimit >> 30)}});
             return;
         }
         QString target;
@@ -45,29 +46,33 @@ public:
             if (!rel.isEmpty())
                 target = ResourceTarget(rel, m_path, m_folder);
         }
-        QString why;
+        Message why;
         QString file;
         if (const QString link =
                 m_folder.isEmpty() ? QString() : LinkOnTheWay(m_path, target, &m_clearFolders);
             !link.isEmpty())
-            why = QStringLiteral("%1 is a symbolic link").arg(link);
+            why = {
+                QStringLiteral("C_SymbolicLink"), QStringLiteral("%1 is a symbolic link"), {link}};
         else if (!target.isEmpty())
             file = WriteResourceFile(bytes, target, &why);
         m_written.insert(url, file);
         if (!target.isEmpty() && file.isEmpty())
-            m_failures.insert(url, QStringLiteral("not written: ") + why);
+            m_failures.insert(
+                url, {QStringLiteral("C_NotWritten"), QStringLiteral("not written: %1"), {why}});
         if (m_ledger && !file.isEmpty())
             m_ledger->bytesWritten += bytes.size();
         PumpEvents();
     }
 
-    void refuse(const QString& url, const QString& why) override
+    void refuse(const QString& url, const Message& why) override
     {
-        if (m_written.contains(url))
+        if (m_written.contains(url) || !wantsMore())
             return;
         m_written.insert(url, QString());
         m_failures.insert(url, why);
     }
+
+    bool wantsMore() const override { return !m_ledger || !m_ledger->stopping(); }
 
     // The URL's bytes are already in `file`, which is where they belong.
     void adopt(const QString& url, const QString& file) { m_written.insert(url, file); }
@@ -76,7 +81,7 @@ public:
     // The file that holds the URL's bytes; empty when they could not be written.
     QString file(const QString& url) const { return m_written.value(url); }
     // Why the URL's bytes were not written; empty when they were, or had no place to go.
-    QString failure(const QString& url) const { return m_failures.value(url); }
+    Message failure(const QString& url) const { return m_failures.value(url); }
 
 private:
     QString m_docUrl;
@@ -84,7 +89,7 @@ private:
     QString m_folder;
     CaptureLedger* m_ledger;
     QHash<QString, QString> m_written;
-    QHash<QString, QString> m_failures;
+    QHash<QString, Message> m_failures;
     // Folders on the way to the files written that were found to be no symbolic links.
     QSet<QString> m_clearFolders;
 };
@@ -105,11 +110,18 @@ bool IsStyleSheetLink(const ElementData& element)
            rel.split(u' ', Qt::SkipEmptyParts).contains(QStringLiteral("stylesheet"));
 }
 
-void CaptureLedger::refuse(const QString& url, const QString& why)
+void CaptureLedger::refuse(const QString& url, const Message& why)
 {
-    const QString line = url + QStringLiteral(": ") + why;
+    const Message line(QString(), QStringLiteral("%1: %2"), {url, why});
     if (!notSaved.contains(line))
         notSaved << line;
+}
+
+bool CaptureLedger::stopping()
+{
+    if (!m_stopped && stopRequested)
+        m_stopped = stopRequested();
+    return m_stopped;
 }
 
 SavedResources SaveResources(Browser& browser, const PageSnapshot& doc, const QString& path,
@@ -152,7 +164,7 @@ SavedResources SaveResources(Browser& browser, const PageSnapshot& doc, const QS
             if (ledger && !given.contains(url))
                 ledger->written.insert(doc.context + u'\n' + url, file);
         }
-        if (const QString why = writer.failure(url); !why.isEmpty())
+        if (const Message why = writer.failure(url); !why.isEmpty())
             saved.failures.insert(url, why);
     }
     return saved;
@@ -206,12 +218,15 @@ QList<AttributeWrite> RunResourcePass(const ResourcePass& pass, Browser& browser
     QList<AttributeWrite> writes;
     for (const PlannedResource& r : std::as_const(planned)) {
         if (!saved.received.contains(r.url)) {
-            if (ledger && IsWebUrl(r.url) && NamesAResource(pass, doc.elements[size_t(r.element)]))
-                ledger->refuse(r.url, QStringLiteral("the browser does not hold it (not loaded, "
-                                                     "or not kept)"));
+            // What a stop left unread is no failure: the page names it by its web address.
+            if (ledger && !ledger->stopping() && IsWebUrl(r.url) &&
+                NamesAResource(pass, doc.elements[size_t(r.element)]))
+                ledger->refuse(r.url, {QStringLiteral("C_NotHeld"),
+                                       QStringLiteral("the browser does not hold it (not loaded, "
+                                                      "or not kept)")});
             continue;
         }
-        if (const QString why = saved.failures.value(r.url); ledger && !why.isEmpty())
+        if (const Message why = saved.failures.value(r.url); ledger && !why.isEmpty())
             ledger->refuse(r.url, why);
         if (pass.showsFile)
             displays.showFile(r.url);

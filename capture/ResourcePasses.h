@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <initializer_list>
 
 // What tells the resource passes apart: which elements each one takes, and how it treats them.
@@ -54,8 +55,16 @@ struct CaptureLedger
 
     QHash<QString, QString> written;
     qint64 bytesWritten = 0;
-    QStringList notSaved; // "address: why", each address once
-    void refuse(const QString& url, const QString& why);
+    QList<Message> notSaved; // "address: why", each once
+    void refuse(const QString& url, const Message& why);
+
+    // Asked before each resource file: true when the user stopped the capture. From then on no
+    // file is written; the page being saved is finished with what it has.
+    std::function<bool()> stopRequested;
+    bool stopping();
+
+private:
+    bool m_stopped = false;
 };
 
 // What became of a document's resources: which of them the browser handed out, the file each
@@ -64,7 +73,7 @@ struct SavedResources
 {
     QSet<QString> received;
     QHash<QString, QString> files;
-    QHash<QString, QString> failures;
+    QHash<QString, Message> failures;
 };
 
 // Writes the resources the browser holds for the URLs as the passes do: saving (folder not

@@ -144,7 +144,7 @@ CollectionViewer::CollectionViewer(AppContext& context, QWidget* floatingWindow,
     connect(btn_Exit, &QToolButton::clicked, this, [this] { btn_ExitClick(); });
     ToolBar->addWidget(btn_Exit);
 
-    Preview = new PreviewPane(m_context.language());
+    Preview = new PreviewPane(m_context.language(), m_context.paths().programDir);
     Preview->setObjectName(QStringLiteral("Preview"));
     pnl_Right = new QWidget;
     pnl_Right->setObjectName(QStringLiteral("pnl_Right"));

@@ -518,7 +518,7 @@ bool ColorPicker::WriteCells(const QString& fileName)
         WritePalette(fileName, Colors());
         return true;
     } catch (const NimbrilError& error) {
-        m_context.prompts().error(this, error.text());
+        m_context.prompts().error(this, m_context.language().translate(error.message()));
         return false;
     }
 }
@@ -578,7 +578,7 @@ bool ColorPicker::LoadPaletteFile(const QString& path, QString* ioError)
             return false;
     } catch (const NimbrilError& error) {
         if (ioError)
-            *ioError = error.text();
+            *ioError = m_context.language().translate(error.message());
         return false;
     }
     m_currentPaletteFile = path;

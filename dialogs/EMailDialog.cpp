@@ -386,7 +386,7 @@ void EMailDialog::Command(void (EMailDialog::*handler)())
     try {
         (this->*handler)();
     } catch (const NimbrilError& e) {
-        m_context.prompts().error(this, e.text());
+        m_context.prompts().error(this, m_context.language().translate(e.message()));
     } catch (const std::exception& e) {
         m_context.prompts().error(this, QString::fromLocal8Bit(e.what()));
     }

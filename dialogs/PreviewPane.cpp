@@ -3,15 +3,13 @@
 #include "CollectionFiles.h"
 #include "LanguageCatalogue.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QLabel>
+#include <QLibrary>
 #include <QPlainTextEdit>
 #include <QTextBrowser>
-
-#ifdef NIMBRIL_HAVE_WEBENGINE
-#include <QWebEngineView>
-#endif
 
 // A picture scaled down to fit the pane, read at a bounded size so that a huge picture cannot
 // exhaust memory.
@@ -68,9 +66,12 @@ private:
     QImage m_image;
 };
 
-PreviewPane::PreviewPane(const LanguageCatalogue& language, QWidget* parent)
+PreviewPane::PreviewPane(const LanguageCatalogue& language, const QString& programDir,
+                         QWidget* parent)
     : QStackedWidget(parent), m_language(language)
 {
+    if (!programDir.isEmpty())
+        m_webModule = QDir(programDir).filePath(WebModuleName());
     m_empty = new QWidget(this);
     m_note = new QLabel(this);
     m_note->setAlignment(Qt::AlignCenter);
@@ -78,7 +79,6 @@ PreviewPane::PreviewPane(const LanguageCatalogue& language, QWidget* parent)
     m_note->setTextFormat(Qt::PlainText);
     addWidget(m_empty);
     addWidget(m_note);
-#ifndef NIMBRIL_HAVE_WEBENGINE
     m_image = new ImagePreview(this);
     m_text = new QPlainTextEdit(this);
     m_text->setReadOnly(true);
@@ -88,17 +88,45 @@ PreviewPane::PreviewPane(const LanguageCatalogue& language, QWidget* parent)
     addWidget(m_image);
     addWidget(m_text);
     addWidget(m_html);
-#endif
     setCurrentWidget(m_empty);
 }
 
-bool PreviewPane::HasWebEngine()
+QString PreviewPane::WebModuleName()
 {
-#ifdef NIMBRIL_HAVE_WEBENGINE
-    return true;
-#else
-    return false;
-#endif
+    return QStringLiteral("nimbril-webpreview.so");
+}
+
+bool PreviewPane::HasWebEngine() const
+{
+    return !m_webFailed && !m_webModule.isEmpty() && QFileInfo(m_webModule).isFile();
+}
+
+QWidget* PreviewPane::WebView()
+{
+    if (m_web || !HasWebEngine())
+        return m_web;
+    using Make = QWidget* (*)(QWidget*, void (*)(void*), void*);
+    QLibrary module(m_webModule);
+    const auto make = reinterpret_cast<Make>(module.resolve("NimbrilMakeWebPreview"));
+    if (!make) {
+        // The engine's libraries are missing or do not load: the plain preview stays.
+        qWarning("nimbril: no web preview: %s", qPrintable(module.errorString()));
+        m_webFailed = true;
+        return nullptr;
+    }
+    m_web = make(
+        this, [](void* pane) { static_cast<PreviewPane*>(pane)->WebEngineFailed(); }, this);
+    addWidget(m_web);
+    connect(m_web, SIGNAL(loadFinished(bool)), this, SIGNAL(webPageLoaded(bool)));
+    return m_web;
+}
+
+void PreviewPane::WebEngineFailed()
+{
+    // The engine's page process died; web pages are shown plainly from now on.
+    m_webFailed = true;
+    if (m_shown == Shown::Web && !m_path.isEmpty())
+        Navigate(m_path, fcWebPage);
 }
 
 QString PreviewPane::noteText() const
@@ -118,21 +146,11 @@ void PreviewPane::Navigate(const QString& path, FileClass cls)
     m_path = path;
     const QString noPreview = m_language.text(QStringLiteral("C_NoPreview")) +
                               QStringLiteral("\n\n") + QFileInfo(path).fileName();
-    if (cls == fcFlash) {
+    switch (cls) {
+    case fcFlash:
         // No Flash player exists any more, in a web view or elsewhere.
         ShowNote(noPreview);
         return;
-    }
-#ifdef NIMBRIL_HAVE_WEBENGINE
-    if (!m_web) {
-        m_web = new QWebEngineView(this);
-        addWidget(m_web);
-    }
-    m_web->setUrl(QUrl::fromLocalFile(path));
-    setCurrentWidget(m_web);
-    m_shown = Shown::Web;
-#else
-    switch (cls) {
     case fcPhoto:
         if (!m_image->Load(path)) {
             ShowNote(noPreview);
@@ -156,6 +174,12 @@ void PreviewPane::Navigate(const QString& path, FileClass cls)
     }
     case fcWebPage: {
         const QUrl url = QUrl::fromLocalFile(path);
+        if (QWidget* web = WebView()) {
+            web->setProperty("url", url);
+            setCurrentWidget(web);
+            m_shown = Shown::Web;
+            return;
+        }
         if (m_html->source() == url)
             m_html->reload();
         else
@@ -167,5 +191,4 @@ void PreviewPane::Navigate(const QString& path, FileClass cls)
     default:
         return;
     }
-#endif
 }

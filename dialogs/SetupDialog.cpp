@@ -329,7 +329,7 @@ void SetupDialog::FormClose(int result)
         if (chk_KeepScripts->isChecked() != m_context.settings().keepScripts())
             m_context.settings().setKeepScripts(chk_KeepScripts->isChecked());
     } catch (const NimbrilError& e) {
-        m_context.prompts().error(this, e.text());
+        m_context.prompts().error(this, m_context.language().translate(e.message()));
     }
 }
 

@@ -96,6 +96,11 @@ QString LanguageCatalogue::text(const QString& key, const QString& fallback) con
     return found.isEmpty() ? fallback : found;
 }
 
+QString LanguageCatalogue::translate(const Message& message) const
+{
+    return message.text([this](const QString& key) { return text(key); });
+}
+
 QFont LanguageCatalogue::font() const
 {
     QFont font;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Message.h"
+
 #include <QFont>
 #include <QHash>
 #include <QLocale>
@@ -32,6 +34,9 @@ public:
     // The same, or fallback when the file has no text for the key (a language file written for
     // an earlier version lacks the newer keys).
     QString text(const QString& key, const QString& fallback) const;
+    // A message of the layers below the windows, worded in the current language (in English
+    // where the file has no text for one of its keys).
+    QString translate(const Message& message) const;
 
     // The font that suits the current language for the few labels that take it.
     QFont font() const;

@@ -17,6 +17,8 @@ PACKAGES=(
   # Pointer input on a Wayland desktop in the tests: a headless sway, and a virtual pointer that a
   # small client of the tests speaks to it.
   sway libwayland-dev libwayland-bin
+  # The collection viewer's web preview (a module loaded only when a web page is previewed).
+  qt6-webengine-dev
 )
 
 missing=()

@@ -1,19 +1,25 @@
 #pragma once
 
+#include "Message.h"
+
 #include <QString>
 #include <stdexcept>
 
-// Base of the few errors that end a command and reach the user's error display; the text is
-// what the user sees.
+// Base of the few errors that end a command and reach the user's error display; the message is
+// what the user sees, worded in the user's language where it is shown.
 class NimbrilError : public std::runtime_error
 {
 public:
-    explicit NimbrilError(const QString& text)
-        : std::runtime_error(text.toStdString()), m_text(text)
+    explicit NimbrilError(const Message& message)
+        : std::runtime_error(message.text().toStdString()), m_message(message),
+          m_text(message.text())
     {}
+    // In English, as a terminal or a log shows it.
     const QString& text() const { return m_text; }
+    const Message& message() const { return m_message; }
 
 private:
+    Message m_message;
     QString m_text;
 };
 
@@ -21,7 +27,10 @@ private:
 class SafecallError : public NimbrilError
 {
 public:
-    SafecallError() : NimbrilError(QStringLiteral("Exception in safecall method")) {}
+    SafecallError()
+        : NimbrilError(
+              {QStringLiteral("C_SafecallFailed"), QStringLiteral("Exception in safecall method")})
+    {}
 };
 
 // A call the browser did not answer in time (a page busy in a script of its own, say).
@@ -38,7 +47,8 @@ class IniWriteError : public NimbrilError
 {
 public:
     explicit IniWriteError(const QString& path)
-        : NimbrilError(QStringLiteral("Unable to write to %1").arg(path))
+        : NimbrilError(
+              {QStringLiteral("C_UnableToWrite"), QStringLiteral("Unable to write to %1"), {path}})
     {}
 };
 
@@ -47,8 +57,11 @@ class InOutError : public NimbrilError
 {
 public:
     explicit InOutError(const QString& path, const QString& reason = QString())
-        : NimbrilError(reason.isEmpty() ? QStringLiteral("I/O error: %1").arg(path)
-                                        : QStringLiteral("I/O error: %1: %2").arg(path, reason))
+        : NimbrilError(
+              reason.isEmpty()
+                  ? Message(QStringLiteral("C_IOError"), QStringLiteral("I/O error: %1"), {path})
+                  : Message(QStringLiteral("C_IOErrorWhy"), QStringLiteral("I/O error: %1: %2"),
+                            {path, reason}))
     {}
 };
 
@@ -56,5 +69,5 @@ public:
 class BrowserUnreachableError : public NimbrilError
 {
 public:
-    explicit BrowserUnreachableError(const QString& text) : NimbrilError(text) {}
+    explicit BrowserUnreachableError(const Message& message) : NimbrilError(message) {}
 };

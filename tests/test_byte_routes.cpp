@@ -14,7 +14,10 @@ namespace {
 struct Collected : ResourceSink
 {
     void receive(const QString& url, const QByteArray& bytes) override { got.insert(url, bytes); }
-    void refuse(const QString& url, const QString& why) override { refused.insert(url, why); }
+    void refuse(const QString& url, const Message& why) override
+    {
+        refused.insert(url, why.text());
+    }
     QHash<QString, QByteArray> got;
     QHash<QString, QString> refused;
 };

@@ -301,9 +301,37 @@ TEST_F(CaptureDriver, APageThatDoesNotAnswerIsSkippedAndNamedTheOthersAreSaved)
     EXPECT_TRUE(QFileInfo::exists(dest + "/Page 1.htm"));
     EXPECT_FALSE(QFileInfo::exists(dest + "/Page 2.htm"));
     EXPECT_TRUE(savedHtml("Page 3.htm").contains("src=\"Page 3.files/i3.gif\""));
-    EXPECT_EQ(engine.notSaved,
+    EXPECT_EQ(Texts(engine.notSaved),
               QStringList({"http://h/p2.htm: the page \"Page 2\" did not answer and was skipped"}));
     EXPECT_EQ(totalBar.position(), 3);
+}
+
+// Cancel pressed while a page's files are written: the file being written is finished and no
+// other is; the page file is written with what was saved, naming the rest by their web
+// addresses, and no page follows.
+TEST_F(CaptureDriver, AStopBetweenFilesFinishesThePageWithWhatItHas)
+{
+    const FakeDocumentPtr news = openPage(QStringLiteral("news"), QStringLiteral("News"));
+    for (const QString n : {"a", "b", "c"}) {
+        news->addToBody("IMG", {{"src", n + ".gif"}});
+        browser.hold("http://h/" + n + ".gif", "GIF " + n.toUtf8());
+    }
+    openPage(QStringLiteral("later"), QStringLiteral("Later"))
+        ->addToBody("IMG", {{"src", "l.gif"}});
+    browser.hold("http://h/l.gif", "GIF l");
+    engine.displays.stopRequested = [this] {
+        return QFileInfo::exists(dest + "/News.files/a.gif");
+    };
+
+    EXPECT_THROW(run(Scope::AllPages, CaptureKind::WebPage), CaptureStopped);
+    EXPECT_EQ(filesBelow(dest),
+              QStringList({"News.files/a.gif", "News.files/url.ini", "News.htm"}));
+    const QString html = savedHtml("News.htm");
+    EXPECT_TRUE(html.contains("src=\"News.files/a.gif\"")) << html.toStdString();
+    EXPECT_TRUE(html.contains("src=\"http://h/b.gif\"")) << html.toStdString();
+    EXPECT_TRUE(html.contains("src=\"http://h/c.gif\"")) << html.toStdString();
+    EXPECT_EQ(Texts(engine.notSaved), QStringList()) << "what the stop left is no failure";
+    EXPECT_EQ(engine.pagesCaptured, 1);
 }
 
 TEST_F(CaptureDriver, ErrorWhileHarvestingEndsTheRun)

@@ -537,7 +537,7 @@ TEST_F(CdpDiscovery, NothingAnsweringTellsHowToStartABrowser)
                              "--user-data-dir=$HOME/.config/nimbril/browser-profile-test-none")
                   .arg(port));
 
-    EXPECT_EQ(CdpEndpoint::startHint(9222, "/srv/my profile"),
+    EXPECT_EQ(CdpEndpoint::startHint(9222, "/srv/my profile").text(),
               "Start one with: chromium --remote-debugging-port=9222 --user-data-dir=\"/srv/my "
               "profile\"");
 }

@@ -426,7 +426,7 @@ TEST(DiskCacheRoute, HandsOverOnlyEntriesThePageAgreesWithAndOnlyForAContextOnDi
     struct : ResourceSink
     {
         void receive(const QString& url, const QByteArray& bytes) override { got[url] = bytes; }
-        void refuse(const QString& url, const QString&) override { refused << url; }
+        void refuse(const QString& url, const Message&) override { refused << url; }
         QHash<QString, QByteArray> got;
         QStringList refused;
     } sink;

@@ -181,7 +181,10 @@ protected:
         {
             got.insert(url, bytes);
         }
-        void refuse(const QString& url, const QString& why) override { refused.insert(url, why); }
+        void refuse(const QString& url, const Message& why) override
+        {
+            refused.insert(url, why.text());
+        }
         QHash<QString, QByteArray> got;
         QHash<QString, QString> refused;
     };
@@ -341,8 +344,8 @@ TEST_F(DiskCacheE2E, ResourcesThatUnpackToMoreThanAnyMayHoldAreRefusedAndListed)
     CaptureRun run(&browser);
     run.capturePages(dest, Scope::AllPages, CaptureKind::WebPage);
     for (const QString& url : bombs)
-        EXPECT_TRUE(run.notSaved.join("\n").contains(url + ": not saved"))
-            << run.notSaved.join("\n").toStdString();
+        EXPECT_TRUE(Texts(run.notSaved).join("\n").contains(url + ": not saved"))
+            << Texts(run.notSaved).join("\n").toStdString();
     EXPECT_TRUE(QFileInfo::exists(dest + "/Bombs.files/cut.png"));
     EXPECT_FALSE(QFileInfo::exists(dest + "/Bombs.files/bomb-disk.js"));
     EXPECT_FALSE(QFileInfo::exists(dest + "/Bombs.files/bomb-memory.js"));

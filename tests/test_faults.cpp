@@ -190,7 +190,7 @@ TEST(IncompleteSave, WhatWasNotSavedIsListedWithWhy)
 
     CaptureRun run(&browser);
     run.capturePages(dest, Scope::AllPages, CaptureKind::WebPage);
-    const QString all = run.notSaved.join('\n');
+    const QString all = Texts(run.notSaved).join('\n');
     EXPECT_TRUE(all.contains("http://h/d/img/never.gif: the browser does not hold it"))
         << all.toStdString();
     EXPECT_TRUE(all.contains("http://h/d/css/gone.css: the browser does not hold it"))
@@ -228,7 +228,7 @@ TEST(IncompleteSave, NothingIsWrittenThroughALinkInTheDestination)
     run.capturePages(dest, Scope::AllPages, CaptureKind::WebPage);
     EXPECT_TRUE(QDir(elsewhere).entryList(QDir::Files | QDir::NoDotAndDotDot).isEmpty());
     EXPECT_TRUE(QDir(elsewhere + "/img").entryList(QDir::Files).isEmpty());
-    const QString all = run.notSaved.join('\n');
+    const QString all = Texts(run.notSaved).join('\n');
     EXPECT_TRUE(all.contains("http://h/d/P.htm: the page is not saved")) << all.toStdString();
     EXPECT_TRUE(all.contains("http://h/d/img/x.gif: not written: ")) << all.toStdString();
 

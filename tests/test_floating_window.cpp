@@ -368,6 +368,39 @@ TEST_F(FormMain, FailedCaptureReachesTheErrorDisplayAndTheProgramGoesOn)
     EXPECT_EQ(lastProgressWindow(), nullptr);
 }
 
+// What the browser layer says reaches the user in the user's language: the error that ends a
+// capture and the reasons of the not-saved list, with addresses left as they are.
+TEST_F(FormMain, CaptureFailuresAreShownInTheUsersLanguage)
+{
+    QFile::copy(QStringLiteral(NIMBRIL_SOURCE_DIR "/lang/") + SimplifiedChineseName + ".LAG",
+                paths().programDir + SimplifiedChineseName + ".LAG");
+    language().setLanguage(SimplifiedChineseName);
+    form->item("m_SavePhotoAll")->trigger(); // no browser at all
+    EXPECT_EQ(prompts().shown(), QStringList({"error: 没有连接浏览器。"}));
+
+    language().setLanguage(TraditionalChineseName);
+    prompts().clearShown();
+    FakeBrowser browser;
+    form->browser = &browser;
+    browser.addPage(browser.newDocument("http://h/p.htm", "P"));
+    browser.failAfter("snapshot", 0);
+    form->item("m_SavePhotoAll")->trigger();
+    EXPECT_EQ(
+        prompts().shown(),
+        QStringList({"error: " + ToTraditionalChinese("浏览器调用失败（安全调用方法出现异常）")}));
+
+    language().setLanguage(SimplifiedChineseName);
+    prompts().clearShown();
+    FakeBrowser holdsNothing;
+    form->browser = &holdsNothing;
+    auto doc = holdsNothing.newDocument("http://h/p.htm", "P");
+    doc->addToBody("IMG", {{"src", "http://h/gone.gif"}});
+    holdsNothing.addPage(doc);
+    form->item("m_SaveAllPages")->trigger();
+    EXPECT_EQ(prompts().shown(), QStringList({"warning: 有 1 个文件未保存：\nhttp://h/gone.gif: "
+                                              "浏览器中没有它（未加载或未保留）"}));
+}
+
 TEST_F(FormMain, EMailCaptureHandsTheAddressesToTheDialogOnlyWhenThereAreSome)
 {
     QStringList shown;

@@ -226,7 +226,8 @@ TEST_F(Setup, AConfigFileThatCannotBeWrittenIsReportedAndTheDialogStillCloses)
     form.btn_OK->click();
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(language().language(), SimplifiedChineseName);
-    EXPECT_EQ(prompts().shown(), QStringList{"error: Unable to write to " + paths().configFile()});
+    // Said in the language just picked.
+    EXPECT_EQ(prompts().shown(), QStringList{"error: 无法写入 " + paths().configFile()});
 }
 
 TEST_F(Setup, ThePageSwitchesAreShownAsStoredAndWrittenOnlyOnOk)

@@ -16,11 +16,12 @@ constexpr int kCallTimeoutMs = 30000;
 // page of many large resources is read in rounds instead of all at once.
 constexpr qint64 kRoundBytes = qint64(32) << 20;
 
-QString TooLargeText()
+Message TooLargeText()
 {
-    return QStringLiteral("not saved: it holds more than %1 MiB (unpacked), more than any "
-                          "resource may")
-        .arg(kLargestResource >> 20);
+    return {QStringLiteral("C_ResourceTooLarge"),
+            QStringLiteral("not saved: it holds more than %1 MiB (unpacked), more than any "
+                           "resource may"),
+            {QString::number(kLargestResource >> 20)}};
 }
 
 // Refuses the URLs whose size the page gives as too large and splits the rest into rounds of
@@ -100,7 +101,7 @@ void DiskCacheRoute::read(const ChromiumDocument& doc, QStringList& todo, Resour
         return;
     QElapsedTimer timer;
     timer.start();
-    for (auto it = todo.begin(); it != todo.end();) {
+    for (auto it = todo.begin(); it != todo.end() && sink.wantsMore();) {
         // The page's own account of the size it holds outweighs the disk's copy.
         const qint64 size = doc.resourceSizes.value(*it, -1);
         DiskCache::Miss why = DiskCache::Miss::None;
@@ -134,6 +135,8 @@ void WatchedBodyRoute::read(const ChromiumDocument& doc, QStringList& todo, Reso
         if (watched.contains(url))
             asked << url;
     for (const QStringList& round : Rounds(doc, asked, sink)) {
+        if (!sink.wantsMore())
+            break;
         QList<std::pair<QString, int>> sent;
         for (const QString& url : round)
             sent.append(
@@ -162,6 +165,8 @@ void PageMemoryRoute::read(const ChromiumDocument& doc, QStringList& todo, Resou
         setBlocked(doc.styleUrls);
     try {
         for (const QStringList& round : Rounds(doc, todo, sink)) {
+            if (!sink.wantsMore())
+                break;
             QList<std::pair<QString, int>> sent;
             for (const QString& url : round)
                 sent.append({url, c.send(QStringLiteral("Page.getResourceContent"),
@@ -193,6 +198,8 @@ void CachedReadRoute::read(const ChromiumDocument& doc, QStringList& todo, Resou
         return;
     const QStringList asked = sameOrigin;
     for (const QStringList& round : Rounds(doc, sameOrigin, sink)) {
+        if (!sink.wantsMore())
+            break;
         QElapsedTimer timer;
         timer.start();
         const QList<ChromiumDocuments::CachedRead> reads =

@@ -1,5 +1,6 @@
 #include "CdpConnection.h"
 
+#include "CdpEndpoint.h"
 #include "Errors.h"
 #include "WebSocketClient.h"
 
@@ -22,14 +23,12 @@ void CdpConnection::connectTo(const QUrl& url, int timeoutMs)
 {
     if (!Cdp::isLoopbackWebSocketUrl(url)) {
         m_lastFailure = QStringLiteral("refused non-loopback address %1").arg(url.toString());
-        throw BrowserUnreachableError(
-            QStringLiteral("Nimbril only connects to a browser on this computer (127.0.0.1, ::1 "
-                           "or localhost), not to %1.")
-                .arg(url.toDisplayString()));
+        throw BrowserUnreachableError(CdpEndpoint::notLoopbackText(url.toDisplayString()));
     }
     close();
     m_url = url;
     m_connectError.clear();
+    m_closedInHandshake = false;
     m_lostToOversize = false;
 
     // Replies (resource bodies, a large page) come as single frames of many megabytes, but none
@@ -51,28 +50,38 @@ void CdpConnection::connectTo(const QUrl& url, int timeoutMs)
     socket->open(url);
 
     const bool settled = waitUntil(
-        [&] { return m_connected || !m_connectError.isEmpty() || m_socket != socket; }, timeoutMs);
+        [&] {
+            return m_connected || !m_connectError.isEmpty() || m_closedInHandshake ||
+                   m_socket != socket;
+        },
+        timeoutMs);
     if (m_connected && m_socket == socket)
         return;
     // Qt's texts end with a full stop.
-    QString reason = m_connectError;
-    while (reason.endsWith(u'.'))
-        reason.chop(1);
+    QString detail = m_connectError;
+    while (detail.endsWith(u'.'))
+        detail.chop(1);
+    Message reason = detail;
     if (!settled)
-        reason = QStringLiteral("no answer within %1 s").arg(timeoutMs / 1000.0);
-    else if (reason.isEmpty())
-        reason = QStringLiteral("the connection was closed");
+        reason = {QStringLiteral("C_NoAnswerWithin"),
+                  QStringLiteral("no answer within %1 s"),
+                  {QString::number(timeoutMs / 1000.0)}};
+    else if (detail.isEmpty())
+        reason = {QStringLiteral("C_ConnectionClosed"),
+                  QStringLiteral("the connection was closed")};
     if (m_socket == socket)
         dropSocket();
-    m_lastFailure = QStringLiteral("connect %1: %2").arg(url.toString(), reason);
-    throw BrowserUnreachableError(QStringLiteral("Could not connect to the browser at %1: %2.")
-                                      .arg(url.toDisplayString(), reason));
+    m_lastFailure = QStringLiteral("connect %1: %2").arg(url.toString(), reason.text());
+    throw BrowserUnreachableError({QStringLiteral("C_CannotConnect"),
+                                   QStringLiteral("Could not connect to the browser at %1: %2."),
+                                   {url.toDisplayString(), reason}});
 }
 
 void CdpConnection::reconnect(int timeoutMs)
 {
     if (m_url.isEmpty())
-        throw BrowserUnreachableError(QStringLiteral("No browser address is known yet."));
+        throw BrowserUnreachableError({QStringLiteral("C_NoBrowserAddress"),
+                                       QStringLiteral("No browser address is known yet.")});
     connectTo(m_url, timeoutMs);
 }
 
@@ -227,8 +236,7 @@ void CdpConnection::onTextMessage(const QByteArray& utf8)
 void CdpConnection::onSocketGone()
 {
     if (!m_connected) { // during the handshake: connectTo() reports it
-        if (m_connectError.isEmpty())
-            m_connectError = QStringLiteral("the connection was closed");
+        m_closedInHandshake = true;
         wakeWaiters();
         return;
     }

@@ -122,6 +122,7 @@ private:
     bool m_connected = false;
     bool m_lostToOversize = false;
     QString m_connectError;
+    bool m_closedInHandshake = false; // the socket closed before the handshake ended
     QUrl m_url;
     int m_nextId = 1;
     QHash<int, Pending> m_pending;

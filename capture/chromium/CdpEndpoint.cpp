@@ -27,12 +27,17 @@ QString hostPortText(const Cdp::HostPort& hp)
                                   : QStringLiteral("%1:%2").arg(hp.host).arg(hp.port);
 }
 
-QString notLoopbackText(const QString& what)
+} // namespace
+
+Message notLoopbackText(const QString& what)
 {
-    return QStringLiteral("Nimbril only connects to a browser on this computer (127.0.0.1, ::1 "
-                          "or localhost), not to %1.")
-        .arg(what);
+    return {QStringLiteral("C_NotLoopback"),
+            QStringLiteral("Nimbril only connects to a browser on this computer (127.0.0.1, ::1 "
+                           "or localhost), not to %1."),
+            {what}};
 }
+
+namespace {
 
 bool acceptsTcp(int port, int timeoutMs)
 {
@@ -70,7 +75,7 @@ VersionAnswer askVersion(const Cdp::HostPort& hp, int timeoutMs)
 }
 
 // Asks host:port for its websocket URL; nullopt when nothing answers there.
-std::optional<QUrl> viaHttp(const Cdp::HostPort& hp, int timeoutMs, const QString& hint)
+std::optional<QUrl> viaHttp(const Cdp::HostPort& hp, int timeoutMs, const Message& hint)
 {
     const VersionAnswer answer = askVersion(hp, timeoutMs);
     if (!answer.answered)
@@ -80,9 +85,10 @@ std::optional<QUrl> viaHttp(const Cdp::HostPort& hp, int timeoutMs, const QStrin
     if (!answer.rawUrl.isEmpty())
         throw BrowserUnreachableError(notLoopbackText(answer.rawUrl));
     throw BrowserUnreachableError(
-        QStringLiteral("Something answers at %1, but it is not a Chromium with remote "
-                       "debugging. %2")
-            .arg(hostPortText(hp), hint));
+        {QStringLiteral("C_NotChromium"),
+         QStringLiteral("Something answers at %1, but it is not a Chromium with remote "
+                        "debugging. %2"),
+         {hostPortText(hp), hint}});
 }
 
 } // namespace
@@ -95,7 +101,7 @@ Sources defaultSources()
     return s;
 }
 
-QString startHint(int port, const QString& profileFolder)
+Message startHint(int port, const QString& profileFolder)
 {
     QString folder = profileFolder;
     const QString home = QDir::homePath();
@@ -103,9 +109,10 @@ QString startHint(int port, const QString& profileFolder)
         folder = QStringLiteral("$HOME") + folder.mid(home.size());
     if (folder.contains(u' '))
         folder = u'"' + folder + u'"';
-    return QStringLiteral("Start one with: chromium --remote-debugging-port=%1 --user-data-dir=%2")
-        .arg(port)
-        .arg(folder);
+    return {
+        QStringLiteral("C_StartBrowserHint"),
+        QStringLiteral("Start one with: chromium --remote-debugging-port=%1 --user-data-dir=%2"),
+        {QString::number(port), folder}};
 }
 
 Found discover(const Sources& sources, int timeoutMs)
@@ -117,17 +124,20 @@ Found discover(const Sources& sources, int timeoutMs)
         const std::optional<Cdp::HostPort> hp = Cdp::parseHostPort(sources.override);
         if (!hp)
             throw BrowserUnreachableError(
-                QStringLiteral("NIMBRIL_DEVTOOLS must be host:port, for example 127.0.0.1:9222, "
-                               "not \"%1\".")
-                    .arg(sources.override));
+                {QStringLiteral("C_BadDevtoolsSetting"),
+                 QStringLiteral("NIMBRIL_DEVTOOLS must be host:port, for example 127.0.0.1:9222, "
+                                "not \"%1\"."),
+                 {sources.override}});
         if (!Cdp::isLoopbackHost(hp->host))
             throw BrowserUnreachableError(notLoopbackText(hp->host));
-        const QString hint = startHint(hp->port, ownProfile);
+        const Message hint = startHint(hp->port, ownProfile);
         if (const std::optional<QUrl> url = viaHttp(*hp, timeoutMs, hint))
             return {*url, Kind::Override, {}};
         throw BrowserUnreachableError(
-            QStringLiteral("No Chromium with remote debugging answers at %1 (NIMBRIL_DEVTOOLS). %2")
-                .arg(hostPortText(*hp), hint));
+            {QStringLiteral("C_NoBrowserAtSetting"),
+             QStringLiteral(
+                 "No Chromium with remote debugging answers at %1 (NIMBRIL_DEVTOOLS). %2"),
+             {hostPortText(*hp), hint}});
     }
 
     for (const QString& folder : sources.profileFolders) {
@@ -138,13 +148,15 @@ Found discover(const Sources& sources, int timeoutMs)
 
     const std::optional<Cdp::HostPort> fallback = Cdp::parseHostPort(sources.fallback);
     const int port = fallback ? fallback->port : 9222;
-    const QString hint = startHint(port, ownProfile);
+    const Message hint = startHint(port, ownProfile);
     if (fallback && Cdp::isLoopbackHost(fallback->host)) {
         if (const std::optional<QUrl> url = viaHttp(*fallback, timeoutMs, hint))
             return {*url, Kind::Fallback, {}};
     }
     throw BrowserUnreachableError(
-        QStringLiteral("No Chromium with remote debugging is running. %1").arg(hint));
+        {QStringLiteral("C_NoBrowserRunning"),
+         QStringLiteral("No Chromium with remote debugging is running. %1"),
+         {hint}});
 }
 
 Found connectBrowser(CdpConnection& connection, const Sources& sources)

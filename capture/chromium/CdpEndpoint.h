@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Message.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -40,7 +42,10 @@ Sources defaultSources();
 
 // "Start one with: chromium --remote-debugging-port=PORT --user-data-dir=FOLDER", with the home
 // folder written as $HOME so that the line can be pasted into a shell.
-QString startHint(int port, const QString& profileFolder);
+Message startHint(int port, const QString& profileFolder);
+
+// "Nimbril only connects to a browser on this computer ..., not to WHAT."
+Message notLoopbackText(const QString& what);
 
 // What a plain HTTP GET to the browser brought back.
 struct HttpReply

@@ -30,11 +30,12 @@ public:
         ++received;
         m_sink.receive(url, bytes);
     }
-    void refuse(const QString& url, const QString& why) override
+    void refuse(const QString& url, const Message& why) override
     {
         ++received;
         m_sink.refuse(url, why);
     }
+    bool wantsMore() const override { return m_sink.wantsMore(); }
     int received = 0; // resources the routes answered for, with bytes or a refusal
 
 private:
@@ -109,12 +110,12 @@ void ChromiumBrowser::notAnswering()
     const QUrl url = m_connection->url();
     m_connection->close();
     throw BrowserUnreachableError(
-        QStringLiteral("The browser at %1:%2 accepted the connection but did not answer within "
-                       "%3 s. Close it and start it again, or check that the port belongs to a "
-                       "browser.")
-            .arg(url.host())
-            .arg(url.port())
-            .arg(CdpConnection::BrowserAnswerMs / 1000));
+        {QStringLiteral("C_BrowserSilent"),
+         QStringLiteral("The browser at %1:%2 accepted the connection but did not answer within "
+                        "%3 s. Close it and start it again, or check that the port belongs to a "
+                        "browser."),
+         {url.host(), QString::number(url.port()),
+          QString::number(CdpConnection::BrowserAnswerMs / 1000)}});
 }
 
 void ChromiumBrowser::forgetSessions()
@@ -248,14 +249,17 @@ template <typename Call> auto ChromiumBrowser::whileConnected(Call&& call) -> de
             throw;
         if (m_connection->lostToOversize())
             throw NimbrilError(
-                QStringLiteral("The browser sent more than %1 MiB at once (a page too large to "
-                               "read, or not a browser at all), so Nimbril closed the connection; "
-                               "what was saved before that stays.")
-                    .arg(CdpConnection::LargestMessage >> 20));
+                {QStringLiteral("C_BrowserOversize"),
+                 QStringLiteral("The browser sent more than %1 MiB at once (a page too large to "
+                                "read, or not a browser at all), so Nimbril closed the "
+                                "connection; what was saved before that stays."),
+                 {QString::number(CdpConnection::LargestMessage >> 20)}});
         // What was saved before stays; the user learns why the rest was not.
-        throw BrowserUnreachableError(QStringLiteral(
-            "The browser closed (or stopped answering) during the capture; what was saved "
-            "before that stays. Start it again and repeat the capture for the rest."));
+        throw BrowserUnreachableError(
+            {QStringLiteral("C_BrowserClosed"),
+             QStringLiteral("The browser closed (or stopped answering) during the capture; what "
+                            "was saved before that stays. Start it again and repeat the capture "
+                            "for the rest.")});
     }
 }
 
@@ -419,7 +423,7 @@ void ChromiumBrowser::readBytes(const ChromiumDocument& doc, const QStringList& 
         todo << url;
     }
     for (const auto& route : m_routes) {
-        if (todo.isEmpty())
+        if (todo.isEmpty() || !sink.wantsMore())
             break;
         route->read(doc, todo, sink);
     }

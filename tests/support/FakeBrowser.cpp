@@ -398,6 +398,8 @@ void FakeBrowser::fetch(const PageSnapshot& page, const QStringList& urls, Resou
 {
     enter("fetch");
     for (const QString& url : urls) {
+        if (!sink.wantsMore())
+            break;
         m_fetched << url;
         if (const std::optional<QByteArray> bytes = held(page.context, url))
             sink.receive(url, *bytes);
