@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds what the benchmarks need and runs them all: the capture benchmark against the peers,
-# the start-up benchmark, the fidelity benchmark (saved pages against the live ones, offline) and
+# the start-up benchmark, one large page, the fidelity benchmark (saved pages against the live ones, offline) and
 # the two micro-benchmarks. Writes the tables to standard output.
 #
 #     bash bench/run_all.sh [K] [M] [REPEATS]     (passed on to run_capture_bench.sh)
@@ -13,6 +13,8 @@ cmake --build build --target nimbril nimbril-capture cdp_snapshot bench_helpers 
 bash bench/run_capture_bench.sh "$@"
 echo
 bash bench/startup_bench.sh
+echo
+bash bench/big_page_bench.sh
 echo
 bash bench/run_fidelity_bench.sh
 echo

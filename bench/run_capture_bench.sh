@@ -71,7 +71,9 @@ measure() {
 import sys
 files, size = map(int, sys.argv[1].split())
 want_files, want_bytes, name = int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
-if name == "floor-cp-cache":
+if name == "floor-browser-html":
+    good = files == int(sys.argv[5])
+elif name == "floor-cp-cache":
     # The browser's cache folder holds the pictures content-encoded as sent, among other entries.
     good = files > 0
 elif name == "browser-mhtml":
@@ -154,6 +156,10 @@ for t in json.load(sys.stdin):
   measure floor-cp-saved "$out/floor-saved" png_stats "$reps" "cp -r '$out/page' '$out/floor-saved'"
   measure floor-cp-cache "$out/floor-cache" any_stats "$reps" \
     "cp -r '$cfg/profile/Default/Cache/Cache_Data' '$out/floor-cache'"
+  # The browser's side of the floor: each page's document as text, what any saver of the live
+  # pages must ask the browser for (pipelined over all pages, nothing rewritten).
+  measure floor-browser-html "$out/floor-html" file_stats_html "$reps" \
+    "'$snapshot' --html --endpoint 127.0.0.1:$cport --dest '$out/floor-html'"
   measure nimbril-photo "$out/photo" png_stats "$reps" \
     "'$capture' --endpoint 127.0.0.1:$cport --scope all --dest '$out/photo' photo"
   # The same two commands with every byte asked of the browser over DevTools, for comparison.
@@ -212,6 +218,7 @@ EOF
 }
 
 file_stats_mhtml() { file_stats "$1" '*.mhtml'; }
+file_stats_html() { file_stats "$1" '*.html'; }
 any_stats() { file_stats "$1" '*'; }
 
 echo "## Capture benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(chromium --version 2>/dev/null | head -1)"

@@ -7,6 +7,7 @@
 # the median and spread are over the later runs in the same folder.
 #
 #     bench/startup_bench.sh [RUNS]        (default 6: one first start and five later starts)
+#     PROGRAM=PATH bench/startup_bench.sh  (another program in Nimbril's place)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-6}
@@ -38,6 +39,9 @@ sleep 1
 
 mkdir -p "$work/app" "$work/home"
 cp build/bin/nimbril build/bin/*.LAG build/bin/NimbrilApp.html "$work/app/"
+# PROGRAM=PATH starts another program in its place (one that shows a window and a tray icon under
+# the same names), to measure what any program of the same toolkit pays.
+[[ -z ${PROGRAM:-} ]] || cp "$PROGRAM" "$work/app/nimbril"
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 # The tray icon is a window of the program's class reparented into the tray (so indented below
