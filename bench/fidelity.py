@@ -72,7 +72,9 @@ class Cdp:
             if not chunk:
                 raise IOError("websocket handshake failed")
             head += chunk
-        head, self.buf = head.split(b"\r\n\r\n", 1)
+        head, rest = head.split(b"\r\n\r\n", 1)
+        # A growing buffer: a reply of tens of megabytes comes in a thousand pieces.
+        self.buf = bytearray(rest)
         if b" 101 " not in head.split(b"\r\n")[0]:
             raise IOError("websocket refused: " + head.decode(errors="replace"))
         self.next_id = 0
@@ -84,7 +86,8 @@ class Cdp:
             if not chunk:
                 raise IOError("websocket closed")
             self.buf += chunk
-        out, self.buf = self.buf[:n], self.buf[n:]
+        out = bytes(self.buf[:n])
+        del self.buf[:n]
         return out
 
     def _frame(self):
