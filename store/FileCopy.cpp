@@ -199,7 +199,8 @@ bool ShellCopyFiles(FolderCopyObserver* owner, const QString& sourceFolder, cons
     return ok;
 }
 
-std::optional<QByteArray> ReadRegularFile(const QString& path, qint64 maxBytes, QString* why)
+std::optional<QByteArray> ReadRegularFile(const QString& path, qint64 maxBytes, QString* why,
+                                          bool* tooLarge)
 {
     auto refuse = [&](const QString& reason) -> std::optional<QByteArray> {
         if (why)
@@ -218,6 +219,8 @@ std::optional<QByteArray> ReadRegularFile(const QString& path, qint64 maxBytes, 
     }
     if (info.st_size > maxBytes) {
         ::close(fd);
+        if (tooLarge)
+            *tooLarge = true;
         return refuse(QStringLiteral("%1 is larger than such a file can be (%2 bytes at most)")
                           .arg(path)
                           .arg(maxBytes));

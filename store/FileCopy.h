@@ -50,8 +50,8 @@ public:
 bool ShellCopyFiles(FolderCopyObserver* owner, const QString& sourceFolder, const QString& pattern,
                     const QString& targetFolder);
 
-// The whole of a regular file, read without waiting on a pipe or a device; nullopt, with *why
-// set to a sentence for the user, when the path is no regular file, holds more than maxBytes or
-// cannot be read.
+// The whole of a regular file, read without waiting on a pipe or a device, with one open and
+// one look at its size; nullopt, with *why set to a sentence for the user, when the path is no
+// regular file, holds more than maxBytes (then *tooLarge is set) or cannot be read.
 std::optional<QByteArray> ReadRegularFile(const QString& path, qint64 maxBytes,
-                                          QString* why = nullptr);
+                                          QString* why = nullptr, bool* tooLarge = nullptr);

@@ -25,6 +25,7 @@
 #include "DiskCache.h"
 
 #include "BrowserProfiles.h"
+#include "FileCopy.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -35,11 +36,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <brotli/decode.h>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -521,52 +518,18 @@ QStringList CacheFolders(const BrowserProcess& process, const QString& userDataH
     return folders;
 }
 
-namespace {
-
-// The whole of an entry file in one read, with one look at its size: a capture reads thousands.
-// Nothing when the file is missing or larger than `limit`, or when it cannot be read whole.
-std::optional<QByteArray> ReadWholeFile(const QString& path, qint64 limit, bool* tooLarge)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
-    struct stat st
-    {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    if (st.st_size > limit) {
-        *tooLarge = true;
-        return std::nullopt;
-    }
-    QByteArray bytes(qsizetype(st.st_size), Qt::Uninitialized);
-    qsizetype at = 0;
-    while (at < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + at, size_t(bytes.size() - at));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break; // shortened meanwhile: what was read fails the entry's check sums
-        at += n;
-    }
-    bytes.truncate(at);
-    return bytes;
-}
-
-} // namespace
-
 std::optional<QByteArray> Reader::readKey(const QByteArray& key, Miss* why)
 {
     const QString name = EntryFileName(key);
     for (const QString& folder : std::as_const(m_folders)) {
+        // One read: a file the browser rewrites meanwhile fails its check sums.
         bool tooLarge = false;
         const std::optional<QByteArray> bytes =
-            ReadWholeFile(folder + u'/' + name, kLargestEntry, &tooLarge);
+            ReadRegularFile(folder + u'/' + name, kLargestEntry, nullptr, &tooLarge);
         if (!bytes && !tooLarge)
             continue;
         Miss reason = Miss::TooLarge;
         std::optional<QByteArray> body;
-        // One read: a file the browser rewrites meanwhile fails its check sums.
         if (bytes)
             body = ParseEntry(*bytes, key, &reason);
         // Another key under the same name says nothing about this one.
