@@ -18,8 +18,7 @@ std::unique_ptr<DesktopPlatform> ChooseDesktop()
         if (!qpa.isEmpty())
             wantX11 = qpa == QLatin1String("xcb");
         else
-            wantX11 =
-                !qEnvironmentVariableIsEmpty("DISPLAY") && qgetenv("XDG_SESSION_TYPE") != "wayland";
+            wantX11 = X11Desktop::sessionIsX11();
     }
     if (wantX11)
         if (auto x11 = X11Desktop::open())

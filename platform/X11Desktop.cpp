@@ -130,6 +130,11 @@ std::unique_ptr<X11Desktop> X11Desktop::open()
     return std::unique_ptr<X11Desktop>(new X11Desktop(std::move(impl)));
 }
 
+bool X11Desktop::sessionIsX11()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") && qgetenv("XDG_SESSION_TYPE") != "wayland";
+}
+
 X11Desktop::X11Desktop(std::unique_ptr<Impl> impl) : d(std::move(impl)) {}
 
 X11Desktop::~X11Desktop()
@@ -248,9 +253,7 @@ const QStringList& BrowserWindowClasses()
 std::unique_ptr<DesktopPlatform> ChooseWindowlessDesktop()
 {
     const QByteArray forced = qgetenv("NIMBRIL_PLATFORM");
-    const bool wantX11 =
-        forced == "x11" || (forced.isEmpty() && !qEnvironmentVariableIsEmpty("DISPLAY") &&
-                            qgetenv("XDG_SESSION_TYPE") != "wayland");
+    const bool wantX11 = forced == "x11" || (forced.isEmpty() && X11Desktop::sessionIsX11());
     if (wantX11)
         if (auto x11 = X11Desktop::open())
             return x11;

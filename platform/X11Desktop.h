@@ -10,6 +10,9 @@ class X11Desktop : public DesktopPlatform
 public:
     // Null when no X display can be opened.
     static std::unique_ptr<X11Desktop> open();
+    // Whether the environment names an X display and is no Wayland session (where DISPLAY may
+    // still name XWayland, whose windows are not the desktop's).
+    static bool sessionIsX11();
     ~X11Desktop() override;
 
     QString name() const override { return QStringLiteral("x11"); }
