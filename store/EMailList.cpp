@@ -91,17 +91,13 @@ public:
         return it->get();
     }
 
-    // Appends the ranks of a lower-cased key's characters; false when it is not printable
-    // ASCII.
-    bool appendRanks(QStringView key, std::vector<quint8>& out) const
+    // The rank of a byte of a line as its lower case; 0 when it is not printable ASCII.
+    quint8 rankOfByte(char c) const
     {
-        for (const QChar c : key) {
-            const char16_t u = c.unicode();
-            if (u >= 128 || !m_rank[u])
-                return false;
-            out.push_back(m_rank[u]);
-        }
-        return true;
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 128)
+            return 0;
+        return m_rank[u >= 'A' && u <= 'Z' ? u + ('a' - 'A') : u];
     }
 
 private:
@@ -138,17 +134,6 @@ private:
         return order;
     }
 
-public:
-    // The rank of a byte of a line as its lower case; 0 when it is not printable ASCII.
-    quint8 rankOfByte(char c) const
-    {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 128)
-            return 0;
-        return m_rank[u >= 'A' && u <= 'Z' ? u + ('a' - 'A') : u];
-    }
-
-private:
     quint8 m_rank[128] = {};
 };
 
@@ -291,7 +276,7 @@ QByteArray MergeEMailList(const QByteArray& existing, const QStringList& address
     const QLocale locale;
     QCollator collator(locale);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    const AsciiOrder* ascii = AsciiOrder::For(locale, collator);
+    const AsciiOrder* const ascii = AsciiOrder::For(locale, collator);
 
     const auto write = [&](const std::vector<qsizetype>& order,
                            const std::vector<qsizetype>& added) {
@@ -351,29 +336,14 @@ QByteArray MergeEMailList(const QByteArray& existing, const QStringList& address
     std::vector<qsizetype> order(keys.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = qsizetype(i);
-    std::vector<quint8> ranks;
-    std::vector<size_t> at;
-    if (ascii) {
-        ranks.reserve(size_t(existing.size()) + size_t(m) * 32);
-        at.reserve(keys.size() + 1);
-        at.push_back(0);
-        for (size_t i = 0; i < keys.size() && ascii; ++i) {
-            if (!ascii->appendRanks(keys[i], ranks))
-                ascii = nullptr;
-            at.push_back(ranks.size());
-        }
-    }
-    if (ascii) {
-        SortByRanks(order, ranks.data(), at);
-    } else {
-        std::vector<QCollatorSortKey> sortKeys;
-        sortKeys.reserve(keys.size());
-        for (const QString& key : keys)
-            sortKeys.push_back(collator.sortKey(key));
-        std::stable_sort(order.begin(), order.end(), [&sortKeys](qsizetype a, qsizetype b) {
-            return sortKeys[size_t(a)].compare(sortKeys[size_t(b)]) < 0;
-        });
-    }
+    // Not plain ASCII (or a collator that does not order it so): the collator's sort keys.
+    std::vector<QCollatorSortKey> sortKeys;
+    sortKeys.reserve(keys.size());
+    for (const QString& key : keys)
+        sortKeys.push_back(collator.sortKey(key));
+    std::stable_sort(order.begin(), order.end(), [&sortKeys](qsizetype a, qsizetype b) {
+        return sortKeys[size_t(a)].compare(sortKeys[size_t(b)]) < 0;
+    });
 
     return write(order, added);
 }
