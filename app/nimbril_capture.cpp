@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTextStream>
+#include <cstdio>
 
 namespace {
 
@@ -20,18 +21,22 @@ namespace {
 class StderrDisplay : public TextDisplay
 {
 public:
-    explicit StderrDisplay(const char* label) : m_label(label) {}
+    explicit StderrDisplay(const char* label) : m_label(QByteArray(label) + ": ") {}
     void setText(const QString& text) override
     {
         m_text = text;
-        if (!text.isEmpty())
-            QTextStream(stderr) << m_label << ": " << text << Qt::endl;
+        if (text.isEmpty())
+            return;
+        // One write a line, without a text stream set up each time: a capture reports every
+        // file it saves, thousands of them.
+        const QByteArray line = m_label + text.toUtf8() + '\n';
+        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     }
     QString text() const override { return m_text; }
     void repaint() override {}
 
 private:
-    const char* m_label;
+    QByteArray m_label;
     QString m_text;
 };
 

@@ -152,17 +152,12 @@ QString WriteResourceFile(const QByteArray& bytes, const QString& target, Messag
     QString name = target.mid(slash + 1);
     if (!IsUsableName(name))
         return fail({QStringLiteral("C_NoUsableName"), QStringLiteral("no usable file name")});
-    // One look at the name per file: a capture writes thousands, and every look walks the whole
-    // path. The folder is made only when the first write finds it missing.
+    // The name is looked at only when it turns out to be taken: a capture writes thousands of
+    // files into new folders, and every look walks the whole path. The folder is made only when
+    // the first write finds it missing.
     bool madeFolder = false;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString path = dir + name;
-        if (struct stat there{}; ::lstat(QFile::encodeName(path).constData(), &there) == 0) {
-            if (S_ISREG(there.st_mode) && HoldsBytes(path, there.st_size, bytes))
-                return path;
-            name = RandomisedName(name);
-            continue;
-        }
         int error = WriteNewFile(path, bytes);
         if (error == ENOENT && !madeFolder) {
             if (!QDir().mkpath(dir))
@@ -178,6 +173,11 @@ QString WriteResourceFile(const QByteArray& bytes, const QString& target, Messag
             return fail({QString(),
                          QStringLiteral("%1: %2"),
                          {path, QString::fromLocal8Bit(std::strerror(error))}});
+        // Taken: by the same bytes (saved before) it is the file; by anything else, even a
+        // link to such a file, the bytes go beside it.
+        if (struct stat there{}; ::lstat(QFile::encodeName(path).constData(), &there) == 0 &&
+                                 S_ISREG(there.st_mode) && HoldsBytes(path, there.st_size, bytes))
+            return path;
         name = RandomisedName(name);
     }
     return fail(
@@ -190,11 +190,12 @@ QString LinkOnTheWay(const QString& root, const QString& target, QSet<QString>* 
     const QString path = QDir::cleanPath(target);
     if (!path.startsWith(base + u'/'))
         return QString();
+    const bool foldersOnly = target.endsWith(u'/');
     qsizetype at = base.size();
     while (at < path.size()) {
         const qsizetype next = path.indexOf(u'/', at + 1);
         const QString part = path.left(next < 0 ? path.size() : next);
-        const bool folder = next >= 0;
+        const bool folder = next >= 0 || foldersOnly;
         if (!(folder && clearFolders && clearFolders->contains(part))) {
             if (QFileInfo(part).isSymLink())
                 return part;

@@ -28,8 +28,8 @@ QString WriteResourceFile(const QByteArray& bytes, const QString& target, Messag
 
 // The first folder or file from below `root` down to `target` that is a symbolic link, or empty
 // when there is none: nothing a capture makes inside its destination is written through one.
-// Folders found clear are added to `clearFolders`, and those already in it are not looked at
-// again.
+// A target that ends in "/" is a folder. Folders found clear are added to `clearFolders`, and
+// those already in it are not looked at again.
 QString LinkOnTheWay(const QString& root, const QString& target,
                      QSet<QString>* clearFolders = nullptr);
 

@@ -48,8 +48,12 @@ public:
         }
         Message why;
         QString file;
+        // Only the folders on the way are looked at: a link in the file's own place is never
+        // written through, as the file is only ever linked in where no name is.
         if (const QString link =
-                m_folder.isEmpty() ? QString() : LinkOnTheWay(m_path, target, &m_clearFolders);
+                m_folder.isEmpty() ? QString()
+                                   : LinkOnTheWay(m_path, target.left(target.lastIndexOf(u'/') + 1),
+                                                  &m_clearFolders);
             !link.isEmpty())
             why = {
                 QStringLiteral("C_SymbolicLink"), QStringLiteral("%1 is a symbolic link"), {link}};

@@ -215,7 +215,7 @@ TEST(IncompleteSave, NothingIsWrittenThroughALinkInTheDestination)
     ASSERT_TRUE(QFile::link(elsewhere, dest + "/P.files"));
     ASSERT_TRUE(QFile::link(elsewhere + "/img", dest + "/Q.files"));
     FakeBrowser browser;
-    for (const char* title : {"P", "R"}) {
+    for (const char* title : {"P", "R", "S"}) {
         auto doc = browser.newDocument(QString("http://h/d/%1.htm").arg(title), title);
         doc->addToBody("IMG", {{"src", "img/x.gif"}});
         browser.addPage(doc);
@@ -223,6 +223,11 @@ TEST(IncompleteSave, NothingIsWrittenThroughALinkInTheDestination)
     browser.hold("http://h/d/img/x.gif", "GIF");
     QDir().mkpath(dest + "/R.files");
     ASSERT_TRUE(QFile::link(elsewhere + "/img", dest + "/R.files/img"));
+    // A link in the very place of a resource file: the bytes go beside it.
+    const QString victim = tmp.filePath("victim/x.gif");
+    ASSERT_TRUE(writeFile(victim, "precious"));
+    QDir().mkpath(dest + "/S.files/img");
+    ASSERT_TRUE(QFile::link(victim, dest + "/S.files/img/x.gif"));
 
     CaptureRun run(&browser);
     run.capturePages(dest, Scope::AllPages, CaptureKind::WebPage);
@@ -231,6 +236,12 @@ TEST(IncompleteSave, NothingIsWrittenThroughALinkInTheDestination)
     const QString all = Texts(run.notSaved).join('\n');
     EXPECT_TRUE(all.contains("http://h/d/P.htm: the page is not saved")) << all.toStdString();
     EXPECT_TRUE(all.contains("http://h/d/img/x.gif: not written: ")) << all.toStdString();
+    EXPECT_EQ(readFile(victim), "precious");
+    const QString beside = QString::fromUtf8(readFile(dest + "/S.htm"))
+                               .section("src=\"S.files/img/", 1)
+                               .section('"', 0, 0);
+    EXPECT_TRUE(beside.startsWith("x") && beside != "x.gif") << beside.toStdString();
+    EXPECT_EQ(readFile(dest + "/S.files/img/" + beside), "GIF");
 
     const QString setuid = elsewhere + "/tool";
     ASSERT_TRUE(writeFile(setuid, "#!/bin/sh\n"));

@@ -326,7 +326,7 @@ QList<QByteArray> CandidateKeys(const QString& topSite, const QString& frameSite
     return {QByteArrayLiteral("1/0/_dk_") + tail, QByteArrayLiteral("0/0/_dk_") + tail};
 }
 
-std::optional<QByteArray> ParseEntry(const QByteArray& file, const QByteArray& key, Miss* why)
+std::optional<QByteArray> ParseEntry(QByteArray file, const QByteArray& key, Miss* why)
 {
     if (why)
         *why = Miss::None;
@@ -379,11 +379,13 @@ std::optional<QByteArray> ParseEntry(const QByteArray& file, const QByteArray& k
     const QByteArray encoding = response->header("content-encoding");
     if (encoding.trimmed().isEmpty() && bodySize > kLargestResource)
         return Fail(why, Miss::TooLarge);
-    const QByteArray body = file.mid(bodyStart, bodySize);
+    // The body is the entry's own bytes cut at both ends, not a copy of them.
+    file.truncate(bodyEnd);
+    file.remove(0, bodyStart);
     if (encoding.trimmed().isEmpty())
-        return body;
+        return file;
     bool over = false;
-    if (std::optional<QByteArray> decoded = DecodeContent(body, encoding, kLargestResource, &over))
+    if (std::optional<QByteArray> decoded = DecodeContent(file, encoding, kLargestResource, &over))
         return decoded;
     return Fail(why, over ? Miss::TooLarge : Miss::NotDecodable);
 }
@@ -524,14 +526,14 @@ std::optional<QByteArray> Reader::readKey(const QByteArray& key, Miss* why)
     for (const QString& folder : std::as_const(m_folders)) {
         // One read: a file the browser rewrites meanwhile fails its check sums.
         bool tooLarge = false;
-        const std::optional<QByteArray> bytes =
+        std::optional<QByteArray> bytes =
             ReadRegularFile(folder + u'/' + name, kLargestEntry, nullptr, &tooLarge);
         if (!bytes && !tooLarge)
             continue;
         Miss reason = Miss::TooLarge;
         std::optional<QByteArray> body;
         if (bytes)
-            body = ParseEntry(*bytes, key, &reason);
+            body = ParseEntry(std::move(*bytes), key, &reason);
         // Another key under the same name says nothing about this one.
         if (why && reason != Miss::NotFound)
             *why = reason;
@@ -548,8 +550,14 @@ std::optional<QByteArray> Reader::read(const QString& topUrl, const QString& fra
         *why = Miss::NotFound;
     if (m_folders.isEmpty())
         return std::nullopt;
-    const QStringList tops = SiteCandidates(topUrl);
-    const QStringList frames = SiteCandidates(frameUrl);
+    // Every resource of a document asks with the same two addresses.
+    if (topUrl != m_sitesOf.first || frameUrl != m_sitesOf.second) {
+        m_sitesOf = {topUrl, frameUrl};
+        m_topSites = SiteCandidates(topUrl);
+        m_frameSites = SiteCandidates(frameUrl);
+    }
+    const QStringList& tops = m_topSites;
+    const QStringList& frames = m_frameSites;
     QList<std::pair<QString, QString>> pairs;
     if (tops.contains(m_lastTop) && frames.contains(m_lastFrame))
         pairs.append({m_lastTop, m_lastFrame});

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <utility>
 
 // Reading resource bytes straight from the HTTP cache a Chromium-family browser keeps on disk,
 // so that saving a page costs a file copy instead of a trip through the DevTools protocol. Only
@@ -41,8 +42,7 @@ enum class Miss
 
 // The body a cache entry file holds for `key`, decoded from its content encoding; nullopt with
 // `why` set when the entry cannot be trusted to be what the page received.
-std::optional<QByteArray> ParseEntry(const QByteArray& file, const QByteArray& key,
-                                     Miss* why = nullptr);
+std::optional<QByteArray> ParseEntry(QByteArray file, const QByteArray& key, Miss* why = nullptr);
 
 // `body` with the response's Content-Encoding ("gzip", "deflate", "br", "zstd", a list of them, or
 // "identity") undone; nullopt for an unknown encoding, a damaged or cut-off stream, or an
@@ -89,6 +89,9 @@ private:
     QStringList m_folders;
     QString m_lastTop;
     QString m_lastFrame;
+    std::pair<QString, QString> m_sitesOf; // the addresses m_topSites and m_frameSites are for
+    QStringList m_topSites;
+    QStringList m_frameSites;
 };
 
 } // namespace DiskCache
