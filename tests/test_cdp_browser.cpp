@@ -18,6 +18,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -404,3 +405,40 @@ TEST_F(ChromiumBrowserE2E, ACurrentPageThatIsNoWebPageIsSaidAndEndsNonZero)
 }
 
 } // namespace
+
+// The next page's document is asked for while the one before is saved; a page that goes on to
+// another document meanwhile is read as it is when its turn comes.
+TEST_F(ChromiumBrowserE2E, APageThatMovesOnWhileThePageBeforeIsReadIsReadAsItIsThen)
+{
+    http->serve("/m/first.htm", "text/html", "<html><head><title>First</title></head></html>");
+    http->serve("/m/second.htm", "text/html", "<html><head><title>Second</title></head></html>");
+    http->serve("/m/moved.htm", "text/html",
+                "<html><head><title>Moved</title></head><body>moved on</body></html>");
+    const QString second = http->url("/m/second.htm").toString();
+    const QString moved = http->url("/m/moved.htm").toString();
+    const QStringList targets = {openPage(http->url("/m/first.htm").toString()), openPage(second)};
+    const auto closePages = qScopeGuard([&] {
+        for (const QString& id : targets)
+            control->call("Target.closeTarget", {{"targetId", id}});
+    });
+
+    ChromiumBrowser browser(sources);
+    QList<PageRef> pages;
+    for (const QString& id : targets)
+        for (const PageRef& page : browser.pages())
+            if (page.id == id)
+                pages << page;
+    ASSERT_EQ(pages.size(), 2);
+    browser.prepare(pages);
+    ASSERT_TRUE(browser.snapshot(pages[0]));
+    control->call("Page.navigate", {{"url", moved}}, sessions.value(second));
+    ASSERT_TRUE(WaitUntilLoaded(*control, sessions.value(second), moved));
+
+    const std::optional<PageSnapshot> now = browser.snapshot(pages[1]);
+    ASSERT_TRUE(now);
+    EXPECT_EQ(now->address.toStdString(), moved.toStdString());
+    EXPECT_EQ(now->title.toStdString(), "Moved");
+    QByteArray html;
+    browser.serialize(*now, {}, {}, [&html](const QByteArray& piece) { html += piece; });
+    EXPECT_TRUE(html.contains("moved on")) << html.toStdString();
+}

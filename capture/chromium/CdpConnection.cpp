@@ -118,6 +118,12 @@ int CdpConnection::send(const QString& method, const QJsonObject& params, const 
     return id;
 }
 
+bool CdpConnection::isAnswered(int id) const
+{
+    const auto it = m_pending.constFind(id);
+    return it != m_pending.constEnd() && it->done;
+}
+
 QJsonObject CdpConnection::wait(int id, int timeoutMs)
 {
     return waitAll({id}, timeoutMs).constFirst();

@@ -67,6 +67,9 @@ public:
     QList<QJsonObject> waitAll(const QList<int>& ids, int timeoutMs = DefaultCallTimeoutMs);
     // Forgets a sent request whose reply nobody will wait for.
     void discard(int id);
+    // Whether the reply to a sent request has come (a wait for it returns at once); never waits
+    // and reads nothing from the socket.
+    bool isAnswered(int id) const;
 
     // Events: every event is emitted as eventReceived() when it arrives, and the most recent
     // ones (up to EventBacklog) are kept so that a caller can wait for an event that may come

@@ -392,9 +392,9 @@ void flattenFrame(const QJsonObject& node, FrameTree& tree)
         const QJsonValue size = r.value(QStringLiteral("contentSize"));
         // A size beyond any file (or not a number at all) must not wrap round into a small one.
         const double bytes = size.isDouble() ? size.toDouble() : -1;
-        res.contentSize = !(bytes >= 0) ? -1
+        res.contentSize = !(bytes >= 0)     ? -1
                           : bytes >= 0x1p62 ? std::numeric_limits<qint64>::max()
-                                             : static_cast<qint64>(bytes);
+                                            : static_cast<qint64>(bytes);
         res.failed = r.value(QStringLiteral("failed")).toBool();
         res.canceled = r.value(QStringLiteral("canceled")).toBool();
         tree.resources.append(res);

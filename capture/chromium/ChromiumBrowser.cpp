@@ -126,6 +126,9 @@ void ChromiumBrowser::forgetSessions()
         for (int id : ids)
             m_connection->discard(id);
     m_sessionSetups.clear();
+    for (const ChromiumDocuments::DocumentRequests& ahead : std::as_const(m_readAhead))
+        ChromiumDocuments::discard(*m_connection, ahead);
+    m_readAhead.clear();
     m_requests.clear();
 }
 
@@ -141,6 +144,12 @@ void ChromiumBrowser::onEvent(const QString& method, const QJsonObject& params,
             for (auto it = map->begin(); it != map->end();)
                 it = it.value() == gone ? map->erase(it) : std::next(it);
         m_requests.remove(gone);
+        m_readAhead.removeIf([&](const auto& ahead) {
+            if (ahead.value().session != gone)
+                return false;
+            ChromiumDocuments::discard(*m_connection, ahead.value());
+            return true;
+        });
     } else if (method == QLatin1String("Network.responseReceived")) {
         if (const auto response = Cdp::parseWatchedResponse(params))
             m_requests[session].insert(response->url, response->requestId);
@@ -193,6 +202,10 @@ void ChromiumBrowser::prepare(const QList<PageRef>& pages)
     // that a page busy in a script costs no more than it would have. Attaching is the browser's
     // own work and is answered at once; when it is not, the pages are attached one by one as
     // before.
+    m_plannedPages.clear();
+    for (const PageRef& page : pages)
+        if (IsWebUrl(page.address))
+            m_plannedPages << page.id;
     try {
         ensureConnected();
         CdpConnection& c = *m_connection;
@@ -309,6 +322,10 @@ QList<PageRef> ChromiumBrowser::pages()
     const QList<Cdp::TargetInfo> found = pageTargets();
     // A new capture: the documents of the last one are let go.
     m_documents.clear();
+    for (const ChromiumDocuments::DocumentRequests& ahead : std::as_const(m_readAhead))
+        ChromiumDocuments::discard(*m_connection, ahead);
+    m_readAhead.clear();
+    m_plannedPages.clear();
     QList<PageRef> refs;
     for (const Cdp::TargetInfo& t : found)
         refs.append({t.targetId, t.url, t.title, t.browserContextId});
@@ -329,21 +346,42 @@ std::optional<PageSnapshot> ChromiumBrowser::snapshot(const PageRef& page)
     }
     return whileConnected([&]() -> std::optional<PageSnapshot> {
         const QString session = pageSession(page.id);
-        PageSnapshot snap =
-            readDocument(session, page.id, QString(), diskCacheServes(page.context), page.context);
+        readAheadAfter(page.id);
+        PageSnapshot snap = readDocument(session, page.id, QString(), diskCacheServes(page.context),
+                                         page.context, m_readAhead.take(page.id));
+        readAheadAfter(page.id);
         if (!IsHtmlType(document(snap).contentType))
             return std::nullopt;
         return snap;
     });
 }
 
+void ChromiumBrowser::readAheadAfter(const QString& targetId)
+{
+    // Only a page already attached to is asked: attaching would mean waiting. Its answers are
+    // taken when its turn comes, under its own time limits, so that a page busy in a script
+    // costs no more than it would have.
+    const qsizetype at = m_plannedPages.indexOf(targetId);
+    if (at < 0 || at + 1 >= m_plannedPages.size())
+        return;
+    const QString next = m_plannedPages[at + 1];
+    const QString session = m_pageSessions.value(next);
+    if (session.isEmpty())
+        return;
+    auto it = m_readAhead.find(next);
+    if (it == m_readAhead.end())
+        it = m_readAhead.insert(next, ChromiumDocuments::sendAhead(*m_connection, session, next));
+    ChromiumDocuments::advance(*m_connection, *it);
+}
+
 PageSnapshot ChromiumBrowser::readDocument(const QString& session, const QString& frameId,
                                            const QString& topUrl, bool onDisk,
-                                           const QString& context)
+                                           const QString& context,
+                                           ChromiumDocuments::DocumentRequests ahead)
 {
     PageSnapshot snap;
-    std::shared_ptr<ChromiumDocument> doc =
-        ChromiumDocuments::read(*m_connection, session, frameId, topUrl, onDisk, snap);
+    std::shared_ptr<ChromiumDocument> doc = ChromiumDocuments::read(
+        *m_connection, session, frameId, topUrl, onDisk, snap, std::move(ahead));
     snap.handle = m_nextHandle++;
     snap.context = context;
     m_documents.insert(snap.handle, doc);

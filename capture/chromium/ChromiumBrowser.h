@@ -79,9 +79,14 @@ private:
     // Whether pages of this context keep their cache in the folders found (a private window's
     // context keeps it in memory).
     bool diskCacheServes(const QString& browserContextId) const;
-    // Reads a document and, recursively, the documents of its named FRAME elements.
+    // Reads a document and, recursively, the documents of its named FRAME elements; `ahead` is
+    // what was sent for the document before its turn.
     PageSnapshot readDocument(const QString& session, const QString& frameId, const QString& topUrl,
-                              bool onDisk, const QString& context);
+                              bool onDisk, const QString& context,
+                              ChromiumDocuments::DocumentRequests ahead = {});
+    // Asks for the document of the page after `targetId` in the capture's order, so that the
+    // browser reads it while this page's files are written.
+    void readAheadAfter(const QString& targetId);
     const ChromiumDocument& document(const PageSnapshot& page) const;
     void readBytes(const ChromiumDocument& doc, const QStringList& urls, ResourceSink& sink);
     // Runs a call of a capture; a failure because the browser went away says so in plain words.
@@ -95,6 +100,8 @@ private:
     QHash<QString, QList<int>> m_sessionSetups;         // session -> set-up requests not waited for
     QHash<QString, QHash<QString, QString>> m_requests; // session -> url -> request id
     QHash<quint64, std::shared_ptr<ChromiumDocument>> m_documents; // of the current capture
+    QStringList m_plannedPages; // the capture's pages (target ids) in their order, from prepare()
+    QHash<QString, ChromiumDocuments::DocumentRequests> m_readAhead; // target id -> sent early
     quint64 m_nextHandle = 1;
     FetchStats m_stats;
     bool m_httpListAnswers = true;

@@ -105,17 +105,23 @@ QJsonValue Evaluate(CdpConnection& c, const ChromiumDocument& doc, const QString
 // in the reply itself. A long one would crawl: the protocol carries some ten megabytes a second,
 // so the page packs it (to about a sixth, far faster than the protocol would carry the
 // difference) into a blob that is read in slices and unpacked as they come.
-void ReadText(CdpConnection& c, const ChromiumDocument& doc, const QString& expression,
-              const Browser::TextWriter& write)
+// ReadText in two halves: the request, sent in the world `contextId` of the session...
+int SendText(CdpConnection& c, const QString& session, int contextId, const QString& expression)
 {
     const QString packed =
         QStringLiteral("(t => t.length < %1 ? t : new Response(new Blob([t]).stream()"
                        ".pipeThrough(new CompressionStream('gzip'))).blob())(")
             .arg(kShortText) +
         expression + u')';
-    const Cdp::Evaluation made = Cdp::parseEvaluation(c.call(
-        QStringLiteral("Runtime.evaluate"), Cdp::evaluateParams(packed, doc.contextId, false, true),
-        doc.session, kCallTimeoutMs));
+    return c.send(QStringLiteral("Runtime.evaluate"),
+                  Cdp::evaluateParams(packed, contextId, false, true), session);
+}
+
+// ... and the text taken from its answer.
+void TakeText(CdpConnection& c, const ChromiumDocument& doc, int request,
+              const Browser::TextWriter& write)
+{
+    const Cdp::Evaluation made = Cdp::parseEvaluation(c.wait(request, kCallTimeoutMs));
     if (made.threw)
         throw SafecallError();
     if (made.value.isString()) {
@@ -152,6 +158,12 @@ void ReadText(CdpConnection& c, const ChromiumDocument& doc, const QString& expr
         throw SafecallError();
 }
 
+void ReadText(CdpConnection& c, const ChromiumDocument& doc, const QString& expression,
+              const Browser::TextWriter& write)
+{
+    TakeText(c, doc, SendText(c, doc.session, doc.contextId, expression), write);
+}
+
 // The id of the frame the element `expression` evaluates to shows; empty when it gives none.
 QString FrameIdOf(CdpConnection& c, const ChromiumDocument& doc, const QString& expression)
 {
@@ -170,17 +182,41 @@ QString FrameIdOf(CdpConnection& c, const ChromiumDocument& doc, const QString& 
     return frameId;
 }
 
-// The whole text an expression gives, held in memory: PageTooLargeError when it is longer than
-// any page's elements or text may be, so that one page cannot take the program's memory.
-QByteArray ReadWholeText(CdpConnection& c, const ChromiumDocument& doc, const QString& expression)
+// The whole text the answer to a request sent by SendText gives, held in memory:
+// PageTooLargeError when it is longer than any page's elements or text may be, so that one page
+// cannot take the program's memory.
+QByteArray TakeWholeText(CdpConnection& c, const ChromiumDocument& doc, int request)
 {
     QByteArray text;
-    ReadText(c, doc, expression, [&text](const QByteArray& piece) {
+    TakeText(c, doc, request, [&text](const QByteArray& piece) {
         if (text.size() + piece.size() > kLargestWholeText)
             throw PageTooLargeError();
         text += piece;
     });
     return text;
+}
+
+QByteArray ReadWholeText(CdpConnection& c, const ChromiumDocument& doc, const QString& expression)
+{
+    return TakeWholeText(c, doc, SendText(c, doc.session, doc.contextId, expression));
+}
+
+// Whether the frame has shown another document since the event cursor `from` (the page's
+// session reports its frames' navigations).
+bool NavigatedSince(const CdpConnection& c, const QString& session, const QString& frameId,
+                    quint64 from)
+{
+    for (const Cdp::Event& e : c.eventsSince(from))
+        if (e.sessionId == session && e.method == QLatin1String("Page.frameNavigated") &&
+            e.params.value(QStringLiteral("frame")).toObject().value(QStringLiteral("id")) ==
+                frameId)
+            return true;
+    return false;
+}
+
+QString SnapshotExpression()
+{
+    return QStringLiteral("JSON.stringify(") + SnapshotScript() + u')';
 }
 
 } // namespace
@@ -200,30 +236,83 @@ void takeResourceTree(ChromiumDocument& doc, const Cdp::FrameTree& tree)
     }
 }
 
+DocumentRequests sendAhead(CdpConnection& c, const QString& session, const QString& frameId)
+{
+    // The isolated world sees the page's DOM but none of its scripts' globals, and the page
+    // sees nothing of ours.
+    DocumentRequests sent;
+    sent.session = session;
+    sent.sentAt = c.eventCursor();
+    sent.world = c.send(QStringLiteral("Page.createIsolatedWorld"),
+                        Cdp::isolatedWorldParams(frameId), session);
+    sent.tree = c.send(QStringLiteral("Page.getResourceTree"), {}, session);
+    return sent;
+}
+
+void advance(CdpConnection& c, DocumentRequests& ahead)
+{
+    if (!ahead.world || ahead.contextId || !c.isAnswered(ahead.world))
+        return;
+    try {
+        ahead.contextId = Cdp::parseIsolatedWorld(c.wait(ahead.world, kCallTimeoutMs));
+        ahead.world = 0;
+        ahead.snapshot = SendText(c, ahead.session, ahead.contextId, SnapshotExpression());
+    } catch (const SafecallError&) {
+        discard(c, ahead);
+        ahead = {};
+    }
+}
+
+void discard(CdpConnection& c, const DocumentRequests& ahead)
+{
+    for (int id : {ahead.world, ahead.tree, ahead.snapshot})
+        if (id)
+            c.discard(id);
+}
+
 std::shared_ptr<ChromiumDocument> read(CdpConnection& c, const QString& session,
                                        const QString& frameId, const QString& topUrl, bool onDisk,
-                                       PageSnapshot& snapshot)
+                                       PageSnapshot& snapshot, DocumentRequests ahead)
 {
     auto doc = std::make_shared<ChromiumDocument>();
     doc->session = session;
     doc->frameId = frameId;
     doc->onDisk = onDisk;
-    // The isolated world sees the page's DOM but none of its scripts' globals, and the page
-    // sees nothing of ours.
-    const int world = c.send(QStringLiteral("Page.createIsolatedWorld"),
-                             Cdp::isolatedWorldParams(frameId), session);
-    const int tree = c.send(QStringLiteral("Page.getResourceTree"), {}, session);
-    doc->contextId = Cdp::parseIsolatedWorld(c.wait(world, CdpConnection::PageFirstAnswerMs));
+    if (ahead.session != session || !(ahead.world || ahead.contextId) ||
+        NavigatedSince(c, session, frameId, ahead.sentAt)) {
+        discard(c, ahead);
+        ahead = sendAhead(c, session, frameId);
+    }
+    doc->contextId =
+        ahead.contextId
+            ? ahead.contextId
+            : Cdp::parseIsolatedWorld(c.wait(ahead.world, CdpConnection::PageFirstAnswerMs));
     QJsonObject treeResult;
     try {
-        treeResult = c.wait(tree, kCallTimeoutMs);
+        treeResult = c.wait(ahead.tree, kCallTimeoutMs);
     } catch (const SafecallError&) {
         // without a resource tree the resources are looked up in the frame itself
     }
     takeResourceTree(*doc, Cdp::parseFrameTree(treeResult));
 
-    const QByteArray json =
-        ReadWholeText(c, *doc, QStringLiteral("JSON.stringify(") + SnapshotScript() + u')');
+    QByteArray json;
+    if (ahead.snapshot) {
+        try {
+            json = TakeWholeText(c, *doc, ahead.snapshot);
+        } catch (const NoAnswerError&) {
+            throw;
+        } catch (const PageTooLargeError&) {
+            throw;
+        } catch (const SafecallError&) {
+            // The page went on to another document since its snapshot was asked for: the
+            // world is gone with it, and the document is read afresh.
+            if (!c.isConnected())
+                throw;
+            return read(c, session, frameId, topUrl, onDisk, snapshot);
+        }
+    } else {
+        json = ReadWholeText(c, *doc, SnapshotExpression());
+    }
     const Cdp::DocumentSnapshot read =
         Cdp::parseDocumentSnapshot(QJsonDocument::fromJson(json).object());
     doc->docIndex = read.id;

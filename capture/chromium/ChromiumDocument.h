@@ -33,11 +33,33 @@ namespace ChromiumDocuments {
 // the style sheets and manifests.
 void takeResourceTree(ChromiumDocument& doc, const Cdp::FrameTree& tree);
 
+// The requests that read a frame's document, sent ahead of its turn (the next page's, while
+// this page's files are written) so that the browser works on them meanwhile. Each answer is
+// collected once, by read(); 0: not sent.
+struct DocumentRequests
+{
+    QString session;
+    quint64 sentAt = 0; // the connection's event cursor when they were sent
+    int world = 0;      // the isolated world's creation
+    int tree = 0;       // the resource tree
+    int contextId = 0;  // the world, once its answer was taken
+    int snapshot = 0;   // the snapshot's evaluation in that world
+};
+// Sends the first requests for the document of a frame; waits for nothing.
+DocumentRequests sendAhead(CdpConnection& connection, const QString& session,
+                           const QString& frameId);
+// Sends the snapshot's evaluation as soon as the world's answer is there; waits for nothing. A
+// failed answer drops what was sent ahead, and read() asks again.
+void advance(CdpConnection& connection, DocumentRequests& ahead);
+// Lets go of requests whose answers nobody will collect.
+void discard(CdpConnection& connection, const DocumentRequests& ahead);
+
 // Reads the document of a frame (a page's main frame too) into `snapshot`, without its frames,
-// and returns what the layer needs to read it further.
+// and returns what the layer needs to read it further. What `ahead` sent for it is collected
+// instead of being asked again, unless the frame has shown another document since.
 std::shared_ptr<ChromiumDocument> read(CdpConnection& connection, const QString& session,
                                        const QString& frameId, const QString& topUrl, bool onDisk,
-                                       PageSnapshot& snapshot);
+                                       PageSnapshot& snapshot, DocumentRequests ahead = {});
 // The root element's outer HTML with the writes and options applied to an inert copy, in UTF-8.
 // The browser keeps it as a blob, read in slices that `write` takes as they come.
 void serialize(CdpConnection& connection, const ChromiumDocument& doc, int root,
