@@ -1,7 +1,6 @@
 #include "CaptureProgress.h"
 
 #include <QCoreApplication>
-#include <chrono>
 
 void CaptureDisplays::beginPage(const QString& pageUrl, const QString& title)
 {
@@ -54,12 +53,6 @@ void CaptureDisplays::endPage()
 
 void PumpEvents()
 {
-    // A hundred times a second is as responsive as a window can look; a capture saving
-    // thousands of small files would otherwise spend a tenth of its time asking for events.
-    static std::chrono::steady_clock::time_point last;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last < std::chrono::milliseconds(10) || !QCoreApplication::instance())
-        return;
-    last = now;
-    QCoreApplication::processEvents();
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
 }

@@ -42,7 +42,7 @@ public:
     const char* what() const noexcept override { return "the capture was stopped"; }
 };
 
-// Lets the user interface process pending events during a long capture, at most every 10 ms.
+// Lets the user interface process pending events during a long capture.
 void PumpEvents();
 
 // Runs a final step on every way out of a block, also when an error passes through; an error of

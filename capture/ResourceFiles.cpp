@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -182,6 +183,68 @@ QString WriteResourceFile(const QByteArray& bytes, const QString& target, Messag
     }
     return fail(
         {QStringLiteral("C_NoFreeName"), QStringLiteral("no free name beside %1"), {target}});
+}
+
+ResourceFileQueue::~ResourceFileQueue()
+{
+    if (!m_thread.joinable())
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_closing = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+}
+
+void ResourceFileQueue::write(const QString& id, const QByteArray& bytes, const QString& target)
+{
+    {
+        std::unique_lock lock(m_mutex);
+        // A single file larger than the limit still goes, alone.
+        m_changed.wait(lock, [&] {
+            return m_queuedBytes == 0 || m_queuedBytes + bytes.size() <= kQueuedBytes;
+        });
+        m_jobs.push_back({id, bytes, target});
+        m_queuedBytes += bytes.size();
+    }
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] { run(); });
+    m_changed.notify_all();
+}
+
+QList<ResourceFileQueue::Written> ResourceFileQueue::finish()
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_jobs.empty() && !m_busy; });
+    return std::exchange(m_done, {});
+}
+
+void ResourceFileQueue::run()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_closing || !m_jobs.empty(); });
+        if (m_jobs.empty())
+            return; // closing, and all written
+        Job job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        m_busy = true;
+        lock.unlock();
+        Written written{job.id, QString(), Message()};
+        try {
+            written.file = WriteResourceFile(job.bytes, job.target, &written.why);
+        } catch (...) {
+            written.why = {QString(), QStringLiteral("out of memory"), {}};
+        }
+        const qint64 size = job.bytes.size();
+        job = {};
+        lock.lock();
+        m_busy = false;
+        m_queuedBytes -= size;
+        m_done.append(std::move(written));
+        m_changed.notify_all();
+    }
 }
 
 QString LinkOnTheWay(const QString& root, const QString& target, QSet<QString>* clearFolders)

@@ -3,8 +3,13 @@
 #include "Message.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QSet>
 #include <QString>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 // Where a captured resource lands in the collection and how its bytes get there. Nothing is ever
 // written outside the folder the capture names, and a file already there is kept unless it holds
@@ -25,6 +30,51 @@ QString ResourceFileName(const QString& url);
 // that now holds the bytes, or the empty text when nothing could be written.
 // `why`, when given, says what went wrong.
 QString WriteResourceFile(const QByteArray& bytes, const QString& target, Message* why = nullptr);
+
+// Writes resource files as WriteResourceFile does, on a thread of its own and one after the other
+// in the order given, while the caller goes on to the next resource: a capture's files are
+// written while the next one's bytes are read. At most kQueuedBytes wait to be written at once.
+class ResourceFileQueue
+{
+public:
+    struct Written
+    {
+        QString id;   // as given to write()
+        QString file; // the path that now holds the bytes; empty: not written
+        Message why;  // why not
+    };
+
+    ResourceFileQueue() = default;
+    // Waits for the files still queued: each is written whole or not at all.
+    ~ResourceFileQueue();
+    ResourceFileQueue(const ResourceFileQueue&) = delete;
+    ResourceFileQueue& operator=(const ResourceFileQueue&) = delete;
+
+    // Queues the bytes for `target`; waits first while too many bytes are queued.
+    void write(const QString& id, const QByteArray& bytes, const QString& target);
+    // Waits until every queued file is written; what became of each since the last call, in
+    // the order queued.
+    QList<Written> finish();
+
+private:
+    static constexpr qint64 kQueuedBytes = qint64(64) << 20;
+    struct Job
+    {
+        QString id;
+        QByteArray bytes;
+        QString target;
+    };
+    void run();
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Job> m_jobs;
+    qint64 m_queuedBytes = 0;
+    bool m_busy = false; // a job is being written
+    bool m_closing = false;
+    QList<Written> m_done;
+    std::thread m_thread; // started by the first write
+};
 
 // The first folder or file from below `root` down to `target` that is a symbolic link, or empty
 // when there is none: nothing a capture makes inside its destination is written through one.

@@ -46,26 +46,44 @@ public:
             if (!rel.isEmpty())
                 target = ResourceTarget(rel, m_path, m_folder);
         }
-        Message why;
-        QString file;
         // Only the folders on the way are looked at: a link in the file's own place is never
         // written through, as the file is only ever linked in where no name is.
-        if (const QString link =
-                m_folder.isEmpty() ? QString()
-                                   : LinkOnTheWay(m_path, target.left(target.lastIndexOf(u'/') + 1),
-                                                  &m_clearFolders);
-            !link.isEmpty())
-            why = {
-                QStringLiteral("C_SymbolicLink"), QStringLiteral("%1 is a symbolic link"), {link}};
-        else if (!target.isEmpty())
-            file = WriteResourceFile(bytes, target, &why);
-        m_written.insert(url, file);
-        if (!target.isEmpty() && file.isEmpty())
-            m_failures.insert(
-                url, {QStringLiteral("C_NotWritten"), QStringLiteral("not written: %1"), {why}});
-        if (m_ledger && !file.isEmpty())
-            m_ledger->bytesWritten += bytes.size();
-        PumpEvents();
+        const QString link =
+            m_folder.isEmpty() || target.isEmpty()
+                ? QString()
+                : LinkOnTheWay(m_path, target.left(target.lastIndexOf(u'/') + 1), &m_clearFolders);
+        m_written.insert(url, QString()); // the file's path once it is written
+        if (!link.isEmpty()) {
+            notWritten(url, {QStringLiteral("C_SymbolicLink"),
+                             QStringLiteral("%1 is a symbolic link"),
+                             {link}});
+        } else if (!target.isEmpty()) {
+            // Counted as written at once, so that the limit holds for what is queued.
+            if (m_ledger)
+                m_ledger->bytesWritten += bytes.size();
+            m_queuedSizes.insert(url, bytes.size());
+            m_files.write(url, bytes, target);
+        }
+        if (m_ledger)
+            m_ledger->pumpEvents();
+        else
+            PumpEvents();
+    }
+
+    // Waits until every file received is written; before that, file() and failure() do not
+    // know what became of them.
+    void finish()
+    {
+        for (const ResourceFileQueue::Written& written : m_files.finish()) {
+            const qint64 size = m_queuedSizes.take(written.id);
+            if (!written.file.isEmpty()) {
+                m_written.insert(written.id, written.file);
+                continue;
+            }
+            if (m_ledger)
+                m_ledger->bytesWritten -= size;
+            notWritten(written.id, written.why);
+        }
     }
 
     void refuse(const QString& url, const Message& why) override
@@ -77,6 +95,12 @@ public:
     }
 
     bool wantsMore() const override { return !m_ledger || !m_ledger->stopping(); }
+
+    void notWritten(const QString& url, const Message& why)
+    {
+        m_failures.insert(
+            url, {QStringLiteral("C_NotWritten"), QStringLiteral("not written: %1"), {why}});
+    }
 
     // The URL's bytes are already in `file`, which is where they belong.
     void adopt(const QString& url, const QString& file) { m_written.insert(url, file); }
@@ -96,6 +120,8 @@ private:
     QHash<QString, Message> m_failures;
     // Folders on the way to the files written that were found to be no symbolic links.
     QSet<QString> m_clearFolders;
+    QHash<QString, qint64> m_queuedSizes; // of the files queued and not yet written
+    ResourceFileQueue m_files;            // last: its writes end before the rest goes
 };
 
 // Elements whose resource every page that shows it holds: a link of another relation (a
@@ -119,6 +145,15 @@ void CaptureLedger::refuse(const QString& url, const Message& why)
     const Message line(QString(), QStringLiteral("%1: %2"), {url, why});
     if (!notSaved.contains(line))
         notSaved << line;
+}
+
+void CaptureLedger::pumpEvents()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (m_lastPump && now - *m_lastPump < std::chrono::milliseconds(10))
+        return;
+    m_lastPump = now;
+    PumpEvents();
 }
 
 bool CaptureLedger::stopping()
@@ -158,6 +193,7 @@ SavedResources SaveResources(Browser& browser, const PageSnapshot& doc, const QS
     }
     if (!toFetch.isEmpty())
         browser.fetch(doc, toFetch, writer);
+    writer.finish();
     SavedResources saved;
     for (const QString& url : urls) {
         if (!writer.received(url))
@@ -242,7 +278,11 @@ QList<AttributeWrite> RunResourcePass(const ResourcePass& pass, Browser& browser
             for (const char* attribute : pass.rewrites)
                 writes.append({r.element, QString::fromLatin1(attribute), address});
         }
-        if (!pass.firstOnly)
+        if (pass.firstOnly)
+            continue;
+        if (ledger)
+            ledger->pumpEvents();
+        else
             PumpEvents();
     }
     return writes;

@@ -95,4 +95,30 @@ TEST_F(ResourceFiles, NothingIsWrittenThroughALinkInTheDestination)
         << "no temporary file stays behind";
 }
 
+// Files written on the queue's own thread come out as if written one after the other in the
+// order queued: the first of two for one name gets it, and every file is whole once finish()
+// returns.
+TEST_F(ResourceFiles, QueuedFilesAreWrittenInTheirOrder)
+{
+    ResourceFileQueue queue;
+    const QString target = root + "/img/x.gif";
+    const QByteArray big(3 << 20, 'b');
+    for (int i = 0; i < 20; ++i)
+        queue.write(QString::number(i), i % 2 ? big + char('0' + i % 10) : QByteArray("same"),
+                    target);
+    const QList<ResourceFileQueue::Written> written = queue.finish();
+    ASSERT_EQ(written.size(), 20);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(written[i].id, QString::number(i));
+        // The first holds the name, and the same bytes again are that file; the others lie
+        // beside it.
+        if (i % 2 == 0)
+            EXPECT_EQ(written[i].file, target) << i;
+        else
+            EXPECT_EQ(readFile(written[i].file), big + char('0' + i % 10)) << i;
+    }
+    EXPECT_EQ(filesBelow(root + "/img").size(), 11);
+    EXPECT_TRUE(queue.finish().isEmpty());
+}
+
 } // namespace
