@@ -4,14 +4,13 @@
 #include "CdpConnection.h"
 #include "CdpProtocol.h"
 #include "Errors.h"
+#include "LoopbackSocket.h"
 
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkProxy>
-#include <QTcpSocket>
 #include <QTimer>
 #include <optional>
 
@@ -41,13 +40,10 @@ namespace {
 
 bool acceptsTcp(int port, int timeoutMs)
 {
-    QTcpSocket socket;
-    socket.setProxy(QNetworkProxy::NoProxy);
+    LoopbackSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
     // Loopback connections are accepted or refused at once, so blocking here is brief.
-    const bool ok = socket.waitForConnected(timeoutMs);
-    socket.abort();
-    return ok;
+    return socket.waitForConnected(timeoutMs);
 }
 
 // The outcome of asking host:port for /json/version.
@@ -174,8 +170,7 @@ HttpReply httpGet(const QString& host, int port, const QString& path, int timeou
     constexpr qsizetype kLargestHttpReply = 16 << 20;
     // One request on a bare socket: the browser's endpoint answers HTTP/1.1 with a length, and
     // the general-purpose client costs more to start than the whole exchange.
-    QTcpSocket socket;
-    socket.setProxy(QNetworkProxy::NoProxy);
+    LoopbackSocket socket;
     QByteArray received;
     qsizetype headerEnd = -1;
     qint64 length = -1;
@@ -185,11 +180,11 @@ HttpReply httpGet(const QString& host, int port, const QString& path, int timeou
     const auto whole = [&] {
         return headerEnd >= 0 && length >= 0 && received.size() - headerEnd >= length;
     };
-    QObject::connect(&socket, &QTcpSocket::connected, &loop, [&] {
+    QObject::connect(&socket, &LoopbackSocket::connected, &loop, [&] {
         socket.write("GET " + QUrl(path).toEncoded() + " HTTP/1.1\r\nHost: " + host.toUtf8() + ':' +
                      QByteArray::number(port) + "\r\nConnection: close\r\n\r\n");
     });
-    QObject::connect(&socket, &QTcpSocket::readyRead, &loop, [&] {
+    QObject::connect(&socket, &LoopbackSocket::readyRead, &loop, [&] {
         received += socket.readAll();
         if (received.size() > kLargestHttpReply) {
             tooLarge = true;
@@ -218,8 +213,8 @@ HttpReply httpGet(const QString& host, int port, const QString& path, int timeou
         closed = true;
         loop.quit();
     };
-    QObject::connect(&socket, &QTcpSocket::disconnected, &loop, gone);
-    QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, gone);
+    QObject::connect(&socket, &LoopbackSocket::disconnected, &loop, gone);
+    QObject::connect(&socket, &LoopbackSocket::errorOccurred, &loop, gone);
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     socket.connectToHost(host, quint16(port));
     loop.exec(QEventLoop::ExcludeUserInputEvents);

@@ -1,10 +1,11 @@
 #include "CdpProtocol.h"
 
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QStringList>
+#include <arpa/inet.h>
 #include <limits>
+#include <netinet/in.h>
 
 namespace Cdp {
 
@@ -479,13 +480,18 @@ bool isLoopbackHost(const QString& host)
 {
     if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
         return true;
-    QHostAddress address;
-    if (!address.setAddress(host) || !address.isLoopback())
+    // Only the plain dotted form of an IPv4 address counts ("127.1", "0177.0.0.1" and
+    // "2130706433" are read as addresses elsewhere), and the IPv6 loopback in any spelling.
+    const QByteArray text = host.toLatin1();
+    if (in_addr v4{}; inet_pton(AF_INET, text.constData(), &v4) == 1) {
+        char back[INET_ADDRSTRLEN] = {};
+        return (ntohl(v4.s_addr) >> 24) == 127 && inet_ntop(AF_INET, &v4, back, sizeof back) &&
+               text == back;
+    }
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, text.constData(), &v6) != 1)
         return false;
-    // Qt also reads "127.1", "0177.0.0.1" and "2130706433"; only the plain dotted form counts.
-    if (address.protocol() == QAbstractSocket::IPv4Protocol)
-        return address.toString() == host;
-    return true;
+    return IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127);
 }
 
 bool isLoopbackWebSocketUrl(const QUrl& url)

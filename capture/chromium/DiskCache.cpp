@@ -31,12 +31,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QScopeGuard>
 #include <QUrl>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <brotli/decode.h>
 #include <cstring>
+#include <netinet/in.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -305,9 +306,12 @@ QStringList SiteCandidates(const QString& url)
     if ((scheme != QLatin1String("http") && scheme != QLatin1String("https")) || host.isEmpty())
         return {};
     const QString origin = scheme + QStringLiteral("://");
-    if (QHostAddress address; address.setAddress(host))
-        return {origin +
-                (address.protocol() == QAbstractSocket::IPv6Protocol ? u'[' + host + u']' : host)};
+    // An address is its own site, an IPv6 one in its brackets (the host comes without them).
+    const QByteArray text = host.toLatin1();
+    if (in_addr v4{}; inet_pton(AF_INET, text.constData(), &v4) == 1)
+        return {origin + host};
+    if (in6_addr v6{}; inet_pton(AF_INET6, text.constData(), &v6) == 1)
+        return {origin + u'[' + host + u']'};
     const QStringList labels = host.split(u'.', Qt::SkipEmptyParts);
     if (labels.size() < 2)
         return {origin + host};

@@ -1,10 +1,10 @@
 #include "WebSocketClient.h"
 
+#include "LoopbackSocket.h"
+
 #include <QCryptographicHash>
-#include <QNetworkProxy>
 #include <QRandomGenerator>
 #include <QScopeGuard>
-#include <QTcpSocket>
 #include <algorithm>
 #include <utility>
 
@@ -44,12 +44,11 @@ void WebSocketClient::open(const QUrl& url)
     m_state = State::Connecting;
     m_closeCode = 0;
     m_closeReason.clear();
-    m_socket = new QTcpSocket(this);
-    m_socket->setProxy(QNetworkProxy::NoProxy);
-    connect(m_socket, &QTcpSocket::connected, this, &WebSocketClient::onConnected);
-    connect(m_socket, &QTcpSocket::readyRead, this, &WebSocketClient::onReadyRead);
-    connect(m_socket, &QTcpSocket::disconnected, this, &WebSocketClient::onSocketGone);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
+    m_socket = new LoopbackSocket(this);
+    connect(m_socket, &LoopbackSocket::connected, this, &WebSocketClient::onConnected);
+    connect(m_socket, &LoopbackSocket::readyRead, this, &WebSocketClient::onReadyRead);
+    connect(m_socket, &LoopbackSocket::disconnected, this, &WebSocketClient::onSocketGone);
+    connect(m_socket, &LoopbackSocket::errorOccurred, this, [this] {
         if (m_state == State::Connecting || m_state == State::Handshake)
             fail(m_socket->errorString());
         else
@@ -70,7 +69,7 @@ void WebSocketClient::abort()
 {
     if (!m_socket)
         return;
-    QTcpSocket* socket = m_socket;
+    LoopbackSocket* socket = m_socket;
     m_socket = nullptr;
     disconnect(socket, nullptr, this, nullptr);
     socket->abort();

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QUrl>
 
-class QTcpSocket;
+class LoopbackSocket;
 
 // The client end of a plain (ws://) websocket, as much of it as a browser's DevTools endpoint
 // needs: the opening handshake, text messages both ways, ping, close. Written on a bare TCP
@@ -71,7 +71,7 @@ private:
     void fail(const QString& why);
 
     qint64 m_largestMessage;
-    QTcpSocket* m_socket = nullptr;
+    LoopbackSocket* m_socket = nullptr;
     State m_state = State::Idle;
     QUrl m_url;
     QByteArray m_key;
