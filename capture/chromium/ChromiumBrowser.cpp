@@ -218,9 +218,9 @@ void ChromiumBrowser::prepare(const QList<PageRef>& pages)
             targets << page.id;
             attaches << c.send(QStringLiteral("Target.attachToTarget"), Cdp::attachParams(page.id));
         }
-        if (attaches.isEmpty())
-            return;
-        const QList<QJsonObject> answers = c.waitAll(attaches, CdpConnection::BrowserAnswerMs);
+        const QList<QJsonObject> answers =
+            attaches.isEmpty() ? QList<QJsonObject>()
+                               : c.waitAll(attaches, CdpConnection::BrowserAnswerMs);
         for (qsizetype i = 0; i < targets.size(); ++i) {
             const QString session = Cdp::parseSessionId(answers[i]);
             if (session.isEmpty())
@@ -228,6 +228,13 @@ void ChromiumBrowser::prepare(const QList<PageRef>& pages)
             m_pageSessions.insert(targets[i], session);
             m_sessionSetups.insert(session, sendSessionSetup(session));
         }
+        // The first page's document is asked for at once too; the others' each while the page
+        // before is saved (readAheadAfter).
+        if (!m_plannedPages.isEmpty() && !m_readAhead.contains(m_plannedPages.first()))
+            if (const QString session = m_pageSessions.value(m_plannedPages.first());
+                !session.isEmpty())
+                m_readAhead.insert(m_plannedPages.first(), ChromiumDocuments::sendAhead(
+                                                               c, session, m_plannedPages.first()));
     } catch (const SafecallError&) {
         // Only a hint: each page is attached to when its turn comes.
     }
@@ -299,15 +306,16 @@ QStringList ChromiumBrowser::activationOrder()
 QList<Cdp::TargetInfo> ChromiumBrowser::pageTargets()
 {
     ensureConnected();
+    // The protocol's list and the HTTP one are asked for at once.
+    const int targets = m_connection->send(QStringLiteral("Target.getTargets"));
+    const QStringList order = activationOrder();
     QJsonObject result;
     try {
-        result = m_connection->call(QStringLiteral("Target.getTargets"), {}, {},
-                                    CdpConnection::BrowserAnswerMs);
+        result = m_connection->wait(targets, CdpConnection::BrowserAnswerMs);
     } catch (const NoAnswerError&) {
         notAnswering();
     }
     QList<Cdp::TargetInfo> found = Cdp::pageTargets(Cdp::parseTargets(result));
-    const QStringList order = activationOrder();
     std::stable_sort(found.begin(), found.end(),
                      [&order](const Cdp::TargetInfo& a, const Cdp::TargetInfo& b) {
                          const qsizetype x = order.indexOf(a.targetId);
