@@ -71,6 +71,8 @@ int main(int argc, char* argv[])
     }
     if (!context.collectionNotice().isEmpty())
         context.prompts().warning(nullptr, context.collectionNotice());
+    if (const QString notice = context.language().conversionNotice(); !notice.isEmpty())
+        context.prompts().warning(nullptr, notice);
     form.FormCreate();
     // After an e-mail capture the addresses are shown for saving and merging.
     form.showEMails = [&context](const QStringList& emails) {
@@ -85,22 +87,37 @@ int main(int argc, char* argv[])
         picker.exec();
     };
 
-    // The windows that live for the whole run.
-    CollectionViewer viewer(context, &form);
-    viewer.openPalette = [&](QWidget* owner, const QString& path, QString* ioError) {
-        // A palette opened from the viewer gets a picker of its own, owned by the viewer.
-        auto* picker = new ColorPicker(context, currentPaletteFile, owner);
-        if (!picker->LoadPaletteFile(path, ioError)) {
-            delete picker;
-            return false;
+    // The viewer and the setup dialog live for the rest of the run once opened. They are built
+    // when first asked for: a start shows neither, and the viewer's folder model, themed icons
+    // and native window cost a start as much as everything else it does after Qt's own set-up.
+    std::unique_ptr<CollectionViewer> viewer;
+    form.showViewer = [&] {
+        if (!viewer) {
+            viewer = std::make_unique<CollectionViewer>(context, &form);
+            viewer->openPalette = [&](QWidget* owner, const QString& path, QString* ioError) {
+                // A palette opened from the viewer gets a picker of its own, owned by the viewer.
+                auto* picker = new ColorPicker(context, currentPaletteFile, owner);
+                if (!picker->LoadPaletteFile(path, ioError)) {
+                    delete picker;
+                    return false;
+                }
+                picker->show();
+                return true;
+            };
         }
-        picker->show();
-        return true;
+        viewer->ShowViewer();
     };
-    form.showViewer = [&viewer] { viewer.ShowViewer(); };
-    form.restoreViewer = [&viewer] { viewer.RestoreStep(); };
-    SetupDialog setup(context);
-    form.showSetup = [&setup] { setup.ShowModalSetup(); };
+    // A viewer never opened has nothing to restore.
+    form.restoreViewer = [&viewer] {
+        if (viewer)
+            viewer->RestoreStep();
+    };
+    std::unique_ptr<SetupDialog> setup;
+    form.showSetup = [&] {
+        if (!setup)
+            setup = std::make_unique<SetupDialog>(context);
+        setup->ShowModalSetup();
+    };
 
     // A later start of the program brings the windows back instead of starting a second one.
     if (!instance.listen([&form] { form.TrayLeftPress(); }))
