@@ -215,7 +215,7 @@ void FloatingWindow::BuildOpenFolderMenu()
 {
     m_OpenStashetMenu->clear();
     QAction* urls = m_OpenStashetMenu->addAction(
-        MenuImage(1), Text(QStringLiteral("Form_Main.m_URLs.Caption"), QStringLiteral("URLs")));
+        Image(1), Text(QStringLiteral("Form_Main.m_URLs.Caption"), QStringLiteral("URLs")));
     urls->setData(0);
     m_OpenStashetMenu->addSeparator();
     const QFileInfoList folders =
@@ -225,7 +225,7 @@ void FloatingWindow::BuildOpenFolderMenu()
         QString caption = folder.fileName();
         // A folder's own "&" is shown, not taken for an accelerator.
         caption.replace(u'&', QStringLiteral("&&"));
-        QAction* entry = m_OpenStashetMenu->addAction(MenuImage(1), caption);
+        QAction* entry = m_OpenStashetMenu->addAction(Image(1), caption);
         entry->setData(kFolderItemTag);
         entry->setProperty("folder", folder.fileName());
     }
@@ -238,6 +238,14 @@ void FloatingWindow::OpenFolderItemClick(QAction* entry)
                                entry->property("folder").toString());
     else
         m_context.shell().open(m_context.paths().favoritesDir);
+}
+
+QIcon FloatingWindow::Image(int index)
+{
+    auto known = m_images.constFind(index);
+    if (known == m_images.constEnd())
+        known = m_images.insert(index, MenuImage(index));
+    return *known;
 }
 
 QString FloatingWindow::Text(const QString& key, const QString& english) const
@@ -261,7 +269,7 @@ void FloatingWindow::ApplyLanguage()
 QAction* FloatingWindow::AddItem(QMenu* menu, const QString& name, const QString& caption,
                                  int image, std::function<void()> handler)
 {
-    QAction* action = menu->addAction(MenuImage(image), caption);
+    QAction* action = menu->addAction(Image(image), caption);
     action->setObjectName(name);
     connect(action, &QAction::triggered, this, [this, handler] { Command(handler); });
     m_items.insert(name, action);
@@ -272,7 +280,7 @@ QAction* FloatingWindow::AddItem(QMenu* menu, const QString& name, const QString
 QMenu* FloatingWindow::AddSubmenu(QMenu* menu, const QString& name, const QString& caption,
                                   int image)
 {
-    QMenu* sub = menu->addMenu(MenuImage(image), caption);
+    QMenu* sub = menu->addMenu(Image(image), caption);
     sub->setObjectName(name);
     sub->menuAction()->setObjectName(name);
     m_items.insert(name, sub->menuAction());

@@ -5,6 +5,7 @@
 #include "FileCopy.h"
 
 #include <QHash>
+#include <QIcon>
 #include <QPoint>
 #include <QPointer>
 #include <QWidget>
@@ -116,12 +117,15 @@ private:
     QAction* AddItem(QMenu* menu, const QString& name, const QString& caption, int image,
                      std::function<void()> handler);
     QMenu* AddSubmenu(QMenu* menu, const QString& name, const QString& caption, int image);
+    // The menu image with this index, read once for every item that shows it.
+    QIcon Image(int index);
     void Command(const std::function<void()>& body);
     void NotAvailableYet(const QString& what);
     void StartDragMove();
 
     AppContext& m_context;
     QHash<QString, QAction*> m_items;
+    QHash<int, QIcon> m_images;
     QStringList m_order;
     bool m_dragMoving = false;
     QPoint m_moveOffset;
