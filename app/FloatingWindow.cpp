@@ -135,10 +135,10 @@ FloatingWindow::~FloatingWindow()
         trayIcon->hide();
 }
 
-void FloatingWindow::FormCreate()
+void FloatingWindow::FormCreate(QSystemTrayIcon* shownIcon)
 {
     SetDefaultPosition();
-    AddTrayIcon();
+    AddTrayIcon(shownIcon);
 }
 
 void FloatingWindow::SetDefaultPosition()
@@ -148,11 +148,19 @@ void FloatingWindow::SetDefaultPosition()
     move(area.x() + area.width() - 60, area.y() + area.height() - 180);
 }
 
-void FloatingWindow::AddTrayIcon()
+QSystemTrayIcon* FloatingWindow::MakeTrayIcon(QObject* parent)
+{
+    auto* icon = new QSystemTrayIcon(QIcon(QStringLiteral(":/nimbril/nimbril.svg")), parent);
+    icon->setToolTip(QStringLiteral("Nimbril"));
+    return icon;
+}
+
+void FloatingWindow::AddTrayIcon(QSystemTrayIcon* shownIcon)
 {
     if (!trayIcon) {
-        trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/nimbril/nimbril.svg")), this);
-        trayIcon->setToolTip(QStringLiteral("Nimbril"));
+        if (shownIcon)
+            shownIcon->setParent(this);
+        trayIcon = shownIcon ? shownIcon : MakeTrayIcon(this);
         connect(trayIcon, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
                     // Many users double-click a tray icon; that brings the windows back too.

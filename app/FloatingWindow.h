@@ -28,10 +28,13 @@ public:
     explicit FloatingWindow(AppContext& context, QWidget* parent = nullptr);
     ~FloatingWindow() override;
 
-    // Start-up, once the context has read Config.ini: position and tray icon.
-    void FormCreate();
+    // Start-up, once the context has read Config.ini: position and tray icon. The start may have
+    // shown the icon already, before the windows were built; the window takes it over.
+    void FormCreate(QSystemTrayIcon* shownIcon = nullptr);
     void SetDefaultPosition();
-    void AddTrayIcon();
+    void AddTrayIcon(QSystemTrayIcon* shownIcon = nullptr);
+    // The program's tray icon, not yet connected to any window.
+    static QSystemTrayIcon* MakeTrayIcon(QObject* parent = nullptr);
 
     // Tray icon presses. The left press brings back every window of ours, hidden or minimised;
     // a later start of the program asks for the same.
