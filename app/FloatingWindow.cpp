@@ -135,10 +135,10 @@ FloatingWindow::~FloatingWindow()
         trayIcon->hide();
 }
 
-void FloatingWindow::FormCreate()
+void FloatingWindow::FormCreate(QSystemTrayIcon* shownIcon)
 {
     SetDefaultPosition();
-    AddTrayIcon();
+    AddTrayIcon(shownIcon);
 }
 
 void FloatingWindow::SetDefaultPosition()
@@ -148,11 +148,19 @@ void FloatingWindow::SetDefaultPosition()
     move(area.x() + area.width() - 60, area.y() + area.height() - 180);
 }
 
-void FloatingWindow::AddTrayIcon()
+QSystemTrayIcon* FloatingWindow::MakeTrayIcon(QObject* parent)
+{
+    auto* icon = new QSystemTrayIcon(QIcon(QStringLiteral(":/nimbril/nimbril.svg")), parent);
+    icon->setToolTip(QStringLiteral("Nimbril"));
+    return icon;
+}
+
+void FloatingWindow::AddTrayIcon(QSystemTrayIcon* shownIcon)
 {
     if (!trayIcon) {
-        trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/nimbril/nimbril.svg")), this);
-        trayIcon->setToolTip(QStringLiteral("Nimbril"));
+        if (shownIcon)
+            shownIcon->setParent(this);
+        trayIcon = shownIcon ? shownIcon : MakeTrayIcon(this);
         connect(trayIcon, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
                     // Many users double-click a tray icon; that brings the windows back too.
@@ -215,7 +223,7 @@ void FloatingWindow::BuildOpenFolderMenu()
 {
     m_OpenStashetMenu->clear();
     QAction* urls = m_OpenStashetMenu->addAction(
-        MenuImage(1), Text(QStringLiteral("Form_Main.m_URLs.Caption"), QStringLiteral("URLs")));
+        Image(1), Text(QStringLiteral("Form_Main.m_URLs.Caption"), QStringLiteral("URLs")));
     urls->setData(0);
     m_OpenStashetMenu->addSeparator();
     const QFileInfoList folders =
@@ -225,7 +233,7 @@ void FloatingWindow::BuildOpenFolderMenu()
         QString caption = folder.fileName();
         // A folder's own "&" is shown, not taken for an accelerator.
         caption.replace(u'&', QStringLiteral("&&"));
-        QAction* entry = m_OpenStashetMenu->addAction(MenuImage(1), caption);
+        QAction* entry = m_OpenStashetMenu->addAction(Image(1), caption);
         entry->setData(kFolderItemTag);
         entry->setProperty("folder", folder.fileName());
     }
@@ -238,6 +246,14 @@ void FloatingWindow::OpenFolderItemClick(QAction* entry)
                                entry->property("folder").toString());
     else
         m_context.shell().open(m_context.paths().favoritesDir);
+}
+
+QIcon FloatingWindow::Image(int index)
+{
+    auto known = m_images.constFind(index);
+    if (known == m_images.constEnd())
+        known = m_images.insert(index, MenuImage(index));
+    return *known;
 }
 
 QString FloatingWindow::Text(const QString& key, const QString& english) const
@@ -261,7 +277,7 @@ void FloatingWindow::ApplyLanguage()
 QAction* FloatingWindow::AddItem(QMenu* menu, const QString& name, const QString& caption,
                                  int image, std::function<void()> handler)
 {
-    QAction* action = menu->addAction(MenuImage(image), caption);
+    QAction* action = menu->addAction(Image(image), caption);
     action->setObjectName(name);
     connect(action, &QAction::triggered, this, [this, handler] { Command(handler); });
     m_items.insert(name, action);
@@ -272,7 +288,7 @@ QAction* FloatingWindow::AddItem(QMenu* menu, const QString& name, const QString
 QMenu* FloatingWindow::AddSubmenu(QMenu* menu, const QString& name, const QString& caption,
                                   int image)
 {
-    QMenu* sub = menu->addMenu(MenuImage(image), caption);
+    QMenu* sub = menu->addMenu(Image(image), caption);
     sub->setObjectName(name);
     sub->menuAction()->setObjectName(name);
     m_items.insert(name, sub->menuAction());

@@ -5,6 +5,7 @@
 #include "FileCopy.h"
 
 #include <QHash>
+#include <QIcon>
 #include <QPoint>
 #include <QPointer>
 #include <QWidget>
@@ -27,10 +28,13 @@ public:
     explicit FloatingWindow(AppContext& context, QWidget* parent = nullptr);
     ~FloatingWindow() override;
 
-    // Start-up, once the context has read Config.ini: position and tray icon.
-    void FormCreate();
+    // Start-up, once the context has read Config.ini: position and tray icon. The start may have
+    // shown the icon already, before the windows were built; the window takes it over.
+    void FormCreate(QSystemTrayIcon* shownIcon = nullptr);
     void SetDefaultPosition();
-    void AddTrayIcon();
+    void AddTrayIcon(QSystemTrayIcon* shownIcon = nullptr);
+    // The program's tray icon, not yet connected to any window.
+    static QSystemTrayIcon* MakeTrayIcon(QObject* parent = nullptr);
 
     // Tray icon presses. The left press brings back every window of ours, hidden or minimised;
     // a later start of the program asks for the same.
@@ -116,12 +120,15 @@ private:
     QAction* AddItem(QMenu* menu, const QString& name, const QString& caption, int image,
                      std::function<void()> handler);
     QMenu* AddSubmenu(QMenu* menu, const QString& name, const QString& caption, int image);
+    // The menu image with this index, read once for every item that shows it.
+    QIcon Image(int index);
     void Command(const std::function<void()>& body);
     void NotAvailableYet(const QString& what);
     void StartDragMove();
 
     AppContext& m_context;
     QHash<QString, QAction*> m_items;
+    QHash<int, QIcon> m_images;
     QStringList m_order;
     bool m_dragMoving = false;
     QPoint m_moveOffset;

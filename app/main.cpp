@@ -11,6 +11,8 @@
 #include "SingleInstance.h"
 
 #include <QApplication>
+#include <QSystemTrayIcon>
+#include <QTimer>
 #include <cstdio>
 
 int main(int argc, char* argv[])
@@ -28,7 +30,6 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Nimbril"));
     QApplication::setApplicationDisplayName(QStringLiteral("Nimbril"));
     QApplication::setApplicationVersion(QStringLiteral(NIMBRIL_VERSION));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/nimbril/nimbril.svg")));
     // Hidden windows and closed dialogs do not end the program; Exit does.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -51,6 +52,13 @@ int main(int argc, char* argv[])
         return 0;
     }
 
+    // The tray icon comes first: the tray docks it while the windows are built. Nothing is
+    // connected to it yet, and no event reaches it before the loop runs; the events handled here
+    // are the window system's, which sends the request to dock it.
+    QSystemTrayIcon* trayIcon = FloatingWindow::MakeTrayIcon();
+    trayIcon->show();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+
     const std::unique_ptr<DesktopPlatform> desktop = ChooseDesktop();
     ShellOpener shell;
     AppContext context(Paths::ForProgram(ExecutableDir(), UserHomeDir()), *desktop, shell);
@@ -61,17 +69,31 @@ int main(int argc, char* argv[])
         {[&context] { return context.desktop().topmostWindowCaption(BrowserWindowClasses()); },
          [&context] { return context.desktop().closeWindows(BrowserWindowClasses()); }});
 
+    // Every window's icon. X11 gets it rendered in four sizes (87 KB) for each window, twice as
+    // a window is made: it comes once the loop runs, after the tray icon and the floating
+    // window, unless a message is shown before.
+    const auto useProgramIcon = [] {
+        if (QApplication::windowIcon().isNull())
+            QApplication::setWindowIcon(QIcon(QStringLiteral(":/nimbril/nimbril.svg")));
+    };
+
     FloatingWindow form(context);
     form.browser = &browser;
     try {
         context.LoadSettings(UserHomeDir());
     } catch (const NimbrilError& e) {
         // Config.ini could not be written: say so, and still offer the window and its menu.
+        useProgramIcon();
         context.prompts().error(nullptr, context.language().translate(e.message()));
     }
-    if (!context.collectionNotice().isEmpty())
-        context.prompts().warning(nullptr, context.collectionNotice());
-    form.FormCreate();
+    for (const QString& notice :
+         {context.collectionNotice(), context.language().conversionNotice()}) {
+        if (notice.isEmpty())
+            continue;
+        useProgramIcon();
+        context.prompts().warning(nullptr, notice);
+    }
+    form.FormCreate(trayIcon);
     // After an e-mail capture the addresses are shown for saving and merging.
     form.showEMails = [&context](const QStringList& emails) {
         ShowEMailDialog(context, nullptr, emails);
@@ -85,22 +107,37 @@ int main(int argc, char* argv[])
         picker.exec();
     };
 
-    // The windows that live for the whole run.
-    CollectionViewer viewer(context, &form);
-    viewer.openPalette = [&](QWidget* owner, const QString& path, QString* ioError) {
-        // A palette opened from the viewer gets a picker of its own, owned by the viewer.
-        auto* picker = new ColorPicker(context, currentPaletteFile, owner);
-        if (!picker->LoadPaletteFile(path, ioError)) {
-            delete picker;
-            return false;
+    // The viewer and the setup dialog live for the rest of the run once opened. They are built
+    // when first asked for: a start shows neither, and the viewer's folder model, themed icons
+    // and native window cost a start as much as everything else it does after Qt's own set-up.
+    std::unique_ptr<CollectionViewer> viewer;
+    form.showViewer = [&] {
+        if (!viewer) {
+            viewer = std::make_unique<CollectionViewer>(context, &form);
+            viewer->openPalette = [&](QWidget* owner, const QString& path, QString* ioError) {
+                // A palette opened from the viewer gets a picker of its own, owned by the viewer.
+                auto* picker = new ColorPicker(context, currentPaletteFile, owner);
+                if (!picker->LoadPaletteFile(path, ioError)) {
+                    delete picker;
+                    return false;
+                }
+                picker->show();
+                return true;
+            };
         }
-        picker->show();
-        return true;
+        viewer->ShowViewer();
     };
-    form.showViewer = [&viewer] { viewer.ShowViewer(); };
-    form.restoreViewer = [&viewer] { viewer.RestoreStep(); };
-    SetupDialog setup(context);
-    form.showSetup = [&setup] { setup.ShowModalSetup(); };
+    // A viewer never opened has nothing to restore.
+    form.restoreViewer = [&viewer] {
+        if (viewer)
+            viewer->RestoreStep();
+    };
+    std::unique_ptr<SetupDialog> setup;
+    form.showSetup = [&] {
+        if (!setup)
+            setup = std::make_unique<SetupDialog>(context);
+        setup->ShowModalSetup();
+    };
 
     // A later start of the program brings the windows back instead of starting a second one.
     if (!instance.listen([&form] { form.TrayLeftPress(); }))
@@ -112,5 +149,6 @@ int main(int argc, char* argv[])
                                .arg(instance.socketPath())));
 
     form.show();
+    QTimer::singleShot(0, &app, useProgramIcon);
     return app.exec();
 }

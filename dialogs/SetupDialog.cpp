@@ -293,6 +293,8 @@ void SetupDialog::LanguageListChange()
         return;
     m_context.language().setLanguage(cb_Language->currentText());
     ApplyLanguage();
+    if (const QString notice = m_context.language().conversionNotice(); !notice.isEmpty())
+        m_context.prompts().warning(this, notice);
 }
 
 void SetupDialog::btn_OKClick()

@@ -1,10 +1,10 @@
 #include "LanguageCatalogue.h"
 
 #include "IniFile.h"
+#include "TraditionalConverter.h"
 
 #include <QDir>
 #include <QRegularExpression>
-#include <opencc/opencc.h>
 
 const QString SimplifiedChineseName = QStringLiteral("简体中文");
 const QString TraditionalChineseName = QStringLiteral("繁體中文");
@@ -12,41 +12,6 @@ const QString TraditionalChineseName = QStringLiteral("繁體中文");
 namespace {
 
 const QString kSection = QStringLiteral("Translations");
-
-// Traditional Chinese reads as Taiwan writes it: OpenCC's phrase-level table (s2twp) turns
-// 鼠标 into 滑鼠 and 默认 into 預設, where a character-by-character mapping gives words no
-// reader there uses. The converter is expensive to open and holds no language text, so one is
-// kept for the process.
-class TraditionalConverter
-{
-public:
-    TraditionalConverter() : m_handle(opencc_open("s2twp.json")) {}
-    ~TraditionalConverter()
-    {
-        if (valid())
-            opencc_close(m_handle);
-    }
-    TraditionalConverter(const TraditionalConverter&) = delete;
-    TraditionalConverter& operator=(const TraditionalConverter&) = delete;
-
-    bool valid() const { return m_handle != reinterpret_cast<opencc_t>(-1); }
-
-    QString convert(const QString& text) const
-    {
-        if (!valid() || text.isEmpty())
-            return text;
-        const QByteArray utf8 = text.toUtf8();
-        char* out = opencc_convert_utf8(m_handle, utf8.constData(), size_t(utf8.size()));
-        if (!out)
-            return text;
-        QString result = QString::fromUtf8(out);
-        opencc_convert_utf8_free(out);
-        return result;
-    }
-
-private:
-    opencc_t m_handle;
-};
 
 } // namespace
 
@@ -85,7 +50,7 @@ QString LanguageCatalogue::text(const QString& key) const
         return *known;
     QString text = IniFile::ReadStringFromText(m_fileText, kSection, key);
     if (m_language == TraditionalChineseName)
-        text = ToTraditionalChinese(text);
+        text = converter().convert(text);
     m_texts.insert(folded, text);
     return text;
 }
@@ -94,6 +59,25 @@ QString LanguageCatalogue::text(const QString& key, const QString& fallback) con
 {
     const QString found = text(key);
     return found.isEmpty() ? fallback : found;
+}
+
+const TraditionalConverter& LanguageCatalogue::converter() const
+{
+    return m_converter ? *m_converter : TraditionalConverter::Shared();
+}
+
+QString LanguageCatalogue::conversionNotice() const
+{
+    if (m_language != TraditionalChineseName)
+        return QString();
+    const QString problem = converter().problem();
+    if (problem.isEmpty())
+        return QString();
+    return text(QStringLiteral("C_NoTraditionalChinese"),
+                QStringLiteral("Traditional Chinese texts are converted from the Simplified "
+                               "Chinese ones by OpenCC, which could not be loaded (%1). The "
+                               "Simplified Chinese texts are shown."))
+        .arg(problem);
 }
 
 QString LanguageCatalogue::translate(const Message& message) const
@@ -152,8 +136,7 @@ QString QtTranslationName(const QString& language)
 
 QString ToTraditionalChinese(const QString& text)
 {
-    static const TraditionalConverter converter;
-    return converter.convert(text);
+    return TraditionalConverter::Shared().convert(text);
 }
 
 QString LanguageForLocale(const QStringList& offered, const QLocale& locale)

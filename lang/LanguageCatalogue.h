@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+class TraditionalConverter;
+
 // The two fixed language names: Simplified Chinese has its own file, Traditional Chinese is
 // derived from it.
 extern const QString SimplifiedChineseName;  // "简体中文"
@@ -38,6 +40,13 @@ public:
     // where the file has no text for one of its keys).
     QString translate(const Message& message) const;
 
+    // For Traditional Chinese, whose texts are converted from the Simplified Chinese file: a
+    // sentence for the user when they cannot be (the converter did not load), as the Simplified
+    // Chinese texts are shown then; empty otherwise.
+    QString conversionNotice() const;
+    // The converter for Traditional Chinese; the program's shared one unless set (tests).
+    void setConverter(const TraditionalConverter* converter) { m_converter = converter; }
+
     // The font that suits the current language for the few labels that take it.
     QFont font() const;
 
@@ -53,11 +62,13 @@ Q_SIGNALS:
 
 private:
     void load();
+    const TraditionalConverter& converter() const;
 
     QString m_programDir;
     QString m_language;
     QString m_fileText; // null when the file could not be read
     mutable QHash<QString, QString> m_texts;
+    const TraditionalConverter* m_converter = nullptr;
 };
 
 // A caption as a title or a message shows it: without its accelerator, whether written "(&C)"
@@ -68,7 +79,8 @@ QString WithoutMnemonic(const QString& caption);
 // ("qtbase_zh_CN"); empty for English and for languages Qt is not translated into here.
 QString QtTranslationName(const QString& language);
 
-// Simplified Chinese characters mapped to their traditional forms; other characters unchanged.
+// Simplified Chinese characters mapped to their traditional forms by the shared converter;
+// other characters unchanged.
 QString ToTraditionalChinese(const QString& text);
 
 // The offered language that suits a locale ("zh_TW", "de_DE"): Chinese by its script or region,

@@ -121,6 +121,7 @@ const QStringList& AllLanguageKeys()
         QStringLiteral("C_MoreNotSaved"),
         QStringLiteral("C_AlreadyRunning"),
         QStringLiteral("C_CannotListen"),
+        QStringLiteral("C_NoTraditionalChinese"),
         QStringLiteral("C_SafecallFailed"),
         QStringLiteral("C_UnableToWrite"),
         QStringLiteral("C_IOError"),

@@ -2,10 +2,14 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -25,25 +29,55 @@ SingleInstance::SingleInstance(const QString& name, const QString& folder)
     const QString base = QDir(dir).filePath(QStringLiteral("%1-%2").arg(name).arg(getuid()));
     m_path = base + QStringLiteral(".lock");
     m_socketPath = base + QStringLiteral(".socket");
-    m_lock = std::make_unique<QLockFile>(m_path);
-    // A lock whose process is gone is stale at once, however young it is.
-    m_lock->setStaleLockTime(0);
 }
 
 SingleInstance::~SingleInstance()
 {
     if (m_server)
         m_server->close();
+    if (m_lockFd >= 0) {
+        // Removed while still held, so that no later start locks a file that is on its way out.
+        QFile::remove(m_path);
+        ::close(m_lockFd);
+    }
 }
 
 bool SingleInstance::tryAcquire()
 {
-    return m_lock->tryLock(0);
+    if (m_lockFd >= 0)
+        return true;
+    const QByteArray path = QFile::encodeName(m_path);
+    // Twice at most: once more when the name went to a new file meanwhile.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return false;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            return false;
+        }
+        // The holder removes the file as it ends: a file locked just after that is no longer the
+        // one the name stands for, and the name is tried again.
+        struct stat held = {};
+        struct stat named = {};
+        if (::fstat(fd, &held) == 0 && ::stat(path.constData(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            // For whoever looks: the process that holds it. The lock holds without this note.
+            const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
+            [[maybe_unused]] const bool noted =
+                ::ftruncate(fd, 0) == 0 &&
+                ::write(fd, pid.constData(), size_t(pid.size())) == pid.size();
+            m_lockFd = fd;
+            return true;
+        }
+        ::close(fd);
+    }
+    return false;
 }
 
 bool SingleInstance::listen(std::function<void()> onWake)
 {
-    if (!m_lock->isLocked())
+    if (m_lockFd < 0)
         return false;
     // Whoever holds the lock owns the socket's name: a socket file left there is a crashed
     // instance's.

@@ -1,14 +1,14 @@
 #pragma once
 
-#include <QLockFile>
 #include <QString>
 #include <functional>
 #include <memory>
 
 class QLocalServer;
 
-// Keeps one running instance per user: a lock file named after the program in the user's
-// runtime folder. A lock left by a crashed instance is cleared; a live one makes tryAcquire fail.
+// Keeps one running instance per user: a lock on a file named after the program in the user's
+// runtime folder. The lock is the kernel's (flock), which ends with its process: a crashed
+// instance leaves no lock behind, and taking it needs no write to disk.
 // Beside the lock the running instance listens on a local socket, so that a later start can ask
 // it to bring its window back instead of leaving the user with nothing on the screen.
 class SingleInstance
@@ -31,6 +31,6 @@ public:
 private:
     QString m_path;
     QString m_socketPath;
-    std::unique_ptr<QLockFile> m_lock;
+    int m_lockFd = -1;
     std::unique_ptr<QLocalServer> m_server;
 };

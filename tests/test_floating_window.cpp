@@ -11,8 +11,10 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -244,6 +246,28 @@ TEST_F(FormMain, HideAndTrayLeftPressBringTheWindowBack)
     form->TrayLeftPress();
     EXPECT_TRUE(form->isVisible());
     EXPECT_EQ(restored, 1);
+}
+
+TEST_F(FormMain, TheTrayIconTheStartShowedFirstBecomesTheWindowsWithItsMenuAndPress)
+{
+    int restored = 0;
+    form->restoreViewer = [&] { ++restored; };
+    QPointer<QSystemTrayIcon> shown = FloatingWindow::MakeTrayIcon();
+    shown->show();
+    form->FormCreate(shown);
+    ASSERT_EQ(form->trayIcon, shown.data());
+    EXPECT_EQ(shown->contextMenu(), form->pm_Text);
+    EXPECT_EQ(shown->toolTip(), "Nimbril");
+
+    form->show();
+    form->m_HideWindowClick();
+    ASSERT_FALSE(form->isVisible());
+    Q_EMIT shown->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(restored, 1);
+    // The window owns it from now on.
+    form.reset();
+    EXPECT_TRUE(shown.isNull());
 }
 
 TEST_F(FormMain, WithoutATrayThePickerGivesTheWindowBackWhenItCloses)

@@ -2,6 +2,7 @@
 #include "LanguageCatalogue.h"
 #include "LanguageKeys.h"
 #include "TestFiles.h"
+#include "TraditionalConverter.h"
 
 #include <QDir>
 #include <QFile>
@@ -73,6 +74,31 @@ TEST_F(Language, TraditionalChineseIsDerivedFromTheSimplifiedFile)
 
     catalogue.setLanguage(SimplifiedChineseName);
     EXPECT_EQ(catalogue.text("C_X"), QStringLiteral("简体"));
+}
+
+TEST_F(Language, WithoutItsConverterTraditionalChineseShowsTheSimplifiedTextsAndSaysWhy)
+{
+    writeText(dir() + SimplifiedChineseName + ".LAG",
+              QStringLiteral("[Translations]\r\nC_X=简体\r\n"));
+    // No library of that name, and a library that is not OpenCC.
+    for (const QString& library : QStringList{dir() + "libopencc-gone.so", "libz.so.1"}) {
+        const TraditionalConverter broken(library);
+        EXPECT_EQ(broken.convert(QStringLiteral("简体")), QStringLiteral("简体"));
+        catalogue.setConverter(&broken);
+        catalogue.setLanguage(TraditionalChineseName);
+        EXPECT_EQ(catalogue.text("C_X"), QStringLiteral("简体")) << library.toStdString();
+        EXPECT_TRUE(catalogue.conversionNotice().contains("OpenCC")) << library.toStdString();
+        EXPECT_FALSE(broken.problem().isEmpty()) << library.toStdString();
+        EXPECT_TRUE(catalogue.conversionNotice().contains(broken.problem()));
+        // Only Traditional Chinese needs it.
+        catalogue.setLanguage(SimplifiedChineseName);
+        EXPECT_EQ(catalogue.conversionNotice(), "");
+        catalogue.setConverter(nullptr);
+    }
+    // The program's own converter loads on demand.
+    catalogue.setLanguage(TraditionalChineseName);
+    EXPECT_EQ(catalogue.conversionNotice(), "");
+    EXPECT_EQ(catalogue.text("C_X"), QStringLiteral("簡體"));
 }
 
 TEST_F(Language, ChineseNamesAreRecognisedOnlyWhenEqual)

@@ -4,6 +4,7 @@
 #include "SetupDialog.h"
 #include "TestContext.h"
 #include "TestFiles.h"
+#include "TraditionalConverter.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -170,6 +171,24 @@ TEST_F(Setup, PickingALanguageAppliesItAtOnceWithItsFont)
     EXPECT_EQ(form.windowTitle(), QStringLiteral("設定"));
     EXPECT_EQ(form.gb_Language->font().pointSize(), 9);
     form.reject();
+}
+
+TEST_F(Setup, PickingTraditionalChineseWithoutItsConverterSaysSo)
+{
+    const TraditionalConverter missing(tmp.filePath("libopencc-gone.so"));
+    language().setConverter(&missing);
+    SetupDialog form(context(), nullptr, places());
+    form.show();
+    pick(form, SimplifiedChineseName);
+    EXPECT_TRUE(prompts().shown().isEmpty());
+    pick(form, TraditionalChineseName);
+    // The Simplified Chinese texts stand in, and the user is told why.
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("设置"));
+    ASSERT_EQ(prompts().shown().size(), 1);
+    EXPECT_TRUE(prompts().shown().first().startsWith("warning: "));
+    EXPECT_TRUE(prompts().shown().first().contains(missing.problem()));
+    form.reject();
+    language().setConverter(nullptr);
 }
 
 // ---- closing

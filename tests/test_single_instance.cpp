@@ -2,6 +2,7 @@
 #include "TestWait.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <future>
 #include <gtest/gtest.h>
@@ -42,6 +43,32 @@ TEST(SingleInstanceTest, ALaterStartWakesTheRunningOneEvenOverACrashedOnesSocket
         EXPECT_TRUE(later.get());
         EXPECT_EQ(wakes, start);
     }
+}
+
+TEST(SingleInstanceTest, OnlyALiveHolderKeepsTheLockAndOneThatDiesLeavesNone)
+{
+    QTemporaryDir dir;
+    const QString lock = SingleInstance(QStringLiteral("Nimbril"), dir.path()).lockPath();
+    // Another process holds the lock; it is killed the way a crash ends it, with no clean-up.
+    QProcess holder;
+    holder.start(QStringLiteral("sh"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("exec 9>\"$0\" && flock -n 9 && echo held && exec sleep 60"),
+                  lock});
+    ASSERT_TRUE(holder.waitForReadyRead(10000)) << holder.errorString().toStdString();
+    {
+        SingleInstance start(QStringLiteral("Nimbril"), dir.path());
+        EXPECT_FALSE(start.tryAcquire());
+        EXPECT_FALSE(start.listen([] {}));
+    }
+    holder.kill();
+    ASSERT_TRUE(holder.waitForFinished(10000));
+    ASSERT_TRUE(QFile::exists(lock));
+
+    SingleInstance first(QStringLiteral("Nimbril"), dir.path());
+    ASSERT_TRUE(first.tryAcquire());
+    SingleInstance second(QStringLiteral("Nimbril"), dir.path());
+    EXPECT_FALSE(second.tryAcquire());
 }
 
 TEST(SingleInstanceTest, ARunningInstanceThatDoesNotListenIsNoAnswer)
