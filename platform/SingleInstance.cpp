@@ -3,21 +3,89 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QScopeGuard>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QThread>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
 // What a later start sends; the running instance answers with the same word once it has it.
 constexpr char kWakeWord[] = "show\n";
+constexpr int kWakeLength = 5;
+
+// The socket's address; false when the path does not fit one.
+bool UnixAddress(const QString& path, sockaddr_un* address)
+{
+    const QByteArray name = QFile::encodeName(path);
+    *address = {};
+    address->sun_family = AF_UNIX;
+    if (name.isEmpty() || size_t(name.size()) >= sizeof address->sun_path)
+        return false;
+    std::memcpy(address->sun_path, name.constData(), size_t(name.size()));
+    return true;
+}
+
+// Waits until `fd` is ready for `events` or the deadline passes.
+bool WaitFor(int fd, short events, const QDeadlineTimer& deadline)
+{
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const int n = ::poll(&p, 1, int(qMax<qint64>(0, deadline.remainingTime())));
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n > 0;
+    }
+}
 
 } // namespace
+
+// One later start's connection, read until its word has come (or it says something else).
+class SingleInstance::Caller : public QObject
+{
+public:
+    Caller(int fd, std::function<void()> onWake, QObject* parent)
+        : QObject(parent), m_fd(fd), m_onWake(std::move(onWake)),
+          m_notifier(qintptr(fd), QSocketNotifier::Read)
+    {
+        connect(&m_notifier, &QSocketNotifier::activated, this, &Caller::onReadable);
+    }
+    ~Caller() override { ::close(m_fd); }
+
+private:
+    void onReadable()
+    {
+        char chunk[64];
+        const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            return;
+        if (n > 0)
+            m_said.append(chunk, n);
+        if (n > 0 && m_said.size() < kWakeLength && QByteArray(kWakeWord).startsWith(m_said))
+            return;
+        m_notifier.setEnabled(false);
+        if (m_said == kWakeWord) {
+            [[maybe_unused]] const ssize_t sent =
+                ::send(m_fd, kWakeWord, kWakeLength, MSG_NOSIGNAL | MSG_DONTWAIT);
+            m_onWake();
+        }
+        deleteLater();
+    }
+
+    int m_fd;
+    std::function<void()> m_onWake;
+    QSocketNotifier m_notifier;
+    QByteArray m_said;
+};
 
 SingleInstance::SingleInstance(const QString& name, const QString& folder)
 {
@@ -33,8 +101,11 @@ SingleInstance::SingleInstance(const QString& name, const QString& folder)
 
 SingleInstance::~SingleInstance()
 {
-    if (m_server)
-        m_server->close();
+    if (m_listener) {
+        m_listener.reset();
+        ::close(m_serverFd);
+        QFile::remove(m_socketPath);
+    }
     if (m_lockFd >= 0) {
         // Removed while still held, so that no later start locks a file that is on its way out.
         QFile::remove(m_path);
@@ -77,33 +148,34 @@ bool SingleInstance::tryAcquire()
 
 bool SingleInstance::listen(std::function<void()> onWake)
 {
-    if (m_lockFd < 0)
+    if (m_lockFd < 0 || m_listener)
+        return m_listener != nullptr;
+    sockaddr_un address;
+    if (!UnixAddress(m_socketPath, &address))
         return false;
     // Whoever holds the lock owns the socket's name: a socket file left there is a crashed
     // instance's.
-    QLocalServer::removeServer(m_socketPath);
-    m_server = std::make_unique<QLocalServer>();
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server->listen(m_socketPath)) {
-        m_server.reset();
+    ::unlink(address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    // Only the user reaches it: the socket is made without rights for anyone else.
+    const mode_t mask = ::umask(0077);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::umask(mask);
+    if (!bound || ::listen(fd, 8) != 0) {
+        ::close(fd);
         return false;
     }
-    QLocalServer* server = m_server.get();
-    QObject::connect(server, &QLocalServer::newConnection, server, [server, onWake] {
-        while (QLocalSocket* socket = server->nextPendingConnection()) {
-            QObject::connect(socket, &QLocalSocket::disconnected, socket,
-                             &QLocalSocket::deleteLater);
-            QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, onWake] {
-                if (!socket->canReadLine())
-                    return;
-                if (socket->readLine(64) != kWakeWord) {
-                    socket->disconnectFromServer();
-                    return;
-                }
-                socket->write(kWakeWord);
-                socket->flush();
-                onWake();
-            });
+    m_serverFd = fd;
+    m_listener = std::make_unique<QSocketNotifier>(qintptr(fd), QSocketNotifier::Read);
+    QSocketNotifier* listener = m_listener.get();
+    QObject::connect(listener, &QSocketNotifier::activated, listener, [fd, listener, onWake] {
+        for (;;) {
+            const int caller = ::accept4(fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (caller < 0)
+                return;
+            new Caller(caller, onWake, listener);
         }
     });
     return true;
@@ -111,21 +183,32 @@ bool SingleInstance::listen(std::function<void()> onWake)
 
 bool SingleInstance::wakeRunning(int waitMs) const
 {
+    sockaddr_un address;
+    if (!UnixAddress(m_socketPath, &address))
+        return false;
     const QDeadlineTimer deadline(waitMs);
     do {
-        QLocalSocket socket;
-        socket.connectToServer(m_socketPath);
-        if (socket.waitForConnected(int(qMax<qint64>(1, deadline.remainingTime())))) {
-            socket.write(kWakeWord);
-            while (socket.bytesToWrite() > 0 &&
-                   socket.waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))))
-                ;
-            while (!socket.canReadLine() &&
-                   socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-                ;
-            if (socket.canReadLine() && socket.readLine(64) == kWakeWord)
-                return true;
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0)
             return false;
+        const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+        const bool reached =
+            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ||
+            (errno == EINPROGRESS && WaitFor(fd, POLLOUT, deadline));
+        if (reached) {
+            if (::send(fd, kWakeWord, kWakeLength, MSG_NOSIGNAL) != kWakeLength)
+                return false;
+            QByteArray answer;
+            while (answer.size() < kWakeLength && WaitFor(fd, POLLIN, deadline)) {
+                char chunk[64];
+                const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+                if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                    continue;
+                if (n <= 0)
+                    break;
+                answer.append(chunk, n);
+            }
+            return answer == kWakeWord;
         }
         // Nobody listens yet: the running instance may still be starting.
         QThread::msleep(100);

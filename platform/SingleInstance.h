@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-class QLocalServer;
+class QSocketNotifier;
 
 // Keeps one running instance per user: a lock on a file named after the program in the user's
 // runtime folder. The lock is the kernel's (flock), which ends with its process: a crashed
@@ -31,6 +31,9 @@ public:
 private:
     QString m_path;
     QString m_socketPath;
+    class Caller;
+
     int m_lockFd = -1;
-    std::unique_ptr<QLocalServer> m_server;
+    int m_serverFd = -1;
+    std::unique_ptr<QSocketNotifier> m_listener;
 };
