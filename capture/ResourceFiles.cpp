@@ -199,6 +199,14 @@ ResourceFileQueue::~ResourceFileQueue()
 
 void ResourceFileQueue::write(const QString& id, const QByteArray& bytes, const QString& target)
 {
+    if (!m_thread.joinable() && m_writtenAtOnce < kWrittenAtOnce) {
+        ++m_writtenAtOnce;
+        Written written{id, QString(), Message()};
+        written.file = WriteResourceFile(bytes, target, &written.why);
+        std::lock_guard lock(m_mutex);
+        m_done.append(std::move(written));
+        return;
+    }
     {
         std::unique_lock lock(m_mutex);
         // A single file larger than the limit still goes, alone.

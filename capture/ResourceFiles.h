@@ -34,6 +34,8 @@ QString WriteResourceFile(const QByteArray& bytes, const QString& target, Messag
 // Writes resource files as WriteResourceFile does, on a thread of its own and one after the other
 // in the order given, while the caller goes on to the next resource: a capture's files are
 // written while the next one's bytes are read. At most kQueuedBytes wait to be written at once.
+// The first kWrittenAtOnce files are written in the caller: a style sheet or a script alone is
+// not worth a thread.
 class ResourceFileQueue
 {
 public:
@@ -58,6 +60,7 @@ public:
 
 private:
     static constexpr qint64 kQueuedBytes = qint64(64) << 20;
+    static constexpr int kWrittenAtOnce = 4;
     struct Job
     {
         QString id;
@@ -73,7 +76,8 @@ private:
     bool m_busy = false; // a job is being written
     bool m_closing = false;
     QList<Written> m_done;
-    std::thread m_thread; // started by the first write
+    int m_writtenAtOnce = 0;
+    std::thread m_thread; // started by the first write after those written at once
 };
 
 // The first folder or file from below `root` down to `target` that is a symbolic link, or empty
