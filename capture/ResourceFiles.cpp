@@ -201,8 +201,7 @@ void ResourceFileQueue::write(const QString& id, const QByteArray& bytes, const 
 {
     if (!m_thread.joinable() && m_writtenAtOnce < kWrittenAtOnce) {
         ++m_writtenAtOnce;
-        Written written{id, QString(), Message()};
-        written.file = WriteResourceFile(bytes, target, &written.why);
+        Written written = writeNow({id, bytes, target});
         std::lock_guard lock(m_mutex);
         m_done.append(std::move(written));
         return;
@@ -239,20 +238,26 @@ void ResourceFileQueue::run()
         m_jobs.pop_front();
         m_busy = true;
         lock.unlock();
-        Written written{job.id, QString(), Message()};
-        try {
-            written.file = WriteResourceFile(job.bytes, job.target, &written.why);
-        } catch (...) {
-            written.why = {QString(), QStringLiteral("out of memory"), {}};
-        }
-        const qint64 size = job.bytes.size();
+        Written written = writeNow(job);
         job = {};
         lock.lock();
         m_busy = false;
-        m_queuedBytes -= size;
+        m_queuedBytes -= written.size;
         m_done.append(std::move(written));
         m_changed.notify_all();
     }
+}
+
+ResourceFileQueue::Written ResourceFileQueue::writeNow(const Job& job)
+{
+    Written written{job.id, job.bytes.size(), QString(), Message()};
+    try {
+        written.file = WriteResourceFile(job.bytes, job.target, &written.why);
+    } catch (...) {
+        // on the queue's thread nothing may leave it
+        written.why = QStringLiteral("out of memory");
+    }
+    return written;
 }
 
 QString LinkOnTheWay(const QString& root, const QString& target, QSet<QString>* clearFolders)

@@ -42,6 +42,7 @@ public:
     struct Written
     {
         QString id;   // as given to write()
+        qint64 size;  // of the bytes given
         QString file; // the path that now holds the bytes; empty: not written
         Message why;  // why not
     };
@@ -68,6 +69,7 @@ private:
         QString target;
     };
     void run();
+    static Written writeNow(const Job& job);
 
     std::mutex m_mutex;
     std::condition_variable m_changed;

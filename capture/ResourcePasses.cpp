@@ -13,6 +13,15 @@
 
 namespace {
 
+// Events are let through at the capture's pace when there is a capture, at once otherwise.
+void PumpEventsOf(CaptureLedger* ledger)
+{
+    if (ledger)
+        ledger->pumpEvents();
+    else
+        PumpEvents();
+}
+
 struct PlannedResource
 {
     int element;
@@ -61,13 +70,9 @@ public:
             // Counted as written at once, so that the limit holds for what is queued.
             if (m_ledger)
                 m_ledger->bytesWritten += bytes.size();
-            m_queuedSizes.insert(url, bytes.size());
             m_files.write(url, bytes, target);
         }
-        if (m_ledger)
-            m_ledger->pumpEvents();
-        else
-            PumpEvents();
+        PumpEventsOf(m_ledger);
     }
 
     // Waits until every file received is written; before that, file() and failure() do not
@@ -75,13 +80,12 @@ public:
     void finish()
     {
         for (const ResourceFileQueue::Written& written : m_files.finish()) {
-            const qint64 size = m_queuedSizes.take(written.id);
             if (!written.file.isEmpty()) {
                 m_written.insert(written.id, written.file);
                 continue;
             }
             if (m_ledger)
-                m_ledger->bytesWritten -= size;
+                m_ledger->bytesWritten -= written.size;
             notWritten(written.id, written.why);
         }
     }
@@ -120,8 +124,7 @@ private:
     QHash<QString, Message> m_failures;
     // Folders on the way to the files written that were found to be no symbolic links.
     QSet<QString> m_clearFolders;
-    QHash<QString, qint64> m_queuedSizes; // of the files queued and not yet written
-    ResourceFileQueue m_files;            // last: its writes end before the rest goes
+    ResourceFileQueue m_files; // last: its writes end before the rest goes
 };
 
 // Elements whose resource every page that shows it holds: a link of another relation (a
@@ -278,12 +281,8 @@ QList<AttributeWrite> RunResourcePass(const ResourcePass& pass, Browser& browser
             for (const char* attribute : pass.rewrites)
                 writes.append({r.element, QString::fromLatin1(attribute), address});
         }
-        if (pass.firstOnly)
-            continue;
-        if (ledger)
-            ledger->pumpEvents();
-        else
-            PumpEvents();
+        if (!pass.firstOnly)
+            PumpEventsOf(ledger);
     }
     return writes;
 }

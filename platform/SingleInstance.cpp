@@ -21,7 +21,7 @@ namespace {
 
 // What a later start sends; the running instance answers with the same word once it has it.
 constexpr char kWakeWord[] = "show\n";
-constexpr int kWakeLength = 5;
+constexpr int kWakeLength = sizeof kWakeWord - 1;
 
 // The socket's address; false when the path does not fit one.
 bool UnixAddress(const QString& path, sockaddr_un* address)

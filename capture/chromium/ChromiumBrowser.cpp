@@ -126,10 +126,15 @@ void ChromiumBrowser::forgetSessions()
         for (int id : ids)
             m_connection->discard(id);
     m_sessionSetups.clear();
+    dropReadAhead();
+    m_requests.clear();
+}
+
+void ChromiumBrowser::dropReadAhead()
+{
     for (const ChromiumDocuments::DocumentRequests& ahead : std::as_const(m_readAhead))
         ChromiumDocuments::discard(*m_connection, ahead);
     m_readAhead.clear();
-    m_requests.clear();
 }
 
 void ChromiumBrowser::onEvent(const QString& method, const QJsonObject& params,
@@ -330,9 +335,7 @@ QList<PageRef> ChromiumBrowser::pages()
     const QList<Cdp::TargetInfo> found = pageTargets();
     // A new capture: the documents of the last one are let go.
     m_documents.clear();
-    for (const ChromiumDocuments::DocumentRequests& ahead : std::as_const(m_readAhead))
-        ChromiumDocuments::discard(*m_connection, ahead);
-    m_readAhead.clear();
+    dropReadAhead();
     m_plannedPages.clear();
     QList<PageRef> refs;
     for (const Cdp::TargetInfo& t : found)

@@ -87,6 +87,8 @@ private:
     // Asks for the document of the page after `targetId` in the capture's order, so that the
     // browser reads it while this page's files are written.
     void readAheadAfter(const QString& targetId);
+    // Lets go of what was asked for ahead and not yet taken.
+    void dropReadAhead();
     const ChromiumDocument& document(const PageSnapshot& page) const;
     void readBytes(const ChromiumDocument& doc, const QStringList& urls, ResourceSink& sink);
     // Runs a call of a capture; a failure because the browser went away says so in plain words.

@@ -101,11 +101,11 @@ QJsonValue Evaluate(CdpConnection& c, const ChromiumDocument& doc, const QString
     return e.value;
 }
 
-// Runs an expression whose value is a text and hands it to `write` in UTF-8. A short text comes
-// in the reply itself. A long one would crawl: the protocol carries some ten megabytes a second,
-// so the page packs it (to about a sixth, far faster than the protocol would carry the
-// difference) into a blob that is read in slices and unpacked as they come.
-// ReadText in two halves: the request, sent in the world `contextId` of the session...
+// Running an expression whose value is a text, in two halves (ReadText below does both). The
+// request, sent in the world `contextId` of the session: a short text comes in the reply itself.
+// A long one would crawl: the protocol carries some ten megabytes a second, so the page packs it
+// (to about a sixth, far faster than the protocol would carry the difference) into a blob that is
+// read in slices and unpacked as they come...
 int SendText(CdpConnection& c, const QString& session, int contextId, const QString& expression)
 {
     const QString packed =
@@ -117,7 +117,7 @@ int SendText(CdpConnection& c, const QString& session, int contextId, const QStr
                   Cdp::evaluateParams(packed, contextId, false, true), session);
 }
 
-// ... and the text taken from its answer.
+// ... and the text taken from its answer, handed to `write` in UTF-8.
 void TakeText(CdpConnection& c, const ChromiumDocument& doc, int request,
               const Browser::TextWriter& write)
 {
@@ -158,6 +158,7 @@ void TakeText(CdpConnection& c, const ChromiumDocument& doc, int request,
         throw SafecallError();
 }
 
+// Runs an expression whose value is a text and hands it to `write` in UTF-8.
 void ReadText(CdpConnection& c, const ChromiumDocument& doc, const QString& expression,
               const Browser::TextWriter& write)
 {
