@@ -15,15 +15,7 @@ megabytes=${2:-50}
 capture=$root/build/bin/nimbril-capture
 [[ -x $capture ]] || { cmake -S . -B build -G Ninja >/dev/null && cmake --build build --target nimbril-capture >/dev/null; }
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/work.sh
 
 mkdir -p "$work/site"
 python3 - "$work/site" "$megabytes" <<'EOF'

@@ -33,15 +33,7 @@ fi
 capture=$root/build/bin/nimbril-capture
 snapshot=$root/build/bench/cdp_snapshot
 
-work=$(mktemp -d)
-pids=()
-stop_all() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  pids=()
-}
-trap 'stop_all; rm -rf "$work"' EXIT
+source bench/work.sh
 
 # Files under a folder whose name ends in .png, and their bytes: "COUNT BYTES".
 png_stats() { find "$1" -type f -name '*.png' -printf '%s\n' 2>/dev/null | awk '{n++; b+=$1} END {print n+0, b+0}'; }
@@ -191,7 +183,7 @@ for t in json.load(sys.stdin):
   measure browser-mhtml "$out/mhtml" "file_stats_mhtml" "$reps" \
     "'$snapshot' --endpoint 127.0.0.1:$cport --dest '$out/mhtml'"
 
-  stop_all
+  stop_started
 
   echo
   echo "### K = $k pages, M = $m images each ($((k * m)) pictures, $(awk -v b="$expect_bytes" 'BEGIN {printf "%.1f", b / 1048576}') MB), $reps runs"

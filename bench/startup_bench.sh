@@ -18,15 +18,7 @@ done
 [[ -x build/bin/nimbril ]] || { cmake -S . -B build -G Ninja >/dev/null && cmake --build build --target nimbril >/dev/null; }
 
 display=":$((RANDOM % 400 + 500))"
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/work.sh
 
 Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
 pids+=($!)
