@@ -290,6 +290,30 @@ TEST_F(CdpCalls, PipelinedCallsAnsweredOutOfOrderReachTheirCallers)
     EXPECT_THROW(connection.wait(a, 0), SafecallError); // already collected
 }
 
+TEST_F(CdpCalls, WorkHungOnAReplyRunsWhenTheReplyIsReadWhoeverWaits)
+{
+    // The fake server answers each request at once, in order.
+    int followUp = 0;
+    int runs = 0;
+    const int world = connection.send("Page.createIsolatedWorld");
+    connection.whenAnswered(world, [&] {
+        ++runs;
+        followUp = connection.send("Runtime.evaluate");
+    });
+    const int dropped = connection.send("Page.getResourceTree");
+    connection.whenAnswered(dropped, [&] { ++runs; });
+    connection.discard(dropped);
+    // Whoever waits for a reply takes it; what was hung on it does not run besides.
+    const int awaited = connection.send("Page.enable");
+    connection.whenAnswered(awaited, [&] { ++runs; });
+    connection.wait(awaited, 5000);
+
+    EXPECT_EQ(runs, 1);
+    ASSERT_NE(followUp, 0);
+    EXPECT_EQ(connection.wait(followUp, 5000).value("method").toString(), "Runtime.evaluate");
+    EXPECT_EQ(connection.wait(world, 5000).value("method").toString(), "Page.createIsolatedWorld");
+}
+
 TEST_F(CdpCalls, SingleFrameReplyOfTensOfMegabytes)
 {
     const qsizetype size = 30 * 1024 * 1024;

@@ -134,6 +134,8 @@ QList<QJsonObject> CdpConnection::waitAll(const QList<int>& ids, int timeoutMs)
     for (int id : ids) {
         if (!m_pending.contains(id))
             fail(QStringLiteral("wait for unknown request %1").arg(id));
+        // Whoever waits takes the reply; nothing else runs on it.
+        m_whenAnswered.remove(id);
     }
     // A request that is still not done afterwards ran out of time.
     waitUntil(
@@ -174,9 +176,16 @@ QList<QJsonObject> CdpConnection::waitAll(const QList<int>& ids, int timeoutMs)
     return results;
 }
 
+void CdpConnection::whenAnswered(int id, std::function<void()> then)
+{
+    if (m_pending.contains(id))
+        m_whenAnswered.insert(id, std::move(then));
+}
+
 void CdpConnection::discard(int id)
 {
     m_pending.remove(id);
+    m_whenAnswered.remove(id);
 }
 
 std::optional<Cdp::Event> CdpConnection::waitForEvent(const EventPredicate& matches, int timeoutMs,
@@ -230,6 +239,8 @@ void CdpConnection::onTextMessage(const QByteArray& utf8)
                               .arg(m.errorCode)
                               .arg(m.errorMessage);
         wakeWaiters();
+        if (const std::function<void()> then = m_whenAnswered.take(m.id))
+            then();
     } else if (m.kind == Cdp::Message::Kind::Event) {
         m_events.emplace_back(m_nextEventSeq++, Cdp::Event{m.method, m.params, m.sessionId});
         while (m_events.size() > static_cast<size_t>(EventBacklog))
@@ -272,6 +283,7 @@ void CdpConnection::dropSocket()
 
 void CdpConnection::failPending(const QString& why)
 {
+    m_whenAnswered.clear();
     for (Pending& p : m_pending) {
         if (p.done)
             continue;

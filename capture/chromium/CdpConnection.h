@@ -70,6 +70,11 @@ public:
     // Whether the reply to a sent request has come (a wait for it returns at once); never waits
     // and reads nothing from the socket.
     bool isAnswered(int id) const;
+    // Runs `then` once, as soon as the reply to a sent request is read (from inside the event
+    // that read it), so that what depends on it can be sent without waiting for anyone to ask.
+    // Never run for a request that is discarded, waited for before its reply, or lost with the
+    // connection.
+    void whenAnswered(int id, std::function<void()> then);
 
     // Events: every event is emitted as eventReceived() when it arrives, and the most recent
     // ones (up to EventBacklog) are kept so that a caller can wait for an event that may come
@@ -129,6 +134,7 @@ private:
     QUrl m_url;
     int m_nextId = 1;
     QHash<int, Pending> m_pending;
+    QHash<int, std::function<void()>> m_whenAnswered;
     std::deque<std::pair<quint64, Cdp::Event>> m_events;
     quint64 m_nextEventSeq = 0;
     QList<QEventLoop*> m_loops;

@@ -235,11 +235,8 @@ void ChromiumBrowser::prepare(const QList<PageRef>& pages)
         }
         // The first page's document is asked for at once too; the others' each while the page
         // before is saved (readAheadAfter).
-        if (!m_plannedPages.isEmpty() && !m_readAhead.contains(m_plannedPages.first()))
-            if (const QString session = m_pageSessions.value(m_plannedPages.first());
-                !session.isEmpty())
-                m_readAhead.insert(m_plannedPages.first(), ChromiumDocuments::sendAhead(
-                                                               c, session, m_plannedPages.first()));
+        if (!m_plannedPages.isEmpty())
+            readAhead(m_plannedPages.first());
     } catch (const SafecallError&) {
         // Only a hint: each page is attached to when its turn comes.
     }
@@ -375,14 +372,21 @@ void ChromiumBrowser::readAheadAfter(const QString& targetId)
     const qsizetype at = m_plannedPages.indexOf(targetId);
     if (at < 0 || at + 1 >= m_plannedPages.size())
         return;
-    const QString next = m_plannedPages[at + 1];
-    const QString session = m_pageSessions.value(next);
-    if (session.isEmpty())
+    readAhead(m_plannedPages[at + 1]);
+}
+
+void ChromiumBrowser::readAhead(const QString& targetId)
+{
+    const QString session = m_pageSessions.value(targetId);
+    if (session.isEmpty() || m_readAhead.contains(targetId))
         return;
-    auto it = m_readAhead.find(next);
-    if (it == m_readAhead.end())
-        it = m_readAhead.insert(next, ChromiumDocuments::sendAhead(*m_connection, session, next));
-    ChromiumDocuments::advance(*m_connection, *it);
+    const auto sent = m_readAhead.insert(
+        targetId, ChromiumDocuments::sendAhead(*m_connection, session, targetId));
+    // The snapshot goes out the moment its world is made, while this side still writes files.
+    m_connection->whenAnswered(sent->world, [this, targetId] {
+        if (const auto it = m_readAhead.find(targetId); it != m_readAhead.end())
+            ChromiumDocuments::advance(*m_connection, *it);
+    });
 }
 
 PageSnapshot ChromiumBrowser::readDocument(const QString& session, const QString& frameId,

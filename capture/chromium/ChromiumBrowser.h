@@ -87,6 +87,8 @@ private:
     // Asks for the document of the page after `targetId` in the capture's order, so that the
     // browser reads it while this page's files are written.
     void readAheadAfter(const QString& targetId);
+    // Sends the first requests for a page already attached to, unless they were sent.
+    void readAhead(const QString& targetId);
     // Lets go of what was asked for ahead and not yet taken.
     void dropReadAhead();
     const ChromiumDocument& document(const PageSnapshot& page) const;

@@ -215,9 +215,13 @@ bool NavigatedSince(const CdpConnection& c, const QString& session, const QStrin
     return false;
 }
 
+// The snapshot, and the serialiser set up beside it in the same world: compiled once there, so
+// that the page's copy later sends only its writes (its text sent and compiled with every copy
+// cost more than the copying itself).
 QString SnapshotExpression()
 {
-    return QStringLiteral("JSON.stringify(") + SnapshotScript() + u')';
+    return QStringLiteral("(globalThis.__nimbrilSerialize = ") + SerializeScript() +
+           QStringLiteral(", JSON.stringify(") + SnapshotScript() + QStringLiteral("))");
 }
 
 } // namespace
@@ -338,7 +342,7 @@ void serialize(CdpConnection& c, const ChromiumDocument& doc, int root,
     for (const AttributeWrite& attribute : writes)
         w.append(QJsonArray{attribute.element, attribute.name, attribute.value});
     ReadText(c, doc,
-             SerializeScript() + u'(' +
+             QStringLiteral("globalThis.__nimbrilSerialize(") +
                  JsonArgs({doc.docIndex, root, w, options.inertScripts, options.fieldValues}) +
                  u')',
              write);
