@@ -4,6 +4,7 @@
 #include "Errors.h"
 #include "Harvester.h"
 #include "PageSaver.h"
+#include "ResourceFiles.h"
 #include "TextRules.h"
 #include "WebAddress.h"
 
@@ -44,6 +45,7 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
 
     // Files left half-written by a capture that was killed go before this one writes.
     SweepLeftoverFiles(folder, 0);
+    const HeapKeptForCapture heap;
     CaptureLedger ledger;
     ledger.stopRequested = displays.stopRequested;
     PageSaver saver(*m_browser, displays, &ledger);
