@@ -74,6 +74,8 @@ struct AttributeWrite
     int element;
     QString name;
     QString value;
+
+    friend bool operator==(const AttributeWrite&, const AttributeWrite&) = default;
 };
 
 // How the saved copy of a document differs from the live one beyond the attribute writes.
@@ -84,6 +86,8 @@ struct CopyOptions
     bool inertScripts = false;
     // Form fields keep the values, ticks and choices they show, which scripts or the user set.
     bool fieldValues = false;
+
+    friend bool operator==(const CopyOptions&, const CopyOptions&) = default;
 };
 
 // The most bytes the browser hands out for one resource. A bigger body (a picture that unpacks
@@ -134,6 +138,15 @@ public:
     using TextWriter = std::function<void(const QByteArray& utf8)>;
     virtual void serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,
                            const CopyOptions& options, const TextWriter& write) = 0;
+    // Asks for the copy serialize() hands out for the same page, writes and options, so that the
+    // browser makes it while the caller goes on; serialize() later takes it. Only a hint.
+    virtual void serializeAhead(const PageSnapshot& page, const QList<AttributeWrite>& writes,
+                                const CopyOptions& options)
+    {
+        Q_UNUSED(page);
+        Q_UNUSED(writes);
+        Q_UNUSED(options);
+    }
     // The caption of the browser window in front, or the empty text.
     virtual QString frontWindowCaption() = 0;
     // Asks every browser window to close; returns before they have closed.

@@ -26,6 +26,31 @@ QString NotSavedText(const QList<Message>& notSaved, int shown, const Message::W
     return text;
 }
 
+namespace {
+
+// A page of fewer elements than this has its page file written after the next page's files, so
+// that the browser makes its copy meanwhile. A larger page's copy takes long enough to show its
+// own progress, and is written at once.
+constexpr size_t kOverlappedElements = 10000;
+
+void RefuseUnanswered(CaptureLedger& ledger, const PageRef& page)
+{
+    ledger.refuse(page.address, {QStringLiteral("C_PageNoAnswer"),
+                                 QStringLiteral("the page \"%1\" did not answer and was skipped"),
+                                 {page.title}});
+}
+
+void RefuseTooLarge(CaptureLedger& ledger, const PageRef& page)
+{
+    ledger.refuse(page.address,
+                  {QStringLiteral("C_PageTooLarge"),
+                   QStringLiteral("the page \"%1\" holds more than a page may (256 MiB of "
+                                  "elements or text) and was skipped"),
+                   {page.title}});
+}
+
+} // namespace
+
 CaptureRun::CaptureRun(Browser* browser) : m_browser(browser) {}
 
 void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind kind)
@@ -53,6 +78,29 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
     saver.setKeepScripts(keepScripts);
     Harvester harvester(*m_browser, displays, emails, &ledger);
     Finally report([this, &ledger] { notSaved = ledger.notSaved; });
+    // The page whose page file is still to come while the next page's files are written.
+    struct HeldPage
+    {
+        PageRef page;
+        PageSnapshot doc;
+        PendingPageFile file;
+    };
+    std::optional<HeldPage> held;
+    const auto writeHeld = [&] {
+        if (!held)
+            return;
+        const HeldPage pending = std::move(*held);
+        held.reset();
+        try {
+            saver.writePageFile(pending.doc, pending.file);
+        } catch (const NoAnswerError&) {
+            RefuseUnanswered(ledger, pending.page);
+        } catch (const PageTooLargeError&) {
+            RefuseTooLarge(ledger, pending.page);
+        }
+    };
+    // Also when the capture stops or fails: the held page's files are all written.
+    Finally writeLast([&] { writeHeld(); });
     if (scope == Scope::AllPages)
         m_browser->prepare(pages);
     for (const PageRef& page : pages) {
@@ -68,17 +116,25 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
             }
         }
         try {
-            const std::optional<PageSnapshot> doc = m_browser->snapshot(page);
+            std::optional<PageSnapshot> doc = m_browser->snapshot(page);
             const bool process =
                 doc && (scope == Scope::AllPages ||
                         (!doc->title.isEmpty() && caption.contains(doc->title, Qt::CaseSensitive)));
             if (process) {
                 if (IsWebUrl(doc->address))
                     ++pagesCaptured;
-                if (kind == CaptureKind::WebPage)
-                    saver.savePage(*doc, folder);
-                else
+                if (kind != CaptureKind::WebPage) {
                     harvester.harvestPage(*doc, folder, kind);
+                } else if (scope == Scope::AllPages && &page != &pages.constLast() &&
+                           doc->elements.size() < kOverlappedElements) {
+                    std::optional<PendingPageFile> file = saver.savePageLeavingFile(*doc, folder);
+                    writeHeld();
+                    if (file)
+                        held = HeldPage{page, std::move(*doc), std::move(*file)};
+                } else {
+                    writeHeld();
+                    saver.savePage(*doc, folder);
+                }
                 // A stop during the page's files ended that page with what it had; no page
                 // follows.
                 if (ledger.stopping())
@@ -89,18 +145,11 @@ void CaptureRun::capturePages(const QString& folder, Scope scope, CaptureKind ki
         } catch (const NoAnswerError&) {
             // A page busy in a script of its own is skipped after its wait; the others are
             // still captured.
-            ledger.refuse(page.address,
-                          {QStringLiteral("C_PageNoAnswer"),
-                           QStringLiteral("the page \"%1\" did not answer and was skipped"),
-                           {page.title}});
+            RefuseUnanswered(ledger, page);
             if (scope == Scope::CurrentPage)
                 break;
         } catch (const PageTooLargeError&) {
-            ledger.refuse(page.address,
-                          {QStringLiteral("C_PageTooLarge"),
-                           QStringLiteral("the page \"%1\" holds more than a page may (256 MiB of "
-                                          "elements or text) and was skipped"),
-                           {page.title}});
+            RefuseTooLarge(ledger, page);
             if (scope == Scope::CurrentPage)
                 break;
         }

@@ -80,10 +80,37 @@ void PageSaver::savePage(const PageSnapshot& doc, const QString& path, const QSt
         return;
     m_displays.beginPage(doc.address, doc.title);
     Finally done([this] { m_displays.endPage(); });
+    if (const std::optional<PendingPageFile> file = saveFiles(doc, path, name))
+        saveHtml(doc, *file, true);
+}
 
+std::optional<PendingPageFile> PageSaver::savePageLeavingFile(const PageSnapshot& doc,
+                                                              const QString& path)
+{
+    if (!IsWebUrl(doc.address))
+        return std::nullopt;
+    m_displays.beginPage(doc.address, doc.title);
+    Finally done([this] { m_displays.endPage(); });
+    std::optional<PendingPageFile> file = saveFiles(doc, path, QString());
+    if (file) {
+        m_pendingFiles.insert(file->fileName);
+        m_browser.serializeAhead(doc, file->writes, copyOptions());
+    }
+    return file;
+}
+
+void PageSaver::writePageFile(const PageSnapshot& doc, const PendingPageFile& file)
+{
+    Finally written([&] { m_pendingFiles.remove(file.fileName); });
+    saveHtml(doc, file, false);
+}
+
+std::optional<PendingPageFile> PageSaver::saveFiles(const PageSnapshot& doc, const QString& path,
+                                                    const QString& name)
+{
     const QString pageName = name.isEmpty() ? makePageName(doc, path) : name;
     if (IsBlankName(pageName))
-        return;
+        return std::nullopt;
     const QString folder = pageName + QStringLiteral(".files");
     // Nothing of the page is written through a link that stands where its folder goes.
     if (const QString link =
@@ -94,7 +121,7 @@ void PageSaver::savePage(const PageSnapshot& doc, const QString& path, const QSt
                              {QStringLiteral("C_PageLinkInWay"),
                               QStringLiteral("the page is not saved: %1 is a symbolic link"),
                               {link}});
-        return;
+        return std::nullopt;
     }
     // What a killed save of this page left half-written goes before this one writes.
     SweepLeftoverFiles(WithSlash(path) + folder);
@@ -114,7 +141,15 @@ void PageSaver::savePage(const PageSnapshot& doc, const QString& path, const QSt
     writes += saveFrames(doc, path, folder);
     if (offline)
         writes += offline->finish(writes);
-    saveHtml(doc, writes, WithSlash(path) + pageName + QStringLiteral(".htm"));
+    return PendingPageFile{writes, WithSlash(path) + pageName + QStringLiteral(".htm")};
+}
+
+CopyOptions PageSaver::copyOptions() const
+{
+    CopyOptions options;
+    options.inertScripts = !m_classic && !m_keepScripts;
+    options.fieldValues = !m_classic;
+    return options;
 }
 
 QString PageSaver::makePageName(const PageSnapshot& doc, const QString& path)
@@ -131,7 +166,11 @@ QString PageSaver::makePageName(const PageSnapshot& doc, const QString& path)
         const QString dir = WithSlash(path);
         auto pageFile = [&]() -> QString { return dir + name + QStringLiteral(".htm"); };
         auto iniFile = [&]() -> QString { return dir + name + QStringLiteral(".files/url.ini"); };
-        if (QFileInfo(pageFile()).isFile() && QFileInfo(iniFile()).isFile()) {
+        // A page whose page file is still to come holds its name as if it were written.
+        auto pageFileTaken = [&] {
+            return m_pendingFiles.contains(pageFile()) || QFileInfo(pageFile()).isFile();
+        };
+        if (pageFileTaken() && QFileInfo(iniFile()).isFile()) {
             for (;;) {
                 const QString stored =
                     IniFile::ReadString(iniFile(), QStringLiteral("Site"), QStringLiteral("URL"));
@@ -139,7 +178,7 @@ QString PageSaver::makePageName(const PageSnapshot& doc, const QString& path)
                     break;
                 name = NextCounterName(name);
                 PumpEvents();
-                if (!QFileInfo(pageFile()).isFile())
+                if (!pageFileTaken())
                     break;
             }
         }
@@ -211,31 +250,30 @@ QList<AttributeWrite> PageSaver::saveFrames(const PageSnapshot& doc, const QStri
     return writes;
 }
 
-void PageSaver::saveHtml(const PageSnapshot& doc, const QList<AttributeWrite>& writes,
-                         const QString& fileName)
+void PageSaver::saveHtml(const PageSnapshot& doc, const PendingPageFile& file, bool onPageBar)
 {
     if (doc.root >= 0) {
         // The page is written as the browser hands it out, and named only when whole.
-        AtomicFileWriter file(fileName);
-        if (!file.open())
-            throw InOutError(fileName, file.errorString());
+        const QString& fileName = file.fileName;
+        AtomicFileWriter out(fileName);
+        if (!out.open())
+            throw InOutError(fileName, out.errorString());
         const int from = m_displays.pageBar ? m_displays.pageBar->position() : 0;
         qint64 written = 0;
-        CopyOptions options;
-        options.inertScripts = !m_classic && !m_keepScripts;
-        options.fieldValues = !m_classic;
-        m_browser.serialize(doc, writes, options, [&](const QByteArray& piece) {
+        m_browser.serialize(doc, file.writes, copyOptions(), [&](const QByteArray& piece) {
             for (qsizetype at = 0; at < piece.size(); at += kHtmlPiece) {
                 const qsizetype size = qMin(kHtmlPiece, piece.size() - at);
-                if (!file.write(piece.constData() + at, size))
-                    throw InOutError(fileName, file.errorString());
+                if (!out.write(piece.constData() + at, size))
+                    throw InOutError(fileName, out.errorString());
                 written += size;
-                m_displays.pageWork(from, written);
+                if (onPageBar)
+                    m_displays.pageWork(from, written);
                 PumpEvents();
             }
         });
-        if (!file.commit())
-            throw InOutError(fileName, file.errorString());
+        if (!out.commit())
+            throw InOutError(fileName, out.errorString());
     }
-    m_displays.pageStep();
+    if (onPageBar)
+        m_displays.pageStep();
 }

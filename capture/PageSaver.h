@@ -4,7 +4,17 @@
 #include "CaptureProgress.h"
 #include "ResourcePasses.h"
 
+#include <QSet>
 #include <QString>
+#include <optional>
+
+// A saved page whose files are all written and whose page file is still to come: the browser
+// was asked for the page's copy and makes it meanwhile.
+struct PendingPageFile
+{
+    QList<AttributeWrite> writes; // what the copy names instead of the live page
+    QString fileName;
+};
 
 // Saves one document as a page file beside its resource folder: url.ini, the resources the browser
 // holds, the documents of its frames (each a page of its own inside the folder), and last the page
@@ -26,6 +36,14 @@ public:
 
     // Saves the document into path; an empty name lets the saver choose one.
     void savePage(const PageSnapshot& doc, const QString& path, const QString& name = {});
+    // Saves the document into path as savePage does, all but its page file: the browser is asked
+    // for the page's copy and makes it while the caller goes on (with the next page's files), and
+    // writePageFile writes it. Nothing is pending when the page gets no page file.
+    std::optional<PendingPageFile> savePageLeavingFile(const PageSnapshot& doc,
+                                                       const QString& path);
+    // Writes the page file savePageLeavingFile left for the same document; the page's progress
+    // has ended by then, so the displays are left as they are.
+    void writePageFile(const PageSnapshot& doc, const PendingPageFile& file);
     // The name the document's page gets in path: after its title (else the start of its text,
     // else random digits), with a counter when another page holds the name.
     QString makePageName(const PageSnapshot& doc, const QString& path);
@@ -34,14 +52,19 @@ private:
     void writeUrlIni(const QString& url, const QString& filesFolder);
     QList<AttributeWrite> saveFrames(const PageSnapshot& doc, const QString& path,
                                      const QString& folder);
-    void saveHtml(const PageSnapshot& doc, const QList<AttributeWrite>& writes,
-                  const QString& fileName);
+    // Everything of the page but its page file; nothing when it gets no page file.
+    std::optional<PendingPageFile> saveFiles(const PageSnapshot& doc, const QString& path,
+                                             const QString& name);
+    CopyOptions copyOptions() const;
+    // Writes the page file; `onPageBar`: its progress shows on the page bar.
+    void saveHtml(const PageSnapshot& doc, const PendingPageFile& file, bool onPageBar);
 
     Browser& m_browser;
     CaptureDisplays& m_displays;
     CaptureLedger* m_ledger;
     bool m_classic = false;
     bool m_keepScripts = false;
+    QSet<QString> m_pendingFiles; // page files left to writePageFile, not yet written
 };
 
 // The text made usable as a file name for a page or a text file; shared with the harvester.

@@ -286,25 +286,51 @@ INSTANTIATE_TEST_SUITE_P(Failures, ErrorOnTheThirdOfFivePages,
                                            FailureCase{"scriptCannotBeFetched", "fetch", 5, 3}),
                          [](const auto& info) { return std::string(info.param.what); });
 
-// A page busy in a script of its own gives no answer: it is skipped and named, the others are
-// captured; a browser that answers with an error still ends the run (above).
-TEST_F(CaptureDriver, APageThatDoesNotAnswerIsSkippedAndNamedTheOthersAreSaved)
+struct SilentCase
 {
+    const char* what;
+    const char* operation; // the call that gets no answer, once
+    int successes;         // calls answered before it
+    int silentPage;        // the page it belongs to
+};
+
+class APageThatDoesNotAnswer : public CaptureDriver,
+                               public ::testing::WithParamInterface<SilentCase>
+{};
+
+// A page busy in a script of its own gives no answer: it is skipped and named, the others are
+// captured; a browser that answers with an error still ends the run (above). A page's file is
+// written while the next page's files are, so a copy that gets no answer then is still that
+// page's own failure.
+TEST_P(APageThatDoesNotAnswer, IsSkippedAndNamedTheOthersAreSaved)
+{
+    const SilentCase c = GetParam();
     for (int i = 1; i <= 3; ++i) {
         const QString n = QString::number(i);
         openPage(QStringLiteral("p") + n, QStringLiteral("Page ") + n)
             ->addToBody("IMG", {{"src", "i" + n + ".gif"}});
         browser.hold(QStringLiteral("http://h/i") + n + QStringLiteral(".gif"), "GIF" + n.toUtf8());
     }
-    browser.stopAnswering(QStringLiteral("snapshot"), 1, 1);
+    browser.stopAnswering(QLatin1String(c.operation), c.successes, 1);
     run(Scope::AllPages, CaptureKind::WebPage);
-    EXPECT_TRUE(QFileInfo::exists(dest + "/Page 1.htm"));
-    EXPECT_FALSE(QFileInfo::exists(dest + "/Page 2.htm"));
-    EXPECT_TRUE(savedHtml("Page 3.htm").contains("src=\"Page 3.files/i3.gif\""));
-    EXPECT_EQ(Texts(engine.notSaved),
-              QStringList({"http://h/p2.htm: the page \"Page 2\" did not answer and was skipped"}));
+    for (int i = 1; i <= 3; ++i) {
+        const QString n = QString::number(i);
+        if (i == c.silentPage)
+            EXPECT_FALSE(QFileInfo::exists(dest + "/Page " + n + ".htm"));
+        else
+            EXPECT_TRUE(savedHtml("Page " + n + ".htm")
+                            .contains("src=\"Page " + n + ".files/i" + n + ".gif\""));
+    }
+    const QString n = QString::number(c.silentPage);
+    EXPECT_EQ(Texts(engine.notSaved), QStringList({"http://h/p" + n + ".htm: the page \"Page " + n +
+                                                   "\" did not answer and was skipped"}));
     EXPECT_EQ(totalBar.position(), 3);
 }
+
+INSTANTIATE_TEST_SUITE_P(Calls, APageThatDoesNotAnswer,
+                         ::testing::Values(SilentCase{"itsDocument", "snapshot", 1, 2},
+                                           SilentCase{"itsCopy", "serialize", 0, 1}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 // Cancel pressed while a page's files are written: the files handed out before are finished and
 // no other is; the page file is written with what was saved, naming the rest by their web

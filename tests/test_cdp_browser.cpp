@@ -442,3 +442,35 @@ TEST_F(ChromiumBrowserE2E, APageThatMovesOnWhileThePageBeforeIsReadIsReadAsItIsT
     browser.serialize(*now, {}, {}, [&html](const QByteArray& piece) { html += piece; });
     EXPECT_TRUE(html.contains("moved on")) << html.toStdString();
 }
+
+// A page's copy asked for ahead is taken only when it was asked with the writes the page file
+// needs; otherwise it is asked again.
+TEST_F(ChromiumBrowserE2E, ACopyAskedAheadWithOtherWritesIsAskedAgain)
+{
+    http->serve("/c/page.htm", "text/html",
+                "<html><head><title>Copy</title></head><body><img src=a.gif></body></html>");
+    const QString target = openPage(http->url("/c/page.htm").toString());
+    const auto closePage = qScopeGuard([&] {
+        control->call("Target.closeTarget", {{"targetId", target}});
+    });
+    ChromiumBrowser browser(sources);
+    std::optional<PageSnapshot> doc;
+    for (const PageRef& page : browser.pages())
+        if (page.id == target)
+            doc = browser.snapshot(page);
+    ASSERT_TRUE(doc);
+    const int img = doc->elementsTagged(QStringLiteral("IMG")).value(0, -1);
+    ASSERT_GE(img, 0);
+    auto copy = [&](const QString& src) {
+        QByteArray html;
+        browser.serialize(*doc, {{img, QStringLiteral("src"), src}}, {},
+                          [&html](const QByteArray& piece) { html += piece; });
+        return html;
+    };
+
+    browser.serializeAhead(*doc, {{img, QStringLiteral("src"), QStringLiteral("ahead.gif")}}, {});
+    EXPECT_TRUE(copy(QStringLiteral("ahead.gif")).contains("src=\"ahead.gif\""));
+    browser.serializeAhead(*doc, {{img, QStringLiteral("src"), QStringLiteral("stale.gif")}}, {});
+    const QByteArray html = copy(QStringLiteral("Copy.files/a.gif"));
+    EXPECT_TRUE(html.contains("src=\"Copy.files/a.gif\"")) << html.toStdString();
+}

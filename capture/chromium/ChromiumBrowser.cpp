@@ -135,6 +135,9 @@ void ChromiumBrowser::dropReadAhead()
     for (const ChromiumDocuments::DocumentRequests& ahead : std::as_const(m_readAhead))
         ChromiumDocuments::discard(*m_connection, ahead);
     m_readAhead.clear();
+    for (const CopyAhead& copy : std::as_const(m_copiesAhead))
+        m_connection->discard(copy.request);
+    m_copiesAhead.clear();
 }
 
 void ChromiumBrowser::onEvent(const QString& method, const QJsonObject& params,
@@ -457,9 +460,33 @@ void ChromiumBrowser::serialize(const PageSnapshot& page, const QList<AttributeW
                                 const CopyOptions& options, const TextWriter& write)
 {
     whileConnected([&] {
-        ChromiumDocuments::serialize(*m_connection, document(page), page.root, writes, options,
-                                     write);
+        const ChromiumDocument& doc = document(page);
+        const CopyAhead ahead = m_copiesAhead.take(page.handle);
+        int request = ahead.request;
+        if (request && (ahead.writes != writes || ahead.options != options)) {
+            m_connection->discard(request);
+            request = 0;
+        }
+        if (!request)
+            request =
+                ChromiumDocuments::sendSerialize(*m_connection, doc, page.root, writes, options);
+        ChromiumDocuments::takeSerialized(*m_connection, doc, request, write);
     });
+}
+
+void ChromiumBrowser::serializeAhead(const PageSnapshot& page, const QList<AttributeWrite>& writes,
+                                     const CopyOptions& options)
+{
+    try {
+        const ChromiumDocument& doc = document(page);
+        const int request =
+            ChromiumDocuments::sendSerialize(*m_connection, doc, page.root, writes, options);
+        if (const auto old = m_copiesAhead.find(page.handle); old != m_copiesAhead.end())
+            m_connection->discard(old->request);
+        m_copiesAhead.insert(page.handle, {request, writes, options});
+    } catch (const SafecallError&) {
+        // only a hint: serialize() asks again and says what failed
+    }
 }
 
 // ---- resource bytes -------------------------------------------------------------------------

@@ -57,6 +57,8 @@ public:
     bool fetchShown(const QString& url, ResourceSink& sink) override;
     void serialize(const PageSnapshot& page, const QList<AttributeWrite>& writes,
                    const CopyOptions& options, const TextWriter& write) override;
+    void serializeAhead(const PageSnapshot& page, const QList<AttributeWrite>& writes,
+                        const CopyOptions& options) override;
     QString frontWindowCaption() override;
     void closeAllWindows() override;
 
@@ -106,6 +108,14 @@ private:
     QHash<quint64, std::shared_ptr<ChromiumDocument>> m_documents; // of the current capture
     QStringList m_plannedPages; // the capture's pages (target ids) in their order, from prepare()
     QHash<QString, ChromiumDocuments::DocumentRequests> m_readAhead; // target id -> sent early
+    // A copy asked for before serialize() takes it: the request, and what it was asked with.
+    struct CopyAhead
+    {
+        int request = 0;
+        QList<AttributeWrite> writes;
+        CopyOptions options;
+    };
+    QHash<quint64, CopyAhead> m_copiesAhead; // document handle -> its copy, asked for
     quint64 m_nextHandle = 1;
     FetchStats m_stats;
     bool m_httpListAnswers = true;

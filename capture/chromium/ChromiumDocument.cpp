@@ -101,7 +101,8 @@ QJsonValue Evaluate(CdpConnection& c, const ChromiumDocument& doc, const QString
     return e.value;
 }
 
-// Running an expression whose value is a text, in two halves (ReadText below does both). The
+// Running an expression whose value is a text, in two halves, so that the answer may be taken
+// long after the request went out (a page's copy, while the next page's files are written). The
 // request, sent in the world `contextId` of the session: a short text comes in the reply itself.
 // A long one would crawl: the protocol carries some ten megabytes a second, so the page packs it
 // (to about a sixth, far faster than the protocol would carry the difference) into a blob that is
@@ -156,13 +157,6 @@ void TakeText(CdpConnection& c, const ChromiumDocument& doc, int request,
     }
     if (!unpack.ended())
         throw SafecallError();
-}
-
-// Runs an expression whose value is a text and hands it to `write` in UTF-8.
-void ReadText(CdpConnection& c, const ChromiumDocument& doc, const QString& expression,
-              const Browser::TextWriter& write)
-{
-    TakeText(c, doc, SendText(c, doc.session, doc.contextId, expression), write);
 }
 
 // The id of the frame the element `expression` evaluates to shows; empty when it gives none.
@@ -334,18 +328,22 @@ std::shared_ptr<ChromiumDocument> read(CdpConnection& c, const QString& session,
     return doc;
 }
 
-void serialize(CdpConnection& c, const ChromiumDocument& doc, int root,
-               const QList<AttributeWrite>& writes, const CopyOptions& options,
-               const Browser::TextWriter& write)
+int sendSerialize(CdpConnection& c, const ChromiumDocument& doc, int root,
+                  const QList<AttributeWrite>& writes, const CopyOptions& options)
 {
     QJsonArray w;
     for (const AttributeWrite& attribute : writes)
         w.append(QJsonArray{attribute.element, attribute.name, attribute.value});
-    ReadText(c, doc,
-             QStringLiteral("globalThis.__nimbrilSerialize(") +
-                 JsonArgs({doc.docIndex, root, w, options.inertScripts, options.fieldValues}) +
-                 u')',
-             write);
+    return SendText(
+        c, doc.session, doc.contextId,
+        QStringLiteral("globalThis.__nimbrilSerialize(") +
+            JsonArgs({doc.docIndex, root, w, options.inertScripts, options.fieldValues}) + u')');
+}
+
+void takeSerialized(CdpConnection& c, const ChromiumDocument& doc, int request,
+                    const Browser::TextWriter& write)
+{
+    TakeText(c, doc, request, write);
 }
 
 QString text(CdpConnection& c, const ChromiumDocument& doc, int element)

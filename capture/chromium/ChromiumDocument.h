@@ -61,10 +61,12 @@ std::shared_ptr<ChromiumDocument> read(CdpConnection& connection, const QString&
                                        const QString& frameId, const QString& topUrl, bool onDisk,
                                        PageSnapshot& snapshot, DocumentRequests ahead = {});
 // The root element's outer HTML with the writes and options applied to an inert copy, in UTF-8.
-// The browser keeps it as a blob, read in slices that `write` takes as they come.
-void serialize(CdpConnection& connection, const ChromiumDocument& doc, int root,
-               const QList<AttributeWrite>& writes, const CopyOptions& options,
-               const Browser::TextWriter& write);
+// A large one the browser keeps as a blob, read in slices that `write` takes as they come. In two
+// halves: the request, sent at once, and later the text of its answer.
+int sendSerialize(CdpConnection& connection, const ChromiumDocument& doc, int root,
+                  const QList<AttributeWrite>& writes, const CopyOptions& options);
+void takeSerialized(CdpConnection& connection, const ChromiumDocument& doc, int request,
+                    const Browser::TextWriter& write);
 // The element's innerText.
 QString text(CdpConnection& connection, const ChromiumDocument& doc, int element);
 // The id of the frame shown by the document's first FRAME or IFRAME element of that name; empty
