@@ -153,7 +153,7 @@ void CaptureLedger::refuse(const QString& url, const Message& why)
 void CaptureLedger::pumpEvents()
 {
     const auto now = std::chrono::steady_clock::now();
-    if (m_lastPump && now - *m_lastPump < std::chrono::milliseconds(10))
+    if (m_lastPump && now - *m_lastPump < std::chrono::milliseconds(2))
         return;
     m_lastPump = now;
     PumpEvents();
