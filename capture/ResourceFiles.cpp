@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -232,6 +233,8 @@ QList<ResourceFileQueue::Written> ResourceFileQueue::finish()
 
 void ResourceFileQueue::run()
 {
+    // Named for the system's tools (top, perf), which tell it from the capture's own thread.
+    pthread_setname_np(pthread_self(), "file writer");
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_changed.wait(lock, [this] { return m_closing || !m_jobs.empty(); });
