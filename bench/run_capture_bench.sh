@@ -26,12 +26,13 @@ if ((${#missing[@]})); then
   echo "installing: ${missing[*]}" >&2
   apt-get -o DPkg::Lock::Timeout=600 install -y "${missing[@]}" >/dev/null
 fi
-if [[ ! -x build/bin/nimbril-capture || ! -x build/bench/cdp_snapshot ]]; then
+if [[ ! -x build/bin/nimbril-capture || ! -x build/bench/cdp_snapshot || ! -x build/bench/copy_floor ]]; then
   cmake -S . -B build -G Ninja >/dev/null
-  cmake --build build --target nimbril-capture cdp_snapshot >/dev/null
+  cmake --build build --target nimbril-capture cdp_snapshot copy_floor >/dev/null
 fi
 capture=$root/build/bin/nimbril-capture
 snapshot=$root/build/bench/cdp_snapshot
+copy_floor=$root/build/bench/copy_floor
 
 source bench/work.sh
 
@@ -148,6 +149,10 @@ for t in json.load(sys.stdin):
   measure floor-cp-saved "$out/floor-saved" png_stats "$reps" "cp -r '$out/page' '$out/floor-saved'"
   measure floor-cp-cache "$out/floor-cache" any_stats "$reps" \
     "cp -r '$cfg/profile/Default/Cache/Cache_Data' '$out/floor-cache'"
+  # The least a saver from the cache does per file: read it, check every byte, write a new file
+  # that appears whole (bench/copy_floor.cpp), for every file of the same cache folder.
+  measure floor-read-check-write "$out/floor-check" any_stats "$reps" \
+    "'$copy_floor' '$cfg/profile/Default/Cache/Cache_Data' '$out/floor-check'"
   # The browser's side of the floor: each page's document as text, what any saver of the live
   # pages must ask the browser for (pipelined over all pages, nothing rewritten).
   measure floor-browser-html "$out/floor-html" file_stats_html "$reps" \
