@@ -85,6 +85,9 @@ int WriteNewFile(const QString& path, const QByteArray& bytes)
         ::close(anonymous);
         return error;
     }
+    // A folder not made yet is made by the caller; a second try here would only fail the same.
+    if (errno == ENOENT)
+        return ENOENT;
     // File systems without unnamed files: a temporary name beside it, linked into place.
     QString temp;
     const int fd = OpenLockedTemporaryFile(dir, &temp);
