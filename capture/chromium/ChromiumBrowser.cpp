@@ -360,7 +360,6 @@ std::optional<PageSnapshot> ChromiumBrowser::snapshot(const PageRef& page)
         readAheadAfter(page.id);
         PageSnapshot snap = readDocument(session, page.id, QString(), diskCacheServes(page.context),
                                          page.context, m_readAhead.take(page.id));
-        readAheadAfter(page.id);
         if (!IsHtmlType(document(snap).contentType))
             return std::nullopt;
         return snap;
