@@ -13,9 +13,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -315,24 +312,4 @@ QString AddressFromPage(const QString& root, const QString& subFolder, const QSt
     if (subFolder.isEmpty() || !file.startsWith(prefix))
         return QString();
     return LinkAddress(subFolder + u'/' + file.mid(prefix.size()));
-}
-
-HeapKeptForCapture::HeapKeptForCapture()
-{
-#if defined(__GLIBC__)
-    // Freed memory stays until this much lies free at the top of the heap, and only blocks
-    // larger than the largest the allocator would choose for itself get pages of their own.
-    mallopt(M_TRIM_THRESHOLD, 256 << 20);
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-#endif
-}
-
-HeapKeptForCapture::~HeapKeptForCapture()
-{
-#if defined(__GLIBC__)
-    // The allocator's defaults again, and what lies free goes back.
-    mallopt(M_TRIM_THRESHOLD, 128 << 10);
-    mallopt(M_MMAP_THRESHOLD, 128 << 10);
-    malloc_trim(0);
-#endif
 }

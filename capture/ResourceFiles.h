@@ -31,19 +31,6 @@ QString ResourceFileName(const QString& url);
 // `why`, when given, says what went wrong.
 QString WriteResourceFile(const QByteArray& bytes, const QString& target, Message* why = nullptr);
 
-// For as long as it lives, memory the capture frees is kept for the next resource's bytes instead
-// of going back to the system at once: the bodies read and written one after the other would
-// otherwise each take fresh pages that the system must zero, a fifth of the time a page of a
-// thousand pictures takes. What was kept goes back when it ends. One lives for each capture.
-class HeapKeptForCapture
-{
-public:
-    HeapKeptForCapture();
-    ~HeapKeptForCapture();
-    HeapKeptForCapture(const HeapKeptForCapture&) = delete;
-    HeapKeptForCapture& operator=(const HeapKeptForCapture&) = delete;
-};
-
 // Writes resource files as WriteResourceFile does, on a thread of its own and one after the other
 // in the order given, while the caller goes on to the next resource: a capture's files are
 // written while the next one's bytes are read. At most kQueuedBytes wait to be written at once.
